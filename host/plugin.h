@@ -1,0 +1,30 @@
+#pragma once
+// The plug-in's entry points: pluginFun, which the host calls with every event
+// record, and the toolbar button's procedure, whose address the host learns
+// from the add-button command.
+#include <cstdint>
+
+#include "platform/export.h"
+
+extern "C" {
+// Returns a reply record in the reply buffer, valid until the next record is
+// framed, or null for no reply.
+MISTLOCK_EXPORT const void* pluginFun(const void* eventRecord);
+}
+
+namespace host {
+
+inline constexpr const char* pluginTitle = "Mistlock 0.45";
+
+// Code 0 switches encryption, 1 shows the settings dialog, 2 the about box;
+// any other code does nothing.
+void toolbarButtonProc(std::int32_t code);
+
+// The button id the host gave, 0 for none.
+std::int32_t buttonId();
+// The handle the toolbar icon holds, 0 for none.
+std::uintptr_t toolbarIconHandle();
+// True between an initialise event and the finalise event.
+bool initialised();
+
+}  // namespace host

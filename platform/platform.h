@@ -1,0 +1,87 @@
+#pragma once
+// The operating-system seam. The core includes this header and never
+// <windows.h>: platform/win32/ provides it over the real Win32 API, and
+// platform/portable/ over a headless stand-in for Linux builds and tests.
+//
+// Text conventions: std::u16string is UTF-16 (the same bytes as wchar_t on
+// Windows); std::string is 8-bit text in an ANSI code page, or raw bytes.
+// Exception messages are UTF-8.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/exception.h"
+
+namespace platform {
+
+// ---- Code pages ----------------------------------------------------------
+
+// The system ANSI code page (GetACP): 1251, 1252, ...
+unsigned ansiCodePage();
+
+// 8-bit text to UTF-16 through the given code page, no flags; a zero byte
+// becomes U+0000. With a single-byte code page every byte gives one unit.
+std::u16string widenCodePage(unsigned codePage, std::string_view text);
+// UTF-16 to 8-bit text in the given code page, no flags: a character that the
+// code page lacks becomes its default character; U+0000 becomes a zero byte.
+std::string narrowCodePage(unsigned codePage, std::u16string_view text);
+
+// The same through the system ANSI code page.
+std::u16string widen(std::string_view text);
+std::string narrow(std::u16string_view text);
+
+// ---- Files ---------------------------------------------------------------
+// Paths are UTF-16 and use the backslash as Windows does; the headless layer
+// maps them onto its own file system.
+
+// True when the path names an existing file; a directory does not count.
+bool fileExists(const std::u16string& path);
+
+// The whole content of a file. Throws EFileError naming the file and the cause.
+std::string readFile(const std::u16string& path);
+
+// Replaces the file with the given bytes in one step: the bytes go to a
+// temporary file in the same folder, which then takes the file's place, so the
+// old content stays whole when anything fails. Throws EFileError naming the
+// file and the cause.
+void writeFileReplacing(const std::u16string& path, std::string_view bytes);
+
+// ---- Profile (INI) files -------------------------------------------------
+
+// The value of a key in a section of a profile file, at most 2047 characters,
+// as GetPrivateProfileStringW reads it; nullopt when the file, the section or
+// the key is absent. Section and key names match in any letter case.
+std::optional<std::u16string> readProfileString(const std::u16string& path,
+                                                const std::u16string& section,
+                                                const std::u16string& key);
+
+// ---- User interface services ---------------------------------------------
+
+// A modal message box with no owner, the OK button only and no icon (style 0).
+// Returns when the user closes it.
+void messageBox(const std::u16string& text, const std::u16string& caption);
+
+// The toolkit's standard error box: the message, an error icon, an OK button.
+void errorBox(const std::u16string& message);
+
+// An icon handle as the host protocol carries it (low 32 bits on the wire).
+using IconHandle = std::uintptr_t;
+
+// A named icon resource of the plug-in's own module (LoadIconW). 0 on failure.
+IconHandle loadIcon(const char16_t* resourceName);
+// Releases an icon handle taken from loadIcon.
+void destroyIcon(IconHandle icon);
+
+struct MonitorBounds {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The full bounds (not the work area) of the monitor nearest to the window
+// that has the foreground.
+MonitorBounds foregroundMonitorBounds();
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// Code-page conversions of the headless layer: single-byte tables only, which
+// is all the message path needs.
+#include "platform/platform.h"
+#include "platform/portable/code_page_tables.h"
+#include "platform/portable/headless.h"
+
+namespace platform {
+
+namespace {
+
+unsigned currentCodePage = 1251;
+
+const char16_t* highHalf(unsigned codePage) {
+    return codePage == 1252 ? headless::cp1252High : headless::cp1251High;
+}
+
+// Byte for each UTF-16 unit (0 where the code page has no such character,
+// which only U+0000 legitimately maps to), built once per code page.
+struct ReverseTable {
+    unsigned char bytes[0x10000] = {};
+    explicit ReverseTable(const char16_t* high) {
+        for (unsigned b = 0; b < 0x80; ++b) bytes[b] = static_cast<unsigned char>(b);
+        for (unsigned k = 0; k < 128; ++k) bytes[high[k]] = static_cast<unsigned char>(0x80 + k);
+    }
+};
+
+const ReverseTable& reverseTable(unsigned codePage) {
+    static const ReverseTable t1251(headless::cp1251High);
+    static const ReverseTable t1252(headless::cp1252High);
+    return codePage == 1252 ? t1252 : t1251;
+}
+
+}  // namespace
+
+void headless::setAnsiCodePage(unsigned codePage) {
+    currentCodePage = codePage == 1252 ? 1252 : 1251;
+}
+
+unsigned ansiCodePage() { return currentCodePage; }
+
+std::u16string widenCodePage(unsigned codePage, std::string_view text) {
+    const char16_t* high = highHalf(codePage);
+    std::u16string out(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        out[i] = b < 0x80 ? static_cast<char16_t>(b) : high[b - 0x80];
+    }
+    return out;
+}
+
+std::string narrowCodePage(unsigned codePage, std::u16string_view text) {
+    const ReverseTable& table = reverseTable(codePage);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const unsigned char b = table.bytes[c];
+        // The code page's default character for what it lacks.
+        const char mapped = (b != 0 || c == 0) ? static_cast<char>(b) : '?';
+        // A surrogate pair is one character: one default character for both halves.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+        out += mapped;
+    }
+    return out;
+}
+
+std::u16string widen(std::string_view text) { return widenCodePage(currentCodePage, text); }
+std::string narrow(std::u16string_view text) { return narrowCodePage(currentCodePage, text); }
+
+}  // namespace platform

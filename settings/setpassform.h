@@ -1,0 +1,73 @@
+#pragma once
+// The settings dialog module: the dialog Tsetpass, whose controls are the live
+// store of the key source, the password, the key-file path and the UIN list;
+// the two settings files that mirror them; and the module values that no
+// control holds, the settings folder and the encryption switch.
+#include <string>
+
+#include "platform/forms.h"
+
+namespace setpassform {
+
+class Tsetpass : public forms::TForm {
+public:
+    // Creates the dialog hidden and runs FormCreate; an error there is shown
+    // in the toolkit's error box and creation completes.
+    Tsetpass();
+    ~Tsetpass() override;
+
+    forms::TLabel Label1;
+    forms::TEdit Edit1;  // the password
+    forms::TOpenDialog OD;
+    forms::TEdit Edit2;  // the key-file path
+    forms::TLabel Label3;
+    forms::TLabel Label2;
+    forms::TLabel Label4;
+    forms::TMemo Memo1;  // the UIN list
+    forms::TRadioButton pass_check;
+    forms::TRadioButton file_check;
+    forms::TButton SaveBtn;
+    forms::TSpeedButton OpenKeyFile;
+
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void SaveBtnClick();
+    void OpenKeyFileClick();
+
+protected:
+    void onShow() override;
+    void onClose() override;
+};
+
+// ---- Module values ---------------------------------------------------------
+
+// 8-bit path in the ANSI code page; ends with a backslash once set.
+extern std::string settingsFolder;
+extern bool encryptionSwitch;
+// The one dialog, set once its creation has returned; null before and after.
+extern Tsetpass* setpass;
+
+inline constexpr const char* settingsFileName = "Mistlock.ini";
+inline constexpr const char* uinListFileName = "MistlockWho.ini";
+inline constexpr const char* languageFileName = "Mistlock.lng";
+
+// The settings folder followed by a file name, widened for the file system.
+std::u16string settingsPath(const char* fileName);
+
+// ---- Settings files --------------------------------------------------------
+
+// Writes "Mistlock.ini" from the switch and the dialog, then "MistlockWho.ini"
+// from Memo1. Each file is replaced whole or not at all; when the first fails
+// the second is not touched. Throws with a message naming the file and cause.
+void SaveSettings(Tsetpass& dialog);
+
+// Fills Memo1 from "MistlockWho.ini", then the switch, the key source, Edit1
+// and Edit2 from "Mistlock.ini", each file only if it exists. A settings file
+// of fewer than four lines applies what it has and then throws.
+void LoadSettings(Tsetpass& dialog);
+
+// Writes Memo1 alone to "MistlockWho.ini", by the same rules as SaveSettings.
+void SaveUinList(Tsetpass& dialog);
+
+}  // namespace setpassform

@@ -1,0 +1,41 @@
+#pragma once
+// Text files as the plug-in reads and writes them: the encoding found from a
+// leading byte-order mark (UTF-8, UTF-16LE, UTF-16BE), the system ANSI code
+// page without one; lines ending at CR LF, lone CR or lone LF.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace setpassform {
+
+enum class TextEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+struct DecodedText {
+    std::u16string text;  // the byte-order mark removed
+    TextEncoding encoding = TextEncoding::Ansi;
+};
+
+// Decodes a file's bytes. Content marked as UTF-8 that is not valid UTF-8
+// raises Exception naming `fileName`; a UTF-16 file of odd length loses its
+// last byte.
+DecodedText decodeText(std::string_view bytes, const std::string& fileName);
+
+// The text cut at its first NUL.
+std::u16string_view untilNul(std::u16string_view text);
+
+// The lines of a text up to its first NUL: a last line without a terminator
+// counts, a break at the very end starts no further line.
+std::vector<std::u16string> splitLines(std::u16string_view text);
+
+// Every CR LF, lone CR and lone LF turned into CR LF.
+std::u16string normaliseLineBreaks(std::u16string_view text);
+
+// The bytes of a text in an encoding, with the byte-order mark for the
+// Unicode encodings.
+std::string encodeText(std::u16string_view text, TextEncoding encoding);
+
+// Reads a file whole and decodes it. Throws EFileError or Exception with a
+// message that names the file.
+DecodedText readTextFile(const std::u16string& path);
+
+}  // namespace setpassform

@@ -1,0 +1,72 @@
+// The reference host on Linux: loads the headless plug-in library and takes
+// the place of the screen through the hooks it exports beside pluginFun.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "platform/portable/headless.h"
+#include "platform/utf8.h"
+#include "tools/host/host_platform.h"
+
+namespace refhost {
+
+namespace {
+
+using SetCodePage = void (*)(unsigned);
+using MessageBoxHook = void (*)(void*, const char16_t*, const char16_t*, int);
+using SetMessageBoxHook = void (*)(MessageBoxHook, void*);
+using IconNameOf = const char16_t* (*)(std::uintptr_t);
+
+std::function<void(const MessageBoxSeen&)> boxObserver;
+IconNameOf pluginIconName = nullptr;
+
+void* symbol(void* library, const char* name) {
+    void* address = dlsym(library, name);
+    if (!address) {
+        std::fprintf(stderr, "mistlock-host: the plug-in does not export %s\n", name);
+        std::exit(2);
+    }
+    return address;
+}
+
+void onBox(void*, const char16_t* text, const char16_t* caption, int isError) {
+    boxObserver({utf8::encode(caption), utf8::encode(text), isError != 0});
+}
+
+}  // namespace
+
+PluginFun loadPlugin(const std::string& path, const Options& options,
+                     std::function<void(const MessageBoxSeen&)> onMessageBox) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        std::fprintf(stderr, "mistlock-host: cannot load %s: %s\n", path.c_str(), dlerror());
+        std::exit(2);
+    }
+    const unsigned codePage = options.codePage ? options.codePage : 1251;
+    platform::headless::setAnsiCodePage(codePage);
+    reinterpret_cast<SetCodePage>(symbol(library, "mistlockHeadlessSetCodePage"))(codePage);
+    boxObserver = std::move(onMessageBox);
+    reinterpret_cast<SetMessageBoxHook>(symbol(library, "mistlockHeadlessSetMessageBoxHook"))(&onBox, nullptr);
+    pluginIconName = reinterpret_cast<IconNameOf>(symbol(library, "mistlockHeadlessIconName"));
+    return reinterpret_cast<PluginFun>(symbol(library, "pluginFun"));
+}
+
+std::string iconName(std::uintptr_t handle) {
+    const char16_t* name = pluginIconName ? pluginIconName(handle) : nullptr;
+    return name ? utf8::encode(name) : std::string();
+}
+
+std::string toAnsi(const std::string& utf8Text) {
+    const auto text = utf8::decode(utf8Text);
+    return platform::narrow(text ? *text : platform::widen(utf8Text));
+}
+
+std::string fromAnsi(const std::string& ansiText) { return utf8::encode(platform::widen(ansiText)); }
+
+std::string hostPath(const std::string& path) { return path; }
+
+void pumpMessages() {}
+
+}  // namespace refhost
