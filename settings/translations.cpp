@@ -1,0 +1,79 @@
+// The user-interface texts and the language file that may translate them.
+#include "settings/translations.h"
+
+#include <array>
+
+#include "platform/platform.h"
+#include "settings/setpassform.h"
+
+namespace setpassform {
+
+namespace {
+
+struct TextEntry {
+    const char16_t* key;
+    const char16_t* builtIn;
+};
+
+// In the order of the Text enumeration, which is the order of reading.
+constexpr TextEntry entries[textCount] = {
+    {u"KeyNotFound", u"Файл с ключём не найден. Проверьте заданный путь. Отправка отменена."},
+    {u"KeyNotFound2",
+     u"Файл с ключём не найден. Проверьте заданный путь. Сообщение будет отображено в неизменённом виде."},
+    {u"FormTitle", u"Настройки шифрования"},
+    {u"Pass", u"Пароль:"},
+    {u"KeyFile", u"Файл с ключом:"},
+    {u"Crypt", u"Шифровать при отправке на эти уины:"},
+    {u"Use", u"Использовать:"},
+    {u"Passwd", u"Введённый пароль"},
+    {u"Key", u"Файл с ключом"},
+    {u"CryptError", u"Ошибка при шифровании сообщения, отправка отменена."},
+    {u"Warning", u"Внимание"},
+    {u"AboutPlugin", u"О плагине"},
+    {u"OriginalMsgError", u"[Ошибка при расшифровке] Оригинальное сообщение:"},
+    {u"BrowseFile", u"Указать файл..."},
+};
+
+constexpr const char16_t* sectionName = u"Translation";
+
+std::array<std::u16string, textCount> builtInTexts() {
+    std::array<std::u16string, textCount> texts;
+    for (int i = 0; i < textCount; ++i) texts[i] = entries[i].builtIn;
+    return texts;
+}
+
+std::array<std::u16string, textCount>& currentTexts() {
+    static std::array<std::u16string, textCount> texts = builtInTexts();
+    return texts;
+}
+
+int indexOf(Text key) {
+    const int i = static_cast<int>(key);
+    return (i >= 0 && i < textCount) ? i : 0;
+}
+
+}  // namespace
+
+const std::u16string& uiText(Text key) { return currentTexts()[indexOf(key)]; }
+
+const char16_t* textKeyName(Text key) { return entries[indexOf(key)].key; }
+
+void LoadTranslations() {
+    const std::u16string path = settingsPath(languageFileName);
+    if (!platform::fileExists(path)) return;
+    auto& texts = currentTexts();
+    for (int i = 0; i < textCount; ++i) {
+        // A language file is a convenience: whatever cannot be read leaves the
+        // text as it was, and nothing is reported.
+        try {
+            if (auto value = platform::readProfileString(path, sectionName, entries[i].key)) {
+                texts[i] = std::move(*value);
+            }
+        } catch (...) {
+        }
+    }
+}
+
+void resetTranslations() { currentTexts() = builtInTexts(); }
+
+}  // namespace setpassform
