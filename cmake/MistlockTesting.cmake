@@ -10,6 +10,14 @@ function(mistlock_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} mistlock_gtest_main)
   target_compile_definitions(${name} PRIVATE MISTLOCK_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+  # Tests that play the host hand the plug-in a callback in 32 bits, as the
+  # messenger does: the program sits low in memory, unrandomised.
+  if(WIN32)
+    target_link_options(${name} PRIVATE
+      -Wl,--image-base,0x10000000 -Wl,--disable-dynamicbase -Wl,--disable-high-entropy-va)
+  elseif(NOT CMAKE_CROSSCOMPILING)
+    target_link_options(${name} PRIVATE -no-pie)
+  endif()
   if(T_CODEPAGES)
     add_test(NAME ${name}.cp1251 COMMAND ${name})
     add_test(NAME ${name}.cp1252 COMMAND ${name})

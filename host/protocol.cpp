@@ -46,7 +46,7 @@ public:
     bool skipCountedString() {
         if (!ok_ || offset_ + 4 > size_) return ok_ = false;
         const std::int32_t n = readInt32(record_, static_cast<std::int32_t>(offset_));
-        return skip(4 + (n > 0 ? n : 0));
+        return skip(4 + static_cast<std::int64_t>(n > 0 ? n : 0));
     }
     bool ok() const { return ok_; }
 

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native build, the Windows build under Wine
+# (both ANSI code pages, windows on a virtual display), and the cipher on a
+# big-endian machine. Installs what it lacks first (see install-deps.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh native windows s390x
+
+status=0
+run() {
+  echo
+  echo "=== $* ==="
+  "$@" || status=1
+}
+
+# Native: unit tests, the plug-in through the reference host.
+run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native && ctest --preset native'
+
+# Windows: Mistlock.dll and the tests under Wine, with a prefix in the build tree.
+run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows &&
+  scripts/wine-prefix.sh build/windows && ctest --preset windows'
+
+# Big-endian: the cipher gives the same bytes on s390x.
+run scripts/test-s390x.sh
+
+echo
+if [[ $status -eq 0 ]]; then echo "All test suites passed."; else echo "Some test suites FAILED." >&2; fi
+exit $status

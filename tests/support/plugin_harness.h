@@ -1,0 +1,57 @@
+#pragma once
+// Plays the messenger in-process: calls pluginFun, answers the plug-in's
+// command records through a host callback, records them and the message boxes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/box_recorder.h"
+#include "tests/support/records.h"
+
+namespace testing_host {
+
+class PluginHarness {
+public:
+    PluginHarness();
+    // Finalises a plug-in left initialised, so the next test starts afresh.
+    ~PluginHarness();
+
+    const void* call(const std::string& record);
+    const void* initialise(const std::string& folder);
+    const void* finalise();
+    // Calls the button procedure through the 32-bit address of the last add-button command.
+    void button(std::int32_t code);
+
+    // The command records the plug-in sent, whole.
+    std::vector<std::string> commands;
+    // The id the next add-button command gets; 0 answers with a null reply.
+    std::int32_t nextButtonId = 7;
+    bool answerNull = false;
+    testing_boxes::BoxRecorder boxes;
+
+    static const void* callback(const void* commandRecord);
+
+private:
+    std::string record_;  // the event record lives until pluginFun returns
+    std::string reply_;
+};
+
+// A fresh, empty folder for one test; removed at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    // The folder as an 8-bit path in the ANSI code page, as the host sends it
+    // (no trailing separator).
+    std::string hostPath() const;
+    // A file inside it, as a path for std::filesystem.
+    std::string file(const std::string& name) const;
+    std::string read(const std::string& name) const;
+    void write(const std::string& name, const std::string& bytes) const;
+    bool exists(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+}  // namespace testing_host
