@@ -1,0 +1,49 @@
+#pragma once
+// Internals shared by the AES sources: the constant tables and the word
+// helpers. Not part of the unit's interface.
+#include <array>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define ELAES_INLINE inline __attribute__((always_inline))
+#else
+#define ELAES_INLINE inline
+#endif
+
+namespace ElAES::detail {
+
+using Table = std::array<std::uint32_t, 256>;
+
+// Entry for x, bytes 0 (least significant) to 3, with S the S-box, Si its
+// inverse and products in GF(2^8):
+extern const Table forwardRoundTable;     // 2·S[x], S[x], S[x], 3·S[x]
+extern const Table sboxWordTable;         // S[x], 0, 0, 0
+extern const Table inverseRoundTable;     // 14·Si[x], 9·Si[x], 13·Si[x], 11·Si[x]
+extern const Table inverseSboxWordTable;  // Si[x], 0, 0, 0
+
+// Rotation left by n bits, 0 < n < 32 (8, 16 or 24 here).
+ELAES_INLINE constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) {
+    return (x << n) | (x >> (32u - n));
+}
+
+// Byte k (bits 8k to 8k+7) of a word, as a table index.
+ELAES_INLINE constexpr unsigned byteOf(std::uint32_t x, unsigned k) {
+    return (x >> (8u * k)) & 0xffu;
+}
+
+// A column word from four bytes, p[0] in the least significant byte. Built
+// from the bytes, so it means the same on every byte order.
+ELAES_INLINE std::uint32_t loadWord(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The four bytes of a column word, least significant first.
+ELAES_INLINE void storeWord(std::uint8_t* p, std::uint32_t x) {
+    p[0] = static_cast<std::uint8_t>(x);
+    p[1] = static_cast<std::uint8_t>(x >> 8);
+    p[2] = static_cast<std::uint8_t>(x >> 16);
+    p[3] = static_cast<std::uint8_t>(x >> 24);
+}
+
+}  // namespace ElAES::detail

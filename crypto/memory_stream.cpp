@@ -1,0 +1,37 @@
+#include "crypto/memory_stream.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace ElAES {
+
+std::size_t MemoryStream::Read(void* buffer, std::size_t n) {
+    if (position_ >= bytes_.size() || n == 0) {
+        return 0;
+    }
+    const std::size_t at = static_cast<std::size_t>(position_);
+    const std::size_t available = bytes_.size() - at;
+    const std::size_t count = n < available ? n : available;
+    std::memcpy(buffer, bytes_.data() + at, count);
+    position_ += count;
+    return count;
+}
+
+std::size_t MemoryStream::Write(const void* buffer, std::size_t n) {
+    if (n == 0) {
+        return 0;
+    }
+    if (position_ > bytes_.max_size() - n) {
+        throw std::length_error("MemoryStream: position out of range");
+    }
+    const std::size_t at = static_cast<std::size_t>(position_);
+    if (at + n > bytes_.size()) {
+        // A gap between the old end and the position reads as zero bytes.
+        bytes_.resize(at + n, '\0');
+    }
+    std::memcpy(&bytes_[at], buffer, n);
+    position_ += n;
+    return n;
+}
+
+}  // namespace ElAES
