@@ -1,0 +1,64 @@
+#pragma once
+// The envelope: the only data two copies of the plug-in exchange.
+//
+//   "#MSTLK:" followed by hex digits (uppercase written, either case read)
+//   of the UTF-8 form of the payload text, where the payload is
+//   L (4 bytes, little-endian: the message's length in bytes) followed by
+//   the message encrypted with AES-256 in ECB mode, the last block zero-filled,
+//   and the payload text is the payload's bytes read as characters of the
+//   peers' single-byte ANSI code page.
+//
+// Both peers must use the same code page. Every function here takes it
+// explicitly; the plug-in passes the system's.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "crypto/ElAES.h"
+#include "platform/exception.h"
+
+namespace envelope {
+
+inline constexpr std::string_view marker = "#MSTLK:";
+
+// An envelope that cannot be opened; the message says why, in one line.
+class EEnvelopeError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// 8-bit text to hex digits of its UTF-8 form: widened through the code page,
+// UTF-8 encoded, two uppercase digits a byte.
+std::string hexEncode(std::string_view text, unsigned codePage);
+
+// The reverse: pairs of hex digits in either case (an odd last digit must be
+// a digit and adds nothing), strictly decoded as UTF-8, narrowed to the code
+// page. Raises EEnvelopeError on anything else.
+std::string hexDecode(std::string_view hexText, unsigned codePage);
+
+// The envelope of a message's bytes.
+std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage);
+
+// What a received text opens to.
+struct Opened {
+    std::string text;  // trailing zero bytes removed
+    std::uint32_t declaredLength = 0;  // L, as the sender wrote it
+};
+
+// The payload that the text after the marker carries: hexDecode, and at least
+// the four bytes of the length prefix. Raises EEnvelopeError.
+std::string payloadOf(std::string_view hexText, unsigned codePage);
+
+// Opens a payload; raises EEnvelopeError as open() does.
+Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned codePage);
+
+// Opens the text after the marker. Raises EEnvelopeError for malformed hex,
+// invalid UTF-8, a payload shorter than its length prefix, a ciphertext that is
+// empty or not whole blocks, and for what a wrong key gives away: a
+// ciphertext whose size does not fit L, or decrypted zero fill that is not zero.
+Opened open(std::string_view hexText, const ElAES::Key& key, unsigned codePage);
+
+// True when a received text begins with the marker at its first character.
+bool hasMarker(std::string_view text);
+
+}  // namespace envelope

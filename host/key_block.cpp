@@ -1,0 +1,44 @@
+#include "host/key_block.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "settings/text_file.h"
+
+namespace envelope {
+
+ElAES::Key keyBlockFromText(std::u16string_view keyText) {
+    ElAES::Key key{};
+    const std::size_t n = std::min<std::size_t>(keyText.size(), key.size());
+    // Byte i of the UTF-16LE form: the low byte of unit i/2 for even i.
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t unit = keyText[i / 2];
+        key[i] = static_cast<std::uint8_t>(i % 2 == 0 ? unit & 0xFF : unit >> 8);
+    }
+    return key;
+}
+
+std::u16string readKeyFileFirstLine(const std::u16string& path) {
+    const std::u16string text = setpassform::readTextFile(path).text;
+    if (text.empty() || text[0] == u'\0') {
+        throw Exception("The key file \"" + utf8::encode(path) + "\" is empty: its first line holds the key.");
+    }
+    return text.substr(0, text.find_first_of(std::u16string_view(u"\r\n\0", 3)));
+}
+
+std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, const std::u16string& typedPath) {
+    const std::u16string inFolder = platform::widen(settingsFolder) + typedPath;
+    if (platform::fileExists(inFolder)) return inFolder;
+    if (platform::fileExists(typedPath)) return typedPath;
+    return std::nullopt;
+}
+
+std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder) {
+    if (source.usePassword) return keyBlockFromText(source.password);
+    const auto path = locateKeyFile(settingsFolder, source.keyFilePath);
+    if (!path) return std::nullopt;
+    return keyBlockFromText(readKeyFileFirstLine(*path));
+}
+
+}  // namespace envelope
