@@ -24,8 +24,8 @@ TextEncoding uinListEncoding = TextEncoding::Ansi;
 
 std::string fewerLinesMessage(const std::u16string& path, std::size_t found) {
     return "The settings file \"" + utf8::encode(path) + "\" has fewer than four lines (it has " +
-           std::to_string(found) + "). The settings from line " + std::to_string(found + 1) +
-           " on were not loaded; saving the settings writes the file whole again.";
+           std::to_string(found) + "), so the settings from line " + std::to_string(found + 1) +
+           " on were not loaded.";
 }
 
 void loadUinList(Tsetpass& dialog) {
