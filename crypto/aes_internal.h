@@ -10,16 +10,24 @@
 #define ELAES_INLINE inline
 #endif
 
+// The tables are this library's own: declaring them hidden lets position-
+// independent code address them directly instead of through the GOT.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ELAES_LOCAL __attribute__((visibility("hidden")))
+#else
+#define ELAES_LOCAL
+#endif
+
 namespace ElAES::detail {
 
 using Table = std::array<std::uint32_t, 256>;
 
 // Entry for x, bytes 0 (least significant) to 3, with S the S-box, Si its
 // inverse and products in GF(2^8):
-extern const Table forwardRoundTable;     // 2·S[x], S[x], S[x], 3·S[x]
-extern const Table sboxWordTable;         // S[x], 0, 0, 0
-extern const Table inverseRoundTable;     // 14·Si[x], 9·Si[x], 13·Si[x], 11·Si[x]
-extern const Table inverseSboxWordTable;  // Si[x], 0, 0, 0
+extern ELAES_LOCAL const Table forwardRoundTable;     // 2·S[x], S[x], S[x], 3·S[x]
+extern ELAES_LOCAL const Table sboxWordTable;         // S[x], 0, 0, 0
+extern ELAES_LOCAL const Table inverseRoundTable;     // 14·Si[x], 9·Si[x], 13·Si[x], 11·Si[x]
+extern ELAES_LOCAL const Table inverseSboxWordTable;  // Si[x], 0, 0, 0
 
 // Rotation left by n bits, 0 < n < 32 (8, 16 or 24 here).
 ELAES_INLINE constexpr std::uint32_t rotl(std::uint32_t x, unsigned n) {
