@@ -1,0 +1,145 @@
+// Two copies of the plug-in, each in its own host process with its own
+// settings folder and the same key, exchange envelopes both ways.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "settings/text_file.h"
+#include "tests/support/host_process.h"
+#include "tests/support/plugin_harness.h"
+#include "tests/support/records.h"
+
+using testing_host::TempFolder;
+using testing_records::hex;
+using testing_records::unhex;
+using namespace testing_process;
+
+namespace {
+
+// A key text that the code page can hold, since the password is stored in it.
+std::u16string keyText() {
+    return platform::ansiCodePage() == 1251 ? u"Ключ: correct horse battery staple"
+                                            : u"Schlüssel: correct horse battery staple";
+}
+
+// What the user reads in the error reply: the default text as the code page carries it.
+std::string errorPrefix() {
+    return utf8::encode(platform::widen(platform::narrow(u"[Ошибка при расшифровке] Оригинальное сообщение:"))) + "\r\n";
+}
+
+std::string settingsFile(bool usePassword, const std::string& password, const std::string& keyFile) {
+    return "on\r\n" + std::string(usePassword ? "pass_check" : "file_check") + "\r\n" + password + "\r\n" + keyFile +
+           "\r\n";
+}
+
+// A peer that holds the key as a password, or as a key file in an encoding.
+struct PeerSetup {
+    const char* name;
+    bool usePassword;
+    setpassform::TextEncoding keyFileEncoding;
+};
+
+void preparePeer(const TempFolder& folder, const PeerSetup& setup) {
+    const std::string password = platform::narrow(keyText());
+    if (setup.usePassword) {
+        folder.write("Mistlock.ini", settingsFile(true, password, ""));
+    } else {
+        folder.write("key.txt", setpassform::encodeText(keyText() + u"\r\nsecond line is not used\r\n", setup.keyFileEncoding));
+        folder.write("Mistlock.ini", settingsFile(false, "", "key.txt"));
+    }
+    folder.write("MistlockWho.ini", "100\r\n200\r\n");
+}
+
+// The messages, as the raw bytes that the messenger carries in the code page.
+std::vector<std::string> messages() {
+    std::vector<std::string> out = {
+        platform::narrow(u"Привет! Это зашифрованное сообщение."),
+        std::string("Caf\xE9 cr\xE8me br\xFBl\xE9e \xA9 \xBD", 20),  // Latin-1 bytes, whatever the code page shows
+        "Plain ASCII text, nothing special.",
+        "x",
+        std::string(15, 'a'),
+        std::string(16, 'b'),
+        std::string(17, 'c'),
+    };
+    std::string big;
+    for (int i = 0; big.size() < 4000; ++i) big += static_cast<char>(0x20 + (i * 7) % 0xDF);  // every printable byte
+    big.resize(4000);
+    out.push_back(big);
+    return out;
+}
+
+// Seals every message in peer `from` and opens the envelopes in peer `to`.
+void exchange(const TempFolder& from, const TempFolder& to) {
+    const auto originals = messages();
+    std::string sendScript = "init " + from.hostPath() + "\n";
+    for (const auto& m : originals) sendScript += "send 200 hex:" + hex(m) + "\n";
+    sendScript += "finalise\n";
+    std::vector<std::string> envelopes;
+    for (const auto& reply : ofType(runHost(sendScript, testCodePage()), "reply")) {
+        if (reply["event"] != "send") continue;
+        ASSERT_EQ(reply["kind"], "data") << reply.raw;
+        EXPECT_EQ(unhex(reply["original_hex"]), originals[envelopes.size()]);
+        envelopes.push_back(unhex(reply["text_hex"]));
+    }
+    ASSERT_EQ(envelopes.size(), originals.size());
+
+    std::string receiveScript = "init " + to.hostPath() + "\n";
+    for (const auto& e : envelopes) {
+        ASSERT_EQ(e.rfind("#MSTLK:", 0), 0u);
+        receiveScript += "recv hex:" + hex(e) + "\n";
+    }
+    receiveScript += "finalise\n";
+    std::size_t index = 0;
+    for (const auto& reply : ofType(runHost(receiveScript, testCodePage()), "reply")) {
+        if (reply["event"] != "recv") continue;
+        ASSERT_EQ(reply["kind"], "data") << reply.raw;
+        EXPECT_EQ(reply["text_hex"], hex(originals[index])) << "message " << index;
+        ++index;
+    }
+    EXPECT_EQ(index, originals.size());
+}
+
+class TwoPeers : public ::testing::TestWithParam<PeerSetup> {};
+
+TEST_P(TwoPeers, ExchangeEnvelopesBothWays) {
+    TempFolder alice, bob;
+    preparePeer(alice, PeerSetup{"password", true, setpassform::TextEncoding::Ansi});
+    preparePeer(bob, GetParam());
+    exchange(alice, bob);
+    exchange(bob, alice);
+}
+
+INSTANTIATE_TEST_SUITE_P(KeySources, TwoPeers,
+                         ::testing::Values(PeerSetup{"password", true, setpassform::TextEncoding::Ansi},
+                                           PeerSetup{"keyFileUtf8", false, setpassform::TextEncoding::Utf8},
+                                           PeerSetup{"keyFileUtf16LE", false, setpassform::TextEncoding::Utf16LE},
+                                           PeerSetup{"keyFileUtf16BE", false, setpassform::TextEncoding::Utf16BE},
+                                           PeerSetup{"keyFileAnsi", false, setpassform::TextEncoding::Ansi}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TwoPeersEdge, EmptyMessageSealsToTheBareLengthAndDoesNotOpen) {
+    TempFolder alice, bob;
+    preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
+    preparePeer(bob, {"password", true, setpassform::TextEncoding::Ansi});
+    auto sent = ofType(runHost("init " + alice.hostPath() + "\nsend 100 hex:\nfinalise\n", testCodePage()), "reply");
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[1]["text"], "#MSTLK:00000000");
+    auto received =
+        ofType(runHost("init " + bob.hostPath() + "\nrecv #MSTLK:00000000\nfinalise\n", testCodePage()), "reply");
+    EXPECT_EQ(received[1]["text"], errorPrefix() + "#MSTLK:00000000");
+}
+
+TEST(TwoPeersEdge, WrongPasswordShowsTheErrorInsteadOfGarbage) {
+    TempFolder alice, mallory;
+    preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
+    mallory.write("Mistlock.ini", settingsFile(true, "not the password", ""));
+    auto sent = ofType(runHost("init " + alice.hostPath() + "\nsend 100 Hello, Bob!\nfinalise\n", testCodePage()),
+                       "reply");
+    const std::string envelope = unhex(sent[1]["text_hex"]);
+    auto received = ofType(
+        runHost("init " + mallory.hostPath() + "\nrecv hex:" + hex(envelope) + "\nfinalise\n", testCodePage()), "reply");
+    ASSERT_EQ(received[1]["kind"], "data");
+    EXPECT_EQ(received[1]["text"], errorPrefix() + envelope);
+}
+
+}  // namespace
