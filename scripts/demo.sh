@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The demonstration: two peers, each the plug-in in its own messenger host with
+# its own settings folder and the same password, exchange encrypted messages;
+# a third peer with the wrong password sees what a user would then see.
+#
+#   scripts/demo.sh           natively (Linux plug-in, headless)
+#   scripts/demo.sh --wine    the real Mistlock.dll under Wine
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=native
+[[ "${1:-}" == "--wine" ]] && mode=windows
+
+if [[ $mode == windows ]]; then
+  scripts/install-deps.sh native windows
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target Mistlock mistlock-host >/dev/null
+  scripts/wine-prefix.sh build/windows
+  host() { LC_ALL=ru_RU.UTF-8 build/windows/wine-run.sh build/windows/tools/host/mistlock-host.exe build/windows/host/Mistlock.dll | tr -d '\r'; }
+else
+  scripts/install-deps.sh native
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target Mistlock mistlock-host >/dev/null
+  host() { build/native/tools/host/mistlock-host --codepage 1251 build/native/host/libMistlock.so; }
+fi
+
+demo=$(pwd)/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/alice" "$demo/bob" "$demo/mallory"
+
+# Settings files as the plug-in writes them (ANSI code page 1251, CR LF):
+# switch on, password mode, the password; and the UIN list of each peer.
+to1251() { iconv -f UTF-8 -t CP1251; }
+settings() { printf 'on\r\npass_check\r\n%s\r\n\r\n' "$(printf '%s' "$1" | to1251)"; }
+settings 'Сирень в четверг' > "$demo/alice/Mistlock.ini"
+settings 'Сирень в четверг' > "$demo/bob/Mistlock.ini"
+settings 'угадаю с трёх раз' > "$demo/mallory/Mistlock.ini"
+printf '200\r\n' > "$demo/alice/MistlockWho.ini"   # Alice encrypts to Bob (UIN 200)
+printf '100\r\n' > "$demo/bob/MistlockWho.ini"     # Bob encrypts to Alice (UIN 100)
+
+field() { sed -n "s/.*\"$1\":\"\([^\"]*\)\".*/\1/p"; }
+reply_of() { grep "\"event\":\"$1\"" | grep '"type":"reply"'; }
+
+send() {  # folder uin text -> envelope
+  printf 'init %s\nsend %s %s\nfinalise\n' "$1" "$2" "$3" | host | reply_of send | field text
+}
+receive() {  # folder envelope -> what the user reads
+  printf 'init %s\nrecv %s\nfinalise\n' "$1" "$2" | host | reply_of recv | field text | sed 's/\\r\\n/\n    /g'
+}
+
+say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+
+say "Alice writes to Bob (UIN 200), in Russian:"
+text='Привет, Боб! Встречаемся завтра в 10:00 у фонтана.'
+echo "    $text"
+envelope=$(send "$demo/alice" 200 "$text")
+say "What travels through the messenger:"
+echo "    $envelope"
+say "What Bob reads:"
+echo "    $(receive "$demo/bob" "$envelope")"
+
+say "Bob answers Alice (UIN 100), in English:"
+text='Hi Alice, see you at the fountain. Bring the blue folder.'
+echo "    $text"
+envelope2=$(send "$demo/bob" 100 "$text")
+say "What travels through the messenger:"
+echo "    $envelope2"
+say "What Alice reads:"
+echo "    $(receive "$demo/alice" "$envelope2")"
+
+say "Mallory intercepts Alice's envelope, but her password is wrong. She reads:"
+echo "    $(receive "$demo/mallory" "$envelope")"
+
+say "A message to a contact who is not on Alice's list goes out as written:"
+printf 'init %s\nsend 300 Hello, stranger\nfinalise\n' "$demo/alice" | host | reply_of send | grep -q '"kind":null' \
+  && echo "    (no reply from the plug-in: the host sends the text unchanged)"
+echo
+echo "Demonstration done ($mode). Settings folders: $demo"
