@@ -1,0 +1,397 @@
+// The two message events through pluginFun, with the test playing the
+// messenger: which messages are sealed, what a received envelope opens to,
+// and the replies and message boxes for everything that can go wrong.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <utility>
+#include <vector>
+
+#include "settings/setpassform.h"
+#include "tests/envelope/envelope_reference.h"
+#include "tests/support/plugin_harness.h"
+
+using namespace envelope_test;
+using namespace testing_records;
+using testing_host::PluginHarness;
+using testing_host::TempFolder;
+
+namespace {
+
+const std::u16string kWarning = u"Внимание";
+const std::u16string kKeyNotFound = u"Файл с ключём не найден. Проверьте заданный путь. Отправка отменена.";
+const std::u16string kKeyNotFound2 =
+    u"Файл с ключём не найден. Проверьте заданный путь. Сообщение будет отображено в неизменённом виде.";
+const std::u16string kCryptError = u"Ошибка при шифровании сообщения, отправка отменена.";
+const std::u16string kOriginalMsgError = u"[Ошибка при расшифровке] Оригинальное сообщение:";
+
+const std::int32_t kUin = 12345;
+// "secret": 6 units, so its first 6 UTF-16LE bytes.
+const ElAES::Key kSecretKey = keyOf("730065006300");
+const ElAES::Key kZeroKey{};
+const std::string kCancel = std::string("\x01\x00\x00\x00\x04", 5);
+
+std::string ini(const std::string& onOff, const std::string& source, const std::string& password,
+                const std::string& keyPath = "") {
+    return onOff + "\r\n" + source + "\r\n" + password + "\r\n" + keyPath + "\r\n";
+}
+
+// A text of the built-in translations in the system code page: Windows-1251
+// has А..я at C0..FF; Windows-1252 has no Cyrillic and puts its default
+// character in its place.
+std::string inAnsi(std::u16string_view text) {
+    std::string out;
+    for (const char16_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (platform::ansiCodePage() == 1251 && c >= 0x410 && c <= 0x44F) {
+            out += static_cast<char>(0xC0 + (c - 0x410));
+        } else if (platform::ansiCodePage() == 1252 && c >= 0x410 && c <= 0x44F) {
+            out += '?';
+        } else {
+            ADD_FAILURE() << "no expectation for U+" << std::hex << static_cast<unsigned>(c);
+        }
+    }
+    return out;
+}
+
+std::string errorTextFor(const std::string& received) { return inAnsi(kOriginalMsgError) + "\r\n" + received; }
+
+using Boxes = std::vector<std::pair<std::u16string, std::u16string>>;  // caption, text
+
+class MessageEvents : public ::testing::Test {
+protected:
+    TempFolder folder;
+    PluginHarness plugin;  // finalised before the folder goes
+
+    void start(const std::string& settings, const char* uinList = "12345\r\n") {
+        folder.write("Mistlock.ini", settings);
+        if (uinList) folder.write("MistlockWho.ini", uinList);
+        ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
+        ASSERT_TRUE(plugin.boxes.boxes().empty()) << "the settings did not load cleanly";
+    }
+    const void* send(const std::string& text, std::int32_t uin = kUin) { return plugin.call(messageToSend(uin, text)); }
+    const void* receive(const std::string& text, std::int32_t uin = kUin) {
+        return plugin.call(messageReceived(text, uin));
+    }
+    Boxes boxes() const {
+        Boxes out;
+        for (const auto& b : plugin.boxes.boxes()) {
+            EXPECT_FALSE(b.error);
+            out.emplace_back(b.caption, b.text);
+        }
+        return out;
+    }
+    // The envelope of a data reply to a message to send, checked for its shape.
+    std::string envelopeOf(const void* reply, const std::string& sent) {
+        EXPECT_NE(reply, nullptr);
+        if (!reply) return {};
+        EXPECT_EQ(bytesOf(reply)[4], '\x02');
+        const std::string env = replyString(reply, 0);
+        EXPECT_EQ(replyString(reply, 1), sent);
+        EXPECT_EQ(static_cast<std::size_t>(readInt32(reply, 0)), 1 + 4 + env.size() + 4 + sent.size());
+        return env;
+    }
+};
+
+// ---- Sending ----------------------------------------------------------------
+
+TEST_F(MessageEvents, WorkedExampleHi) {
+    start(ini("on", "pass_check", "secret"));
+    const void* reply = send("Hi");
+    const std::string env = envelopeOf(reply, "Hi");
+    EXPECT_EQ(readInt32(reply, 0), static_cast<std::int32_t>(11 + env.size()));
+    EXPECT_EQ(env.substr(0, 15), "#MSTLK:02000000");
+    EXPECT_EQ(env, envelopeFor("Hi", kSecretKey));
+    EXPECT_GE(env.size(), 47u);
+    EXPECT_LE(env.size(), 111u);
+
+    EXPECT_EQ(hex(bytesOf(receive(env))), "070000000202000000" "4869");
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(MessageEvents, SealsTheBytesAsTheEventCarriedThem) {
+    start(ini("on", "pass_check", "secret"));
+    const std::string texts[] = {
+        std::string("a\0\xFF\x98\xC0 z\r\n", 9),
+        "#MSTLK:00000000",   // already an envelope: sealed like any other text
+        std::string(1, '\0'),
+        sampleMessage(127),
+        sampleMessage(4000),
+        allByteValues(),
+    };
+    for (const std::string& text : texts) {
+        const std::string env = envelopeOf(send(text), text);
+        EXPECT_EQ(env, envelopeFor(text, kSecretKey)) << "L=" << text.size();
+        if (text.size() < 128) {
+            EXPECT_EQ(env.substr(kMarker.size(), 8), hex(int32(static_cast<std::int32_t>(text.size()))));
+        }
+        const std::string payload = payloadOfEnvelope(env);
+        ASSERT_EQ(payload.size(), 4 + 16 * ((text.size() + 15) / 16));
+        std::string plain = ecb(payload.substr(4), kSecretKey, false);
+        EXPECT_EQ(plain.substr(0, text.size()), text);
+        EXPECT_EQ(plain.substr(text.size()), std::string(plain.size() - text.size(), '\0'));
+    }
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST(MessageEventsGates, WhichMessagesAreSealed) {
+    struct Case {
+        const char* what;
+        const char* onOff;
+        const char* uinList;  // null: no list file
+        std::int32_t uin;
+        bool sealed;
+    } cases[] = {
+        {"listed", "on", "12345\r\n", kUin, true},
+        {"switch off", "off", "12345\r\n", kUin, false},
+        {"no list file", "on", nullptr, kUin, false},
+        {"empty list", "on", "", kUin, false},
+        {"not listed", "on", "111\r\n222\r\n", kUin, false},
+        {"a later line", "on", "111\r\n12345\r\n", kUin, true},
+        {"last line without a break", "on", "111\r\n12345", kUin, true},
+        {"trailing blank", "on", "12345 \r\n", kUin, false},
+        {"leading blank", "on", " 12345\r\n", kUin, false},
+        {"leading zero", "on", "012345\r\n", kUin, false},
+        {"plus sign", "on", "+12345\r\n", kUin, false},
+        {"negative with minus", "on", "-5\r\n", -5, true},
+        {"negative without minus", "on", "5\r\n", -5, false},
+        {"most negative", "on", "-2147483648\r\n", INT_MIN, true},
+        {"-1 written unsigned", "on", "4294967295\r\n", -1, false},
+        {"zero", "on", "0\r\n", 0, true},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        folder.write("Mistlock.ini", ini(c.onOff, "pass_check", "secret"));
+        if (c.uinList) folder.write("MistlockWho.ini", c.uinList);
+        PluginHarness plugin;
+        plugin.initialise(folder.hostPath());
+        // Without the file, a list in the dialog alone does not count.
+        if (!c.uinList) setpassform::setpass->Memo1.setText(u"12345");
+        const void* reply = plugin.call(messageToSend(c.uin, "Hi"));
+        if (c.sealed) {
+            ASSERT_NE(reply, nullptr) << c.what;
+            EXPECT_EQ(replyString(reply, 0), envelopeFor("Hi", kSecretKey)) << c.what;
+        } else {
+            EXPECT_EQ(reply, nullptr) << c.what;
+        }
+        EXPECT_TRUE(plugin.boxes.boxes().empty()) << c.what;
+    }
+}
+
+TEST_F(MessageEvents, SendingWithAKeyFile) {
+    // A key file of each kind; null bytes: no file at all.
+    struct Case {
+        const char* what;
+        const char* file;
+        std::string bytes;
+        ElAES::Key key;       // when sealed
+        bool sealed;
+        Boxes shown;
+    } cases[] = {
+        {"UTF-8 key file", "k1.key", dataFile("key_utf8_bom.txt"), keyOf("1A043B044E0447"), true, {}},
+        {"empty first line", "k2.key", "\r\nsecond", kZeroKey, true, {}},
+        {"missing", nullptr, "", {}, false, {{kWarning, kKeyNotFound}}},
+        {"0 bytes", "k4.key", "", {}, false, {{u"", kCryptError}}},
+        {"mark only", "k5.key", "\xEF\xBB\xBF", {}, false, {{u"", kCryptError}}},
+        {"NUL first", "k6.key", std::string("\0k", 2), {}, false, {{u"", kCryptError}}},
+        {"bad UTF-8", "k7.key", "\xEF\xBB\xBFk\xC0\r\n", {}, false, {{u"", kCryptError}}},
+    };
+    start(ini("on", "file_check", ""));
+    for (const auto& c : cases) {
+        plugin.boxes.clear();
+        if (c.file) folder.write(c.file, c.bytes);
+        setpassform::setpass->Edit2.setText(platform::widen(c.file ? c.file : "absent.key"));
+        const void* reply = send("Hi");
+        ASSERT_NE(reply, nullptr) << c.what;
+        if (c.sealed) {
+            EXPECT_EQ(replyString(reply, 0), envelopeFor("Hi", c.key)) << c.what;
+        } else {
+            EXPECT_EQ(bytesOf(reply), kCancel) << c.what;
+        }
+        EXPECT_EQ(boxes(), c.shown) << c.what;
+    }
+}
+
+TEST_F(MessageEvents, DialogEditsCountForTheNextMessageBeforeAnySave) {
+    const std::string settings = ini("on", "pass_check", "secret");
+    start(settings);
+    auto& dialog = *setpassform::setpass;
+
+    // "новый": н U+043D, о U+043E, в U+0432, ...; 5 units, 5 bytes.
+    dialog.Edit1.setText(u"новый");
+    EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", keyOf("3D043E0432")));
+    dialog.Edit1.setText(u"");
+    EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", kZeroKey));
+
+    dialog.Memo1.setText(u"777\r\n");
+    EXPECT_EQ(send("Hi"), nullptr);
+    EXPECT_NE(send("Hi", 777), nullptr);
+
+    dialog.file_check.setChecked(true);
+    dialog.Edit2.setText(u"absent.key");
+    EXPECT_EQ(bytesOf(send("Hi", 777)), kCancel);
+    EXPECT_EQ(boxes(), (Boxes{{kWarning, kKeyNotFound}}));
+
+    EXPECT_EQ(folder.read("Mistlock.ini"), settings) << "nothing was saved";
+}
+
+TEST_F(MessageEvents, PasswordFromTheSettingsFileInTheSystemCodePage) {
+    // The bytes CF E0 F0 EE EB FC: "Пароль" under 1251 (П U+041F, а U+0430,
+    // р U+0440), "Ïàðîëü" under 1252 (U+00CF, U+00E0, U+00F0).
+    start(ini("on", "pass_check", "\xCF\xE0\xF0\xEE\xEB\xFC"));
+    const ElAES::Key key = keyOf(platform::ansiCodePage() == 1251 ? "1F0430044004" : "CF00E000F000");
+    const std::string env = replyString(send("Hi"), 0);
+    EXPECT_EQ(env, envelopeFor("Hi", key));
+    EXPECT_EQ(replyString(receive(env), 0), "Hi");
+}
+
+// ---- Receiving --------------------------------------------------------------
+
+enum class Outcome { NoReply, ErrorReply, Text };
+
+struct ReceiveCase {
+    std::string what;
+    std::string received;
+    Outcome outcome;
+    std::string text = {};
+};
+
+std::string lowercase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void expectOutcome(const void* reply, const ReceiveCase& c) {
+    if (c.outcome == Outcome::NoReply) {
+        EXPECT_EQ(reply, nullptr) << c.what;
+        return;
+    }
+    ASSERT_NE(reply, nullptr) << c.what;
+    const std::string bytes = bytesOf(reply);
+    const std::string expected = c.outcome == Outcome::Text ? c.text : errorTextFor(c.received);
+    EXPECT_EQ(hex(bytes), hex(int32(static_cast<std::int32_t>(5 + expected.size())) + '\x02' + counted(expected)))
+        << c.what;
+}
+
+TEST_F(MessageEvents, WhatAReceivedTextGives) {
+    start(ini("on", "pass_check", "secret"));
+    const std::string hi = envelopeFor("Hi", kSecretKey);
+    const std::string hiDigits = hi.substr(kMarker.size());
+    const std::string block = ecb("Hi", kSecretKey, true);
+    const ReceiveCase cases[] = {
+        {"envelope", hi, Outcome::Text, "Hi"},
+        {"lowercase digits", kMarker + lowercase(hiDigits), Outcome::Text, "Hi"},
+        {"one extra digit", hi + "A", Outcome::Text, "Hi"},
+        {"trailing zeros trimmed", envelopeFor(std::string("ab\0\0", 4), kSecretKey), Outcome::Text, "ab"},
+        {"zeros only", envelopeFor(std::string(3, '\0'), kSecretKey), Outcome::Text, ""},
+        {"all byte values", envelopeFor(allByteValues(), kSecretKey), Outcome::Text, allByteValues()},
+        {"4000 bytes", envelopeFor(sampleMessage(4000), kSecretKey), Outcome::Text, sampleMessage(4000)},
+
+        {"marker alone", kMarker, Outcome::ErrorReply},
+        {"one extra non-digit", hi + "Z", Outcome::ErrorReply},
+        {"trailing blank", hi + " ", Outcome::ErrorReply},
+        {"non-digit in a pair", "#MSTLK:0200000G", Outcome::ErrorReply},
+        {"8-bit character", "#MSTLK:02\xC0", Outcome::ErrorReply},
+        {"invalid UTF-8", "#MSTLK:C0", Outcome::ErrorReply},
+        {"lone continuation byte", "#MSTLK:0200000080", Outcome::ErrorReply},
+        {"encoded surrogate", "#MSTLK:EDA080", Outcome::ErrorReply},
+        {"3 payload bytes", "#MSTLK:020000", Outcome::ErrorReply},
+        {"empty ciphertext", "#MSTLK:00000000", Outcome::ErrorReply},
+        {"15 bytes of ciphertext", "#MSTLK:01000000" + std::string(30, '0'), Outcome::ErrorReply},
+        {"17 bytes of ciphertext", hi + "00", Outcome::ErrorReply},
+        {"length that does not fit", envelopeOfPayload(int32(17) + block, platform::ansiCodePage()),
+         Outcome::ErrorReply},
+
+        {"marker in lowercase", "#mstlk:" + hiDigits, Outcome::NoReply},
+        {"marker in mixed case", "#Mstlk:" + hiDigits, Outcome::NoReply},
+        {"blank before the marker", " " + hi, Outcome::NoReply},
+        {"line break before the marker", "\r\n" + hi, Outcome::NoReply},
+        {"marker without #", hi.substr(1), Outcome::NoReply},
+        {"marker cut short", "#MSTLK", Outcome::NoReply},
+        {"plain text", "Hello", Outcome::NoReply},
+        {"empty text", "", Outcome::NoReply},
+    };
+    for (const auto& c : cases) expectOutcome(receive(c.received), c);
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(MessageEvents, MarkerAloneGivesThe57ByteErrorText) {
+    start(ini("on", "pass_check", "secret"));
+    const void* reply = receive(kMarker);
+    ASSERT_NE(reply, nullptr);
+    // 48 characters of the error line, each one byte in a single-byte code
+    // page, CR LF and the 7-character marker: 57 bytes under 1251 and 1252.
+    ASSERT_EQ(kOriginalMsgError.size(), 48u);
+    EXPECT_EQ(replyString(reply, 0).size(), 57u);
+    EXPECT_EQ(readInt32(reply, 0), 62);
+    EXPECT_EQ(replyString(reply, 0), errorTextFor(kMarker));
+}
+
+TEST(MessageEventsReceipt, NeitherTheSwitchNorTheListMatters) {
+    const std::string hi = envelopeFor("Hi", kSecretKey);
+    struct Case { const char* onOff; const char* uinList; std::int32_t from; } cases[] = {
+        {"off", "12345\r\n", kUin},
+        {"on", "12345\r\n", 999},
+        {"on", nullptr, kUin},
+        {"off", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        folder.write("Mistlock.ini", ini(c.onOff, "pass_check", "secret"));
+        if (c.uinList) folder.write("MistlockWho.ini", c.uinList);
+        PluginHarness plugin;
+        plugin.initialise(folder.hostPath());
+        const void* reply = plugin.call(messageReceived(hi, c.from));
+        ASSERT_NE(reply, nullptr) << c.onOff << " " << c.from;
+        EXPECT_EQ(hex(bytesOf(reply)), "070000000202000000" "4869") << c.onOff << " " << c.from;
+    }
+}
+
+TEST_F(MessageEvents, ReceivingWithAKeyFile) {
+    const std::string hiKeyFile = envelopeFor("Hi", keyOf("1A043B044E0447"));
+    const std::string hiZeroKey = envelopeFor("Hi", kZeroKey);
+    struct Case {
+        const char* file;  // null: no key file
+        std::string bytes;
+        ReceiveCase expect;
+        Boxes shown;
+    } cases[] = {
+        {"k1.key", dataFile("key_utf16le_bom.txt"), {"UTF-16LE key file", hiKeyFile, Outcome::Text, "Hi"}, {}},
+        {"k2.key", "\r\n", {"empty first line", hiZeroKey, Outcome::Text, "Hi"}, {}},
+        {nullptr, "", {"missing", hiKeyFile, Outcome::NoReply}, {{kWarning, kKeyNotFound2}}},
+        // The digits are read before the key file is looked for.
+        {nullptr, "", {"missing, malformed envelope", hiKeyFile + "Z", Outcome::ErrorReply}, {}},
+        {nullptr, "", {"missing, marker alone", kMarker, Outcome::ErrorReply}, {}},
+        {"k6.key", "", {"0 bytes", hiKeyFile, Outcome::ErrorReply}, {}},
+        {"k7.key", "\xFE\xFF", {"mark only", hiKeyFile, Outcome::ErrorReply}, {}},
+        {"k8.key", std::string("\0k", 2), {"NUL first", hiKeyFile, Outcome::ErrorReply}, {}},
+        {"k9.key", "\xEF\xBB\xBF\xE2\x82\r\n", {"bad UTF-8", hiKeyFile, Outcome::ErrorReply}, {}},
+    };
+    start(ini("on", "file_check", ""));
+    for (const auto& c : cases) {
+        plugin.boxes.clear();
+        if (c.file) folder.write(c.file, c.bytes);
+        setpassform::setpass->Edit2.setText(platform::widen(c.file ? c.file : "absent.key"));
+        expectOutcome(receive(c.expect.received), c.expect);
+        EXPECT_EQ(boxes(), c.shown) << c.expect.what;
+    }
+}
+
+TEST_F(MessageEvents, WrongPassword) {
+    start(ini("on", "pass_check", "secret"));
+    const std::string hi = replyString(send("Hi"), 0);
+    const std::string sixteen = replyString(send("0123456789abcdef"), 0);
+    setpassform::setpass->Edit1.setText(u"Secret");
+    // L = 2: the zero fill after the text does not decrypt to zeros.
+    expectOutcome(receive(hi), {"wrong password", hi, Outcome::ErrorReply});
+    // L = 16 leaves no fill, and the envelope carries no check value: a wrong
+    // key cannot be told from a right one, and its bytes are delivered.
+    const void* reply = receive(sixteen);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_NE(replyString(reply, 0), "0123456789abcdef");
+    EXPECT_NE(replyString(reply, 0), errorTextFor(sixteen));
+    EXPECT_TRUE(boxes().empty());
+}
+
+}  // namespace
