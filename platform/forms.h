@@ -139,6 +139,7 @@ protected:
 
 private:
     friend class TControl;
+    friend class TRadioButton;
     const layout::Form& layout_;
     std::unique_ptr<State> state_;
 };

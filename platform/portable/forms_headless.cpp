@@ -33,19 +33,17 @@ struct TForm::State {
     int left = 0;
     int top = 0;
     bool visible = false;
-    std::vector<TRadioButton*> radios;
+    // Radio buttons in layout order; registered while their TControl part is
+    // built, so kept as TControl until they are whole.
+    std::vector<TControl*> radios;
 };
-
-void platform::headless::setOpenDialogAnswer(std::optional<std::u16string> answer) {
-    chooserAnswer = std::move(answer);
-}
 
 TControl::TControl(TForm& form, const char* name) : form_(form), entry_(form.layoutDescription().find(name)) {
     if (!entry_) throw std::logic_error(std::string("no layout entry for control ") + name);
     state_ = std::make_unique<State>();
     state_->text = entry_->text;
     state_->checked = (entry_->flags & layout::Checked) != 0;
-    if (entry_->kind == layout::Kind::RadioButton) form_.state_->radios.push_back(static_cast<TRadioButton*>(this));
+    if (entry_->kind == layout::Kind::RadioButton) form_.state_->radios.push_back(this);
 }
 
 TControl::~TControl() = default;
@@ -68,7 +66,8 @@ void TRadioButton::setChecked(bool checked) {
     state_->checked = checked;
     if (!checked) return;
     // The buttons from the nearest group start up to the next one form a group.
-    auto& radios = form_.state_->radios;
+    std::vector<TRadioButton*> radios;
+    for (TControl* control : form_.state_->radios) radios.push_back(static_cast<TRadioButton*>(control));
     std::size_t self = 0;
     while (radios[self] != this) ++self;
     std::size_t first = self;
@@ -127,3 +126,7 @@ void TForm::close() {
 }
 
 }  // namespace forms
+
+void platform::headless::setOpenDialogAnswer(std::optional<std::u16string> answer) {
+    forms::chooserAnswer = std::move(answer);
+}
