@@ -223,6 +223,8 @@ TEST_F(MessageEvents, DialogEditsCountForTheNextMessageBeforeAnySave) {
     EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", keyOf("3D043E0432")));
     dialog.Edit1.setText(u"");
     EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", kZeroKey));
+    dialog.Edit1.setText(u" x ");  // untrimmed: blank, x, blank
+    EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", keyOf("200078")));
 
     dialog.Memo1.setText(u"777\r\n");
     EXPECT_EQ(send("Hi"), nullptr);
