@@ -17,9 +17,10 @@ run() {
 # Native: unit tests, the plug-in through the reference host.
 run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native && ctest --preset native'
 
-# Windows: Mistlock.dll and the tests under Wine, with a prefix in the build tree.
+# Windows: Mistlock.dll and the tests under Wine, with a prefix in the build
+# tree, and one virtual display for every windowed test.
 run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows &&
-  scripts/wine-prefix.sh build/windows && ctest --preset windows'
+  source scripts/virtual-display.sh && scripts/wine-prefix.sh build/windows && ctest --preset windows'
 
 # Big-endian: the cipher gives the same bytes on s390x.
 run scripts/test-s390x.sh

@@ -1,0 +1,16 @@
+# Sourced: starts Xvfb on a free display number, waits until it answers, and
+# exports DISPLAY. The server stops when the sourcing shell exits.
+if [[ -z "${DISPLAY:-}" ]]; then
+  for n in $(seq 90 120); do
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    trap 'kill $xvfb_pid 2>/dev/null' EXIT
+    for _ in $(seq 1 50); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      sleep 0.1
+    done
+    export DISPLAY=":$n"
+    break
+  done
+fi
