@@ -123,13 +123,9 @@ void writeFileReplacing(const std::u16string& path, std::string_view bytes) {
         if (!FlushFileBuffers(file.get())) throw EFileError(fileFailure("write", path, GetLastError()));
         if (!file.close()) throw EFileError(fileFailure("write", path, GetLastError()));
 
-        // ReplaceFileW keeps what the old file had besides its content
-        // (attributes, security); where it cannot act, or when the file has
-        // disappeared meanwhile, a plain move takes the new file into place.
-        bool replaced = exists && ReplaceFileW(wide(path), wide(temp), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                               nullptr, nullptr);
-        if (!replaced &&
-            !MoveFileExW(wide(temp), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        // One rename takes the new file into place. The old file's own
+        // attributes (hidden, system) go over to the new one.
+        if (!MoveFileExW(wide(temp), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             throw EFileError(fileFailure("write", path, GetLastError()));
         }
     } catch (...) {
@@ -137,6 +133,8 @@ void writeFileReplacing(const std::u16string& path, std::string_view bytes) {
         DeleteFileW(wide(temp));
         throw;
     }
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (exists && (attributes & kept)) SetFileAttributesW(wide(path), attributes & (kept | FILE_ATTRIBUTE_ARCHIVE));
 }
 
 }  // namespace platform

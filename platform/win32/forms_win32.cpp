@@ -30,6 +30,7 @@ struct TControl::State {
     // Speed button: hint, glyph and the look of the moment.
     std::u16string hint;
     HIMAGELIST glyph = nullptr;
+    HFONT font = nullptr;
     bool hot = false;
     bool pressed = false;
     bool trackingLeave = false;
@@ -478,6 +479,11 @@ LRESULT speedButtonMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
             return 0;
         case WM_MOUSEACTIVATE:
             return MA_ACTIVATE;
+        case WM_SETFONT:
+            state->font = reinterpret_cast<HFONT>(wParam);
+            return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(state->font);
         case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             break;
