@@ -3,10 +3,16 @@
 // the stream routines that run it in electronic codebook mode over byte
 // streams, zero-filling the last block.
 //
-// Side channels: this implementation is table-based, not constant-time. Every
-// round looks up key- and data-dependent entries of 1 KB tables, so the memory
-// access pattern depends on the key and the data, and an attacker who shares
-// the cache with it (or times it precisely) can learn about the key.
+// Two implementations stand behind these functions (aes_dispatch.h): on x86
+// processors with AES-NI the AES instructions, chosen at run time from CPUID;
+// elsewhere the portable table-based code. They give the same bytes, and their
+// schedules are interchangeable.
+//
+// Side channels: the AES-NI path reads no table and takes the same time for
+// every key and block. The portable path is table-based, not constant-time:
+// every round looks up key- and data-dependent entries of 1 KB tables, so the
+// memory access pattern depends on the key and the data, and an attacker who
+// shares the cache with it (or times it precisely) can learn about the key.
 //
 // Byte order is that of FIPS-197 for keys and blocks. Internally each state
 // column and each schedule word is one 32-bit word whose least significant

@@ -4,7 +4,7 @@
 #include "crypto/ElAES.h"
 #include "crypto/aes_internal.h"
 
-namespace ElAES {
+namespace ElAES::portable {
 namespace {
 
 using detail::byteOf;
@@ -62,4 +62,4 @@ void decryptBlock(const Block& input, const Schedule& schedule, Block& output) {
     detail::storeWord(&output[12], s3);
 }
 
-}  // namespace ElAES
+}  // namespace ElAES::portable

@@ -3,7 +3,7 @@
 #include "crypto/ElAES.h"
 #include "crypto/aes_internal.h"
 
-namespace ElAES {
+namespace ElAES::portable {
 namespace {
 
 using detail::byteOf;
@@ -61,4 +61,4 @@ void encryptBlock(const Block& input, const Schedule& schedule, Block& output) {
     detail::storeWord(&output[12], s3);
 }
 
-}  // namespace ElAES
+}  // namespace ElAES::portable

@@ -2,7 +2,10 @@
 // Internals shared by the AES sources: the constant tables and the word
 // helpers. Not part of the unit's interface.
 #include <array>
+#include <atomic>
 #include <cstdint>
+
+#include "crypto/aes_dispatch.h"
 
 #if defined(__GNUC__)
 #define ELAES_INLINE inline __attribute__((always_inline))
@@ -52,6 +55,26 @@ ELAES_INLINE void storeWord(std::uint8_t* p, std::uint32_t x) {
     p[1] = static_cast<std::uint8_t>(x >> 8);
     p[2] = static_cast<std::uint8_t>(x >> 16);
     p[3] = static_cast<std::uint8_t>(x >> 24);
+}
+
+// The implementation in use: -1 until the first call decides, then 0 for the
+// portable path and 1 for AES-NI. Constant-initialised, so a call made while
+// other static objects are being constructed finds it ready.
+extern ELAES_LOCAL std::atomic<int> selectedImplementation;
+
+// Decides from CPUID (and forcePortable), records and returns the choice.
+int selectImplementation();
+
+// True when the calls of ElAES.h are to run on the AES instructions: one load
+// and one comparison once the choice is made.
+ELAES_INLINE bool useAesNi() {
+#if ELAES_HAVE_AESNI
+    int selected = selectedImplementation.load(std::memory_order_relaxed);
+    if (selected < 0) selected = selectImplementation();
+    return selected == 1;
+#else
+    return false;
+#endif
 }
 
 }  // namespace ElAES::detail

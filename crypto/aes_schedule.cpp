@@ -3,7 +3,7 @@
 #include "crypto/ElAES.h"
 #include "crypto/aes_internal.h"
 
-namespace ElAES {
+namespace ElAES::portable {
 namespace {
 
 using detail::byteOf;
@@ -64,11 +64,11 @@ void buildEncryptionSchedule(const Key& key, Schedule& schedule) {
 }
 
 void buildDecryptionSchedule(const Key& key, Schedule& schedule) {
-    buildEncryptionSchedule(key, schedule);
+    portable::buildEncryptionSchedule(key, schedule);
     // Round keys 1 to 13; round keys 0 and 14 and the four extra words stay.
     for (unsigned i = 4; i < 56; ++i) {
         schedule.w[i] = invMixColumn(schedule.w[i]);
     }
 }
 
-}  // namespace ElAES
+}  // namespace ElAES::portable

@@ -1,8 +1,12 @@
 // Electronic codebook over byte streams: one Read, one block operation and one
-// Write per 16 bytes, with the schedule and both blocks on this frame.
+// Write per 16 bytes, with the schedule and both blocks on this frame. The
+// loops are written once and instantiated for each implementation, so that the
+// block operation is a direct call; the routines of ElAES.h pick the
+// implementation once per call.
 #include <cstddef>
 
 #include "crypto/ElAES.h"
+#include "crypto/aes_internal.h"
 
 namespace ElAES {
 namespace {
@@ -54,28 +58,16 @@ inline void writeExactly(ByteStream& destination, const std::uint8_t* buffer, st
     }
 }
 
-}  // namespace
+using BlockOperation = void (*)(const Block&, const Schedule&, Block&);
 
-void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
-    Schedule schedule;
-    buildEncryptionSchedule(key, schedule);
-    encryptStreamWithSchedule(source, count, schedule, destination);
-}
-
-void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
-    Schedule schedule;
-    buildDecryptionSchedule(key, schedule);
-    decryptStreamWithSchedule(source, count, schedule, destination);
-}
-
-void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination) {
+template <BlockOperation encrypt>
+void encryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedule, ByteStream& destination) {
     std::uint64_t remaining = resolveCount(source, count);
     Block input;
     Block output;
     while (remaining >= kBlockSize) {
         readExactly(source, input.data(), kBlockSize);
-        encryptBlock(input, schedule, output);
+        encrypt(input, schedule, output);
         writeExactly(destination, output.data(), kBlockSize);
         remaining -= kBlockSize;
     }
@@ -87,13 +79,13 @@ void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Sc
         for (std::size_t i = k; i < kBlockSize; ++i) {
             input[i] = 0;
         }
-        encryptBlock(input, schedule, output);
+        encrypt(input, schedule, output);
         writeExactly(destination, output.data(), kBlockSize);
     }
 }
 
-void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination) {
+template <BlockOperation decrypt>
+void decryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedule, ByteStream& destination) {
     std::uint64_t remaining = resolveCount(source, count);
     if (remaining % kBlockSize != 0) {
         raiseBufferSizeError();
@@ -102,10 +94,98 @@ void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Sc
     Block output;
     while (remaining >= kBlockSize) {
         readExactly(source, input.data(), kBlockSize);
-        decryptBlock(input, schedule, output);
+        decrypt(input, schedule, output);
         writeExactly(destination, output.data(), kBlockSize);
         remaining -= kBlockSize;
     }
+}
+
+}  // namespace
+
+namespace portable {
+
+void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    Schedule schedule;
+    portable::buildEncryptionSchedule(key, schedule);
+    encryptRun<portable::encryptBlock>(source, count, schedule, destination);
+}
+
+void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    Schedule schedule;
+    portable::buildDecryptionSchedule(key, schedule);
+    decryptRun<portable::decryptBlock>(source, count, schedule, destination);
+}
+
+void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    encryptRun<portable::encryptBlock>(source, count, schedule, destination);
+}
+
+void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    decryptRun<portable::decryptBlock>(source, count, schedule, destination);
+}
+
+}  // namespace portable
+
+#if ELAES_HAVE_AESNI
+namespace aesni {
+
+void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    Schedule schedule;
+    aesni::buildEncryptionSchedule(key, schedule);
+    encryptRun<aesni::encryptBlock>(source, count, schedule, destination);
+}
+
+void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    Schedule schedule;
+    aesni::buildDecryptionSchedule(key, schedule);
+    decryptRun<aesni::decryptBlock>(source, count, schedule, destination);
+}
+
+void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    encryptRun<aesni::encryptBlock>(source, count, schedule, destination);
+}
+
+void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    decryptRun<aesni::decryptBlock>(source, count, schedule, destination);
+}
+
+}  // namespace aesni
+#endif
+
+// The schedule is built on this frame, by the same implementation that runs
+// the blocks.
+void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+#if ELAES_HAVE_AESNI
+    if (detail::useAesNi()) return aesni::encryptStream(source, count, key, destination);
+#endif
+    portable::encryptStream(source, count, key, destination);
+}
+
+void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+#if ELAES_HAVE_AESNI
+    if (detail::useAesNi()) return aesni::decryptStream(source, count, key, destination);
+#endif
+    portable::decryptStream(source, count, key, destination);
+}
+
+void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+#if ELAES_HAVE_AESNI
+    if (detail::useAesNi()) return aesni::encryptStreamWithSchedule(source, count, schedule, destination);
+#endif
+    portable::encryptStreamWithSchedule(source, count, schedule, destination);
+}
+
+void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+#if ELAES_HAVE_AESNI
+    if (detail::useAesNi()) return aesni::decryptStreamWithSchedule(source, count, schedule, destination);
+#endif
+    portable::decryptStreamWithSchedule(source, count, schedule, destination);
 }
 
 }  // namespace ElAES

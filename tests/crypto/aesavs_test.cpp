@@ -1,13 +1,17 @@
 // Every vector of the NIST AESAVS AES-256 ECB response files, read from the
 // files by one driver: the known-answer files (GFSbox, KeySbox, VarKey,
-// VarTxt), the multi-block message test and the Monte Carlo test.
+// VarTxt), the multi-block message test and the Monte Carlo test. Each file
+// runs on every path: the portable tables, the AES instructions (where the
+// processor has them) and the dispatching functions of ElAES.h.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "crypto/ElAES.h"
 #include "crypto/memory_stream.h"
+#include "tests/crypto/aes_paths.h"
 #include "tests/crypto/test_support.h"
 
 using namespace testsupport;
@@ -75,12 +79,12 @@ ElAES::Key toKey(const Bytes& bytes) {
 }
 
 // ECB over whole blocks, block by block.
-Bytes runBlocks(const Bytes& input, const ElAES::Key& key, bool encrypt) {
+Bytes runBlocks(const AesPath& path, const Bytes& input, const ElAES::Key& key, bool encrypt) {
     ElAES::Schedule schedule;
     if (encrypt) {
-        ElAES::buildEncryptionSchedule(key, schedule);
+        path.buildEncryptionSchedule(key, schedule);
     } else {
-        ElAES::buildDecryptionSchedule(key, schedule);
+        path.buildDecryptionSchedule(key, schedule);
     }
     Bytes output;
     for (std::size_t at = 0; at + 16 <= input.size(); at += 16) {
@@ -88,9 +92,9 @@ Bytes runBlocks(const Bytes& input, const ElAES::Key& key, bool encrypt) {
         ElAES::Block out;
         for (std::size_t i = 0; i < 16; ++i) in[i] = input[at + i];
         if (encrypt) {
-            ElAES::encryptBlock(in, schedule, out);
+            path.encryptBlock(in, schedule, out);
         } else {
-            ElAES::decryptBlock(in, schedule, out);
+            path.decryptBlock(in, schedule, out);
         }
         output.insert(output.end(), out.begin(), out.end());
     }
@@ -98,13 +102,13 @@ Bytes runBlocks(const Bytes& input, const ElAES::Key& key, bool encrypt) {
 }
 
 // The same through the stream routines, count 0 (the whole source).
-Bytes runStream(const Bytes& input, const ElAES::Key& key, bool encrypt) {
+Bytes runStream(const AesPath& path, const Bytes& input, const ElAES::Key& key, bool encrypt) {
     ElAES::MemoryStream source(bytesToString(input));
     ElAES::MemoryStream destination;
     if (encrypt) {
-        ElAES::encryptStream(source, 0, key, destination);
+        path.encryptStream(source, 0, key, destination);
     } else {
-        ElAES::decryptStream(source, 0, key, destination);
+        path.decryptStream(source, 0, key, destination);
     }
     return stringToBytes(destination.bytes());
 }
@@ -116,20 +120,20 @@ struct MonteCarloResult {
     ElAES::Block beforeLast;
 };
 
-MonteCarloResult monteCarlo(const ElAES::Key& key, const ElAES::Block& first, bool encrypt) {
+MonteCarloResult monteCarlo(const AesPath& path, const ElAES::Key& key, const ElAES::Block& first, bool encrypt) {
     ElAES::Schedule schedule;
     if (encrypt) {
-        ElAES::buildEncryptionSchedule(key, schedule);
+        path.buildEncryptionSchedule(key, schedule);
     } else {
-        ElAES::buildDecryptionSchedule(key, schedule);
+        path.buildDecryptionSchedule(key, schedule);
     }
     MonteCarloResult result{first, first};
     for (int j = 0; j < 1000; ++j) {
         result.beforeLast = result.last;
         if (encrypt) {
-            ElAES::encryptBlock(result.beforeLast, schedule, result.last);
+            path.encryptBlock(result.beforeLast, schedule, result.last);
         } else {
-            ElAES::decryptBlock(result.beforeLast, schedule, result.last);
+            path.decryptBlock(result.beforeLast, schedule, result.last);
         }
     }
     return result;
@@ -142,10 +146,12 @@ struct ResponseFile {
     std::size_t decryptRecords;
 };
 
-class AesavsFile : public ::testing::TestWithParam<ResponseFile> {};
+class AesavsFile : public ::testing::TestWithParam<std::tuple<ResponseFile, AesPath>> {};
 
 TEST_P(AesavsFile, EveryRecord) {
-    const ResponseFile& file = GetParam();
+    const ResponseFile& file = std::get<0>(GetParam());
+    const AesPath& path = std::get<1>(GetParam());
+    if (!path.available) GTEST_SKIP() << "no " << path.name << " path on this build or processor";
     const std::vector<Record> records = readResponseFile(file.name);
     std::size_t encryptRecords = 0;
     std::size_t decryptRecords = 0;
@@ -160,15 +166,15 @@ TEST_P(AesavsFile, EveryRecord) {
         ASSERT_TRUE(!input.empty() && input.size() % 16 == 0);
 
         if (!file.monteCarlo) {
-            EXPECT_EQ(toHex(runBlocks(input, key, record.encrypt)), toHex(expected));
-            EXPECT_EQ(toHex(runStream(input, key, record.encrypt)), toHex(expected));
+            EXPECT_EQ(toHex(runBlocks(path, input, key, record.encrypt)), toHex(expected));
+            EXPECT_EQ(toHex(runStream(path, input, key, record.encrypt)), toHex(expected));
             continue;
         }
 
         ASSERT_EQ(input.size(), 16u);
         ElAES::Block first;
         for (std::size_t i = 0; i < 16; ++i) first[i] = input[i];
-        const MonteCarloResult result = monteCarlo(key, first, record.encrypt);
+        const MonteCarloResult result = monteCarlo(path, key, first, record.encrypt);
         EXPECT_EQ(toHex(result.last), toHex(expected));
 
         // The next record of the same section starts from key xor (the
@@ -194,11 +200,13 @@ const ResponseFile kFiles[] = {
     {"ECBMMT256.rsp", false, 10, 10},      {"ECBMCT256.rsp", true, 100, 100},
 };
 
-std::string fileTestName(const ::testing::TestParamInfo<ResponseFile>& info) {
-    std::string name = info.param.name;
-    return name.substr(0, name.find('.'));
+std::string fileTestName(const ::testing::TestParamInfo<std::tuple<ResponseFile, AesPath>>& info) {
+    const std::string file = std::get<0>(info.param).name;
+    return file.substr(0, file.find('.')) + "_" + std::get<1>(info.param).name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ecb256, AesavsFile, ::testing::ValuesIn(kFiles), fileTestName);
+INSTANTIATE_TEST_SUITE_P(Ecb256, AesavsFile,
+                         ::testing::Combine(::testing::ValuesIn(kFiles), ::testing::ValuesIn(allAesPaths())),
+                         fileTestName);
 
 }  // namespace

@@ -1,0 +1,231 @@
+// The choice of implementation, and the two implementations side by side:
+// over random keys, blocks and streams the AES instructions must give exactly
+// the bytes of the portable tables, schedules included.
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
+
+#include "crypto/ElAES.h"
+#include "crypto/aes_dispatch.h"
+#include "crypto/memory_stream.h"
+#include "tests/crypto/aes_paths.h"
+#include "tests/crypto/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// What CPUID leaf 1 says, read here rather than through the unit: ECX bit 25
+// is AES-NI, bit 19 SSE4.1.
+bool cpuidReportsAesNi() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    return (ecx & (1u << 25)) != 0 && (ecx & (1u << 19)) != 0;
+#else
+    return false;
+#endif
+}
+
+ElAES::Implementation expectedImplementation(bool forced) {
+    return ElAES::hardwareSupported() && !forced ? ElAES::Implementation::AesNi : ElAES::Implementation::Portable;
+}
+
+// ---- Which path runs ---------------------------------------------------------
+
+TEST(AesImplementation, HardwarePathIsChosenWheneverTheProcessorHasAesNi) {
+    const bool cpuHasIt = cpuidReportsAesNi();
+    const ElAES::Implementation active = ElAES::activeImplementation();
+    std::cout << "CPUID AES-NI: " << (cpuHasIt ? "yes" : "no") << "; hardware path in this build: "
+              << (ELAES_HAVE_AESNI ? "yes" : "no") << "; active: " << ElAES::implementationName(active)
+              << (portableForcedForThisRun() ? " (portable forced for this run)" : "") << std::endl;
+    RecordProperty("aes_path", ElAES::implementationName(active));
+
+    EXPECT_EQ(ElAES::hardwareSupported(), ELAES_HAVE_AESNI && cpuHasIt);
+    EXPECT_EQ(active, expectedImplementation(portableForcedForThisRun()));
+#if ELAES_HAVE_AESNI
+    if (cpuHasIt && !portableForcedForThisRun()) {
+        EXPECT_EQ(active, ElAES::Implementation::AesNi) << "x86 with AES-NI in CPUID must run on the instructions";
+    }
+#endif
+}
+
+TEST(AesImplementation, TestHookForcesThePortablePathAndGivesItBack) {
+    ElAES::forcePortable(true);
+    EXPECT_EQ(ElAES::activeImplementation(), ElAES::Implementation::Portable);
+    ElAES::forcePortable(false);
+    EXPECT_EQ(ElAES::activeImplementation(), expectedImplementation(false));
+    ElAES::forcePortable(portableForcedForThisRun());
+    EXPECT_EQ(ElAES::activeImplementation(), expectedImplementation(portableForcedForThisRun()));
+}
+
+TEST(AesImplementation, Names) {
+    EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::Portable), "portable");
+    EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::AesNi), "aes-ni");
+}
+
+// ---- Both paths, the same bytes ---------------------------------------------
+
+template <std::size_t N>
+std::array<std::uint8_t, N> randomBytes(std::mt19937& rng) {
+    std::array<std::uint8_t, N> out{};
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+std::string scheduleHex(const ElAES::Schedule& schedule) {
+    std::string text;
+    for (unsigned i = 0; i < 64; ++i) text += wordHex(schedule, i) + (i % 4 == 3 ? "|" : " ");
+    return text;
+}
+
+class AesDifferential : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hardware = aesniPath();
+        if (!hardware.available) GTEST_SKIP() << "no AES-NI path on this build or processor";
+        table = portablePath();
+    }
+    AesPath table;
+    AesPath hardware;
+};
+
+TEST_F(AesDifferential, SchedulesAreWordForWordTheSame) {
+    std::mt19937 rng(0x5eed);
+    std::vector<ElAES::Key> keys = {ElAES::Key{}, {}};
+    keys[1].fill(0xff);
+    for (int n = 0; n < 2000; ++n) keys.push_back(randomBytes<32>(rng));
+    for (const ElAES::Key& key : keys) {
+        ElAES::Schedule a, b;
+        table.buildEncryptionSchedule(key, a);
+        hardware.buildEncryptionSchedule(key, b);
+        ASSERT_EQ(scheduleHex(b), scheduleHex(a)) << "encryption schedule, key " << toHex(key);
+        table.buildDecryptionSchedule(key, a);
+        hardware.buildDecryptionSchedule(key, b);
+        ASSERT_EQ(scheduleHex(b), scheduleHex(a)) << "decryption schedule, key " << toHex(key);
+    }
+}
+
+TEST_F(AesDifferential, BlocksAreTheSameEitherWayAndInPlace) {
+    std::mt19937 rng(20250101);
+    for (int k = 0; k < 500; ++k) {
+        const ElAES::Key key = randomBytes<32>(rng);
+        ElAES::Schedule encryption, decryption;
+        table.buildEncryptionSchedule(key, encryption);
+        table.buildDecryptionSchedule(key, decryption);
+        for (int n = 0; n < 20; ++n) {
+            const ElAES::Block block = randomBytes<16>(rng);
+            SCOPED_TRACE("key " + toHex(key) + " block " + toHex(block));
+            ElAES::Block expected, got;
+            table.encryptBlock(block, encryption, expected);
+            hardware.encryptBlock(block, encryption, got);
+            ASSERT_EQ(toHex(got), toHex(expected));
+            ElAES::Block inPlace = block;
+            hardware.encryptBlock(inPlace, encryption, inPlace);
+            ASSERT_EQ(toHex(inPlace), toHex(expected));
+
+            table.decryptBlock(block, decryption, expected);
+            hardware.decryptBlock(block, decryption, got);
+            ASSERT_EQ(toHex(got), toHex(expected));
+            inPlace = block;
+            hardware.decryptBlock(inPlace, decryption, inPlace);
+            ASSERT_EQ(toHex(inPlace), toHex(expected));
+        }
+    }
+}
+
+// A schedule made by one path drives the blocks of the other: the layout is
+// shared, so a caller may mix them.
+TEST_F(AesDifferential, SchedulesServeTheOtherPathsBlocks) {
+    std::mt19937 rng(31337);
+    for (int n = 0; n < 300; ++n) {
+        const ElAES::Key key = randomBytes<32>(rng);
+        const ElAES::Block block = randomBytes<16>(rng);
+        ElAES::Schedule hwEncryption, hwDecryption;
+        hardware.buildEncryptionSchedule(key, hwEncryption);
+        hardware.buildDecryptionSchedule(key, hwDecryption);
+        ElAES::Block there, back;
+        table.encryptBlock(block, hwEncryption, there);
+        hardware.decryptBlock(there, hwDecryption, back);
+        ASSERT_EQ(toHex(back), toHex(block)) << "key " << toHex(key);
+        table.decryptBlock(there, hwDecryption, back);
+        ASSERT_EQ(toHex(back), toHex(block)) << "key " << toHex(key);
+    }
+}
+
+struct StreamRun {
+    std::string output;
+    std::uint64_t sourcePosition = 0;
+    std::string error;
+};
+
+StreamRun runStream(decltype(&ElAES::encryptStream) routine, const std::string& bytes, std::uint64_t start,
+                    std::uint32_t count, const ElAES::Key& key) {
+    ElAES::MemoryStream source(bytes);
+    source.SetPosition(start);
+    ElAES::MemoryStream destination(std::string(3, '\x5a'));  // bytes before the position stay
+    destination.SetPosition(3);
+    StreamRun run;
+    try {
+        routine(source, count, key, destination);
+    } catch (const ElAES::EAESError& e) {
+        run.error = e.what();
+    }
+    run.output = toHex(destination.bytes());
+    run.sourcePosition = source.Position();
+    return run;
+}
+
+TEST_F(AesDifferential, StreamsGiveTheSameBytesAndPositions) {
+    std::mt19937 rng(4242);
+    for (int n = 0; n < 1500; ++n) {
+        const ElAES::Key key = randomBytes<32>(rng);
+        std::string bytes(rng() % 300, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        const std::uint64_t start = bytes.empty() ? 0 : rng() % (bytes.size() + 1);
+        // Count 0 (whole source), a count within the source, or beyond it.
+        const std::uint32_t choices[] = {0u, static_cast<std::uint32_t>(rng() % 64),
+                                         static_cast<std::uint32_t>(16 * (rng() % 8)), 0xffffffffu};
+        const std::uint32_t count = choices[rng() % 4];
+        SCOPED_TRACE("size " + std::to_string(bytes.size()) + " position " + std::to_string(start) + " count " +
+                     std::to_string(count));
+
+        const StreamRun te = runStream(table.encryptStream, bytes, start, count, key);
+        const StreamRun he = runStream(hardware.encryptStream, bytes, start, count, key);
+        ASSERT_EQ(he.output, te.output);
+        ASSERT_EQ(he.sourcePosition, te.sourcePosition);
+
+        const StreamRun td = runStream(table.decryptStream, bytes, start, count, key);
+        const StreamRun hd = runStream(hardware.decryptStream, bytes, start, count, key);
+        ASSERT_EQ(hd.output, td.output);
+        ASSERT_EQ(hd.sourcePosition, td.sourcePosition);
+        ASSERT_EQ(hd.error, td.error);
+    }
+}
+
+// The decrypting side of one path opens what the other path's stream
+// encrypted, whatever the length.
+TEST_F(AesDifferential, EachPathDecryptsTheOthersStreams) {
+    std::mt19937 rng(99);
+    for (std::size_t size = 0; size <= 100; ++size) {
+        const ElAES::Key key = randomBytes<32>(rng);
+        std::string plain(size, '\0');
+        for (char& c : plain) c = static_cast<char>(rng());
+        const std::string padded = plain + std::string((16 - size % 16) % 16, '\0');
+        for (const auto& [encrypting, decrypting] : {std::pair{table, hardware}, std::pair{hardware, table}}) {
+            SCOPED_TRACE(encrypting.name + " to " + decrypting.name + ", " + std::to_string(size) + " bytes");
+            ElAES::MemoryStream source(plain), cipher, back;
+            encrypting.encryptStream(source, 0, key, cipher);
+            ASSERT_EQ(cipher.Size(), padded.size());
+            decrypting.decryptStream(cipher, 0, key, back);
+            ASSERT_EQ(toHex(back.bytes()), toHex(padded));
+        }
+    }
+}
+
+}  // namespace
