@@ -1,0 +1,16 @@
+#pragma once
+// mistlock, the companion command line: seals and opens envelopes outside
+// the messenger, with the plug-in's own envelope and key-block code.
+#include <string>
+#include <vector>
+
+#include "tools/cli/console.h"
+
+namespace cli {
+
+enum ExitStatus { Success = 0, Failure = 1, WrongUsage = 2 };
+
+// Runs one command: the arguments after the program's name, in UTF-8.
+int run(const std::vector<std::string>& args, Console& console);
+
+}  // namespace cli

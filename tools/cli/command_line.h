@@ -1,0 +1,50 @@
+#pragma once
+// The command line of mistlock: what the user asked for, and the help texts.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command { None, Seal, Open, OpenLog };
+
+// Where the key comes from. Prompt: asked for on the terminal.
+enum class KeyKind { Prompt, Password, PasswordFile, KeyFile };
+
+inline constexpr unsigned defaultCodePage = 1251;
+
+struct Invocation {
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+    KeyKind keyKind = KeyKind::Prompt;
+    std::string keyValue;  // the password, or the path of the file (UTF-8)
+    unsigned codePage = defaultCodePage;
+    bool hexOutput = false;  // open --hex
+    std::optional<std::string> operand;  // TEXT, ENVELOPE or FILE; none: standard input
+};
+
+// Wrong usage: the message says what is wrong; the command is the one whose
+// usage text should follow it (None for the overview).
+class UsageError : public std::runtime_error {
+public:
+    UsageError(const std::string& message, Command command) : std::runtime_error(message), command_(command) {}
+    Command command() const { return command_; }
+
+private:
+    Command command_;
+};
+
+// The arguments after the program's name, in UTF-8. Options may come before
+// or after the operand, as "--name value" or "--name=value"; "--" ends the
+// options, so that a TEXT may begin with "-". Raises UsageError.
+Invocation parseCommandLine(const std::vector<std::string>& args);
+
+// The help text of a command, or the overview for Command::None.
+std::string helpText(Command command);
+
+// The version line.
+std::string versionText();
+
+}  // namespace cli

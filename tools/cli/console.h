@@ -1,0 +1,45 @@
+#pragma once
+// What mistlock needs from its operating system: its arguments, standard
+// input and output, files to read, and a terminal to ask for a password on.
+// console_posix.cpp and console_win32.cpp provide it; tests may stand in.
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+// Bytes read in chunks: standard input or a file.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Up to size bytes; 0 at the end. Raises Exception naming the source on
+    // a read error.
+    virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+class Console {
+public:
+    virtual ~Console() = default;
+    // Standard input as raw bytes; typed at a console, its text in UTF-8.
+    virtual ByteSource& input() = 0;
+    // A file named by a UTF-8 path. Raises EFileError naming it.
+    virtual std::unique_ptr<ByteSource> openFile(const std::string& path) = 0;
+    // Standard output and standard error, UTF-8 or raw bytes, unchanged
+    // (on a console, shown as UTF-8). Raises Exception when writing fails.
+    virtual void writeOutput(std::string_view bytes) = 0;
+    virtual void writeError(std::string_view text) = 0;
+    // Asks on the terminal, without echo, for a line of text in UTF-8;
+    // nullopt when there is no terminal or nothing was typed.
+    virtual std::optional<std::string> askPassword(const std::string& prompt) = 0;
+};
+
+// The console of this process.
+std::unique_ptr<Console> systemConsole();
+
+// The command line's arguments after the program's name, in UTF-8.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+}  // namespace cli

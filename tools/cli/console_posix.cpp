@@ -1,0 +1,148 @@
+// The console on Linux and other POSIX systems: bytes pass unchanged, and the
+// password is read from the controlling terminal with its echo turned off.
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/exception.h"
+#include "tools/cli/console.h"
+
+namespace cli {
+
+namespace {
+
+std::string describe(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+class FileSource : public ByteSource {
+public:
+    FileSource(int fd, std::string name, bool owned) : fd_(fd), name_(std::move(name)), owned_(owned) {}
+    ~FileSource() override {
+        if (owned_) ::close(fd_);
+    }
+    std::size_t read(char* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, size);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) throw EFileError(describe("Cannot read " + name_, errno));
+        }
+    }
+
+private:
+    int fd_;
+    std::string name_;
+    bool owned_;
+};
+
+void writeAll(int fd, std::string_view bytes, const char* name) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw Exception(describe(std::string("Cannot write to ") + name, errno));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+// The terminal's settings while echo is off, restored on the way out and
+// when a signal ends the program mid-prompt.
+int ttyFd = -1;
+struct termios savedTty;
+volatile sig_atomic_t echoOff = 0;
+
+void restoreEcho() {
+    if (echoOff) {
+        ::tcsetattr(ttyFd, TCSAFLUSH, &savedTty);
+        echoOff = 0;
+    }
+}
+
+void onSignal(int signal) {
+    restoreEcho();
+    [[maybe_unused]] const ssize_t ignored = ::write(ttyFd, "\n", 1);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+class PosixConsole : public Console {
+public:
+    PosixConsole() : stdin_(STDIN_FILENO, "standard input", false) {}
+
+    ByteSource& input() override { return stdin_; }
+
+    std::unique_ptr<ByteSource> openFile(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw EFileError(describe("Cannot open the file \"" + path + "\"", errno));
+        return std::make_unique<FileSource>(fd, "the file \"" + path + "\"", true);
+    }
+
+    void writeOutput(std::string_view bytes) override { writeAll(STDOUT_FILENO, bytes, "standard output"); }
+    void writeError(std::string_view text) override { writeAll(STDERR_FILENO, text, "standard error"); }
+
+    std::optional<std::string> askPassword(const std::string& prompt) override {
+        ttyFd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (ttyFd < 0) return std::nullopt;
+        std::optional<std::string> line;
+        bool asked = false;
+        if (::tcgetattr(ttyFd, &savedTty) == 0) {
+            struct termios quiet = savedTty;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            quiet.c_lflag |= ECHONL;
+            struct sigaction action {}, oldInt {}, oldTerm {}, oldHup {};
+            action.sa_handler = onSignal;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(SIGINT, &action, &oldInt);
+            ::sigaction(SIGTERM, &action, &oldTerm);
+            ::sigaction(SIGHUP, &action, &oldHup);
+            [[maybe_unused]] const ssize_t shown = ::write(ttyFd, prompt.data(), prompt.size());
+            if (::tcsetattr(ttyFd, TCSAFLUSH, &quiet) == 0) {
+                echoOff = 1;
+                asked = true;
+                line = readLine();
+                restoreEcho();
+            }
+            ::sigaction(SIGINT, &oldInt, nullptr);
+            ::sigaction(SIGTERM, &oldTerm, nullptr);
+            ::sigaction(SIGHUP, &oldHup, nullptr);
+        }
+        ::close(ttyFd);
+        ttyFd = -1;
+        if (asked && !line) throw Exception("The terminal closed before a password was typed.");
+        return line;
+    }
+
+private:
+    // A line up to its LF; nothing when the terminal ends before one.
+    static std::optional<std::string> readLine() {
+        std::string line;
+        char c;
+        for (;;) {
+            const ssize_t n = ::read(ttyFd, &c, 1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return std::nullopt;
+            if (c == '\n') break;
+            line += c;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
+
+    FileSource stdin_;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> systemConsole() {
+    // A reader that has gone away ends the program quietly, as for other filters.
+    std::signal(SIGPIPE, SIG_DFL);
+    return std::make_unique<PosixConsole>();
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace cli

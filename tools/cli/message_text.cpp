@@ -1,0 +1,92 @@
+#include "tools/cli/message_text.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/utf8.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::string_view hexPrefix = "hex:";
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string rawBytes(std::string_view digits) {
+    if (digits.size() % 2 != 0) {
+        throw TextError("After \"hex:\" come pairs of hex digits, two for each byte; " + std::to_string(digits.size()) +
+                        " digits cannot be whole bytes.");
+    }
+    std::string bytes(digits.size() / 2, '\0');
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        const int v = hexValue(digits[i]);
+        if (v < 0) {
+            throw TextError("After \"hex:\" only hex digits may follow; character " + std::to_string(i + 1) +
+                            " of them is not one.");
+        }
+        bytes[i / 2] = static_cast<char>(i % 2 == 0 ? v << 4 : (static_cast<unsigned char>(bytes[i / 2]) | v));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+MessageBytes messageFromText(std::string_view text, unsigned codePage) {
+    if (text.substr(0, hexPrefix.size()) == hexPrefix) return {rawBytes(text.substr(hexPrefix.size())), 0};
+    const auto wide = utf8::decode(text);
+    if (!wide) {
+        throw TextError("The text is not valid UTF-8. Give the message's bytes as \"hex:\" and hex digits instead.");
+    }
+    MessageBytes out;
+    out.bytes = platform::narrowCodePage(codePage, *wide);
+    // A character the code page holds is one of the 256 its bytes widen to;
+    // any other is replaced on the way, as the messenger would replace it.
+    std::string everyByte(256, '\0');
+    for (int b = 0; b < 256; ++b) everyByte[b] = static_cast<char>(b);
+    std::vector<bool> held(0x10000, false);
+    for (const char16_t c : platform::widenCodePage(codePage, everyByte)) held[c] = true;
+    for (std::size_t j = 0; j < wide->size(); ++j) {
+        const char16_t c = (*wide)[j];
+        if (c >= 0xD800 && c <= 0xDBFF && j + 1 < wide->size()) ++j;  // a pair is one character
+        if (!held[c]) ++out.unmappable;
+    }
+    return out;
+}
+
+std::string textFromMessage(std::string_view bytes, unsigned codePage) {
+    return utf8::encode(platform::widenCodePage(codePage, bytes));
+}
+
+std::string hexDigits(std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out(bytes.size() * 2, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[2 * i] = digits[b >> 4];
+        out[2 * i + 1] = digits[b & 15];
+    }
+    return out;
+}
+
+std::string_view withoutFinalLineBreak(std::string_view input) {
+    if (!input.empty() && input.back() == '\n') {
+        input.remove_suffix(1);
+        if (!input.empty() && input.back() == '\r') input.remove_suffix(1);
+    }
+    return input;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    constexpr std::string_view blanks = " \t\r\n";
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+}  // namespace cli

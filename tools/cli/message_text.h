@@ -1,0 +1,41 @@
+#pragma once
+// Between the terminal's UTF-8 and the message bytes the messenger carries in
+// the peers' code page.
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace cli {
+
+// Text given on the command line or on standard input that cannot be a
+// message; the message says why.
+class TextError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MessageBytes {
+    std::string bytes;  // in the code page
+    // Characters the code page lacks, each sent as its default character.
+    std::size_t unmappable = 0;
+};
+
+// The message that a text stands for: "hex:" and hex digits (either case)
+// give raw bytes; anything else must be UTF-8 and is narrowed to the code
+// page. Raises TextError.
+MessageBytes messageFromText(std::string_view text, unsigned codePage);
+
+// Message bytes in the code page, as UTF-8 for the terminal.
+std::string textFromMessage(std::string_view bytes, unsigned codePage);
+
+// Bytes as uppercase hex digits.
+std::string hexDigits(std::string_view bytes);
+
+// Standard input without one line break (LF or CR LF) at its end.
+std::string_view withoutFinalLineBreak(std::string_view input);
+
+// The text without blanks, tabs and line breaks around it.
+std::string_view trimBlanks(std::string_view text);
+
+}  // namespace cli
