@@ -97,10 +97,11 @@ public:
             ::sigaction(SIGINT, &action, &oldInt);
             ::sigaction(SIGTERM, &action, &oldTerm);
             ::sigaction(SIGHUP, &action, &oldHup);
-            [[maybe_unused]] const ssize_t shown = ::write(ttyFd, prompt.data(), prompt.size());
+            // Echo goes off before the prompt shows: nothing typed after it is seen.
             if (::tcsetattr(ttyFd, TCSAFLUSH, &quiet) == 0) {
                 echoOff = 1;
                 asked = true;
+                [[maybe_unused]] const ssize_t shown = ::write(ttyFd, prompt.data(), prompt.size());
                 line = readLine();
                 restoreEcho();
             }
