@@ -1,0 +1,115 @@
+// The command line: what each argument list asks for, and what is refused
+// with which message and which command's usage.
+#include <gtest/gtest.h>
+
+#include "tools/cli/command_line.h"
+
+namespace {
+
+using cli::Command;
+using cli::Invocation;
+using cli::KeyKind;
+
+struct Accepted {
+    std::vector<std::string> args;
+    Command command;
+    KeyKind keyKind;
+    std::string keyValue;
+    unsigned codePage;
+    bool hexOutput;
+    std::optional<std::string> operand;
+    bool help = false;
+};
+
+const Accepted accepted[] = {
+    {{"seal", "--password", "pw", "Hello"}, Command::Seal, KeyKind::Password, "pw", 1251, false, "Hello"},
+    {{"seal", "Hello", "--password", "pw"}, Command::Seal, KeyKind::Password, "pw", 1251, false, "Hello"},
+    {{"seal", "--password=a=b", "x"}, Command::Seal, KeyKind::Password, "a=b", 1251, false, "x"},
+    // An empty password is a password: the all-zero key.
+    {{"seal", "--password", ""}, Command::Seal, KeyKind::Password, "", 1251, false, std::nullopt},
+    {{"seal", "--password", "--codepage"}, Command::Seal, KeyKind::Password, "--codepage", 1251, false, std::nullopt},
+    {{"seal", "--codepage", "1252", "--key-file", "k.txt"}, Command::Seal, KeyKind::KeyFile, "k.txt", 1252, false,
+     std::nullopt},
+    {{"seal", "--codepage=1251"}, Command::Seal, KeyKind::Prompt, "", 1251, false, std::nullopt},
+    {{"seal", "--password", "p", "--", "--not-an-option"}, Command::Seal, KeyKind::Password, "p", 1251, false,
+     "--not-an-option"},
+    {{"seal", "--password", "p", "-"}, Command::Seal, KeyKind::Password, "p", 1251, false, "-"},
+    {{"open", "--password-file", "pw.txt", "--hex", "#MSTLK:00"}, Command::Open, KeyKind::PasswordFile, "pw.txt",
+     1251, true, "#MSTLK:00"},
+    {{"open"}, Command::Open, KeyKind::Prompt, "", 1251, false, std::nullopt},
+    {{"open-log", "--key-file", "key", "--codepage", "1252", "history.txt"}, Command::OpenLog, KeyKind::KeyFile, "key",
+     1252, false, "history.txt"},
+    {{"open-log", "--help"}, Command::OpenLog, KeyKind::Prompt, "", 1251, false, std::nullopt, true},
+    {{"seal", "-h", "--password", "p"}, Command::Seal, KeyKind::Password, "p", 1251, false, std::nullopt, true},
+    {{"--help"}, Command::None, KeyKind::Prompt, "", 1251, false, std::nullopt, true},
+};
+
+TEST(CommandLine, AcceptedArgumentLists) {
+    for (const auto& c : accepted) {
+        std::string joined;
+        for (const auto& a : c.args) joined += "[" + a + "] ";
+        SCOPED_TRACE(joined);
+        const Invocation inv = cli::parseCommandLine(c.args);
+        EXPECT_EQ(inv.command, c.command);
+        EXPECT_EQ(inv.keyKind, c.keyKind);
+        EXPECT_EQ(inv.keyValue, c.keyValue);
+        EXPECT_EQ(inv.codePage, c.codePage);
+        EXPECT_EQ(inv.hexOutput, c.hexOutput);
+        EXPECT_EQ(inv.operand, c.operand);
+        EXPECT_EQ(inv.help, c.help);
+    }
+}
+
+struct Refused {
+    std::vector<std::string> args;
+    Command usageOf;  // whose usage text follows the message
+    const char* messagePart;
+};
+
+const Refused refused[] = {
+    {{}, Command::None, "No command"},
+    {{"decrypt"}, Command::None, "Unknown command \"decrypt\""},
+    {{"seal", "--pasword", "p"}, Command::Seal, "Unknown option \"--pasword\""},
+    {{"seal", "--password"}, Command::Seal, "--password needs a value"},
+    {{"seal", "--password", "a", "--key-file", "k"}, Command::Seal, "only one key"},
+    {{"open", "--key-file", "k", "--password-file", "p"}, Command::Open, "only one key"},
+    {{"open", "--key-file", ""}, Command::Open, "needs a file name"},
+    {{"seal", "--codepage", "866"}, Command::Seal, "1251 (Cyrillic) or 1252"},
+    {{"seal", "--codepage", "1251", "--codepage", "1252"}, Command::Seal, "twice"},
+    {{"seal", "two", "words"}, Command::Seal, "Too many operands"},
+    // --hex belongs to open only: seal takes "hex:" in its text instead.
+    {{"seal", "--hex", "x"}, Command::Seal, "Unknown option \"--hex\""},
+    {{"open-log", "--hex"}, Command::OpenLog, "Unknown option"},
+    {{"open", "--hex=1"}, Command::Open, "Unknown option"},
+};
+
+TEST(CommandLine, RefusedArgumentListsSayWhatIsWrong) {
+    for (const auto& c : refused) {
+        std::string joined;
+        for (const auto& a : c.args) joined += "[" + a + "] ";
+        SCOPED_TRACE(joined);
+        try {
+            cli::parseCommandLine(c.args);
+            ADD_FAILURE() << "accepted";
+        } catch (const cli::UsageError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();
+            EXPECT_EQ(e.command(), c.usageOf);
+        }
+    }
+}
+
+TEST(CommandLine, EveryHelpTextNamesItsCommandAndEveryKeyOption) {
+    for (const auto& [command, usage] : {std::pair{Command::Seal, "mistlock seal KEY"},
+                                         std::pair{Command::Open, "mistlock open KEY"},
+                                         std::pair{Command::OpenLog, "mistlock open-log KEY"},
+                                         std::pair{Command::None, "mistlock COMMAND"}}) {
+        const std::string text = cli::helpText(command);
+        EXPECT_NE(text.find(usage), std::string::npos) << text;
+        for (const char* option : {"--password P", "--password-file F", "--key-file F", "--codepage CP", "Exit status"}) {
+            EXPECT_NE(text.find(option), std::string::npos) << usage << " lacks " << option;
+        }
+        EXPECT_EQ(text.find("--hex ") != std::string::npos, command == Command::Open) << text;
+    }
+}
+
+}  // namespace

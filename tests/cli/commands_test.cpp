@@ -1,0 +1,324 @@
+// mistlock's commands run in-process: which key each key option gives, what
+// seal makes of its text, what open and open-log write, and the exit status
+// and message of every failure. Expected envelopes are worked out from their
+// parts (tests/envelope/envelope_reference.h), key blocks written by hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/cli/cli_process.h"
+#include "tests/cli/fake_console.h"
+#include "tests/envelope/envelope_reference.h"
+#include "tests/support/plugin_harness.h"
+#include "tools/cli/cli.h"
+
+namespace {
+
+using envelope_test::envelopeFor;
+using envelope_test::keyOf;
+using testing_cli::FakeConsole;
+using testing_records::unhex;
+
+std::string data(const std::string& relative) {
+    return testing_cli::programPath(std::string(MISTLOCK_TEST_DATA) + "/" + relative);
+}
+
+struct Ran {
+    int status;
+    std::string out, err;
+    std::vector<std::string> prompts;
+};
+
+Ran run(const std::vector<std::string>& args, const std::string& input = "",
+        std::optional<std::string> typed = std::nullopt) {
+    FakeConsole console(input, std::move(typed));
+    const int status = cli::run(args, console);
+    return {status, console.out, console.err, console.prompts};
+}
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// ---- Keys ----------------------------------------------------------------
+
+struct KeyCase {
+    const char* name;
+    std::vector<std::string> keyArgs;  // may include --codepage
+    std::optional<std::string> typed;  // what the terminal answers
+    const char* keyHex;                // leading bytes of the key block
+    unsigned codePage;
+};
+
+// "Ключ-42" is 7 UTF-16 units: its key block is the first 7 bytes of the
+// UTF-16LE form; "Êëþ÷-42" is the same Windows-1251 bytes read as 1252.
+const char* const klyuch = "1A043B044E0447";
+const char* const klyuchIn1252 = "CA00EB00FE00F7";
+
+const std::vector<KeyCase> keyCases = {
+    {"password", {"--password", "pw"}, std::nullopt, "7000", 1251},
+    {"password with blanks, untrimmed", {"--password", " pw "}, std::nullopt, "20007000", 1251},
+    // 32 units or more: the first 16 only.
+    {"long password", {"--password", "abcdefghijklmnopqrstuvwxyz0123456789"}, std::nullopt,
+     "6100620063006400650066006700680069006A006B006C006D006E006F007000", 1251},
+    {"empty password", {"--password", ""}, std::nullopt, "", 1251},
+    {"password in 1252", {"--password", "pw", "--codepage", "1252"}, std::nullopt, "7000", 1252},
+    {"typed password", {}, "pw", "7000", 1251},
+    {"typed national password", {}, "Ключ-42", klyuch, 1251},
+    {"password file, UTF-8", {"--password-file", data("cli/password_utf8.txt")}, std::nullopt, klyuch, 1251},
+    {"password file, UTF-8 mark", {"--password-file", data("cli/password_utf8_bom.txt")}, std::nullopt, klyuch, 1251},
+    {"password file, UTF-16LE mark", {"--password-file", data("cli/password_utf16le_bom.txt"), "--codepage", "1252"},
+     std::nullopt, klyuch, 1252},
+    {"password file, empty first line", {"--password-file", data("cli/password_empty_line.txt")}, std::nullopt, "",
+     1251},
+    {"key file, UTF-8 mark", {"--key-file", data("envelope/key_utf8_bom.txt")}, std::nullopt, klyuch, 1251},
+    {"key file, UTF-16LE mark", {"--codepage", "1252", "--key-file", data("envelope/key_utf16le_bom.txt")},
+     std::nullopt, klyuch, 1252},
+    {"key file, UTF-16BE mark", {"--key-file", data("envelope/key_utf16be_bom.txt")}, std::nullopt, klyuch, 1251},
+    // Without a mark the key file is in the peers' code page, whatever this
+    // system's is.
+    {"key file, no mark, 1251", {"--codepage", "1251", "--key-file", data("envelope/key_cp1251.txt")}, std::nullopt,
+     klyuch, 1251},
+    {"key file, no mark, 1252", {"--key-file", data("envelope/key_cp1251.txt"), "--codepage", "1252"}, std::nullopt,
+     klyuchIn1252, 1252},
+};
+
+TEST(Commands, EachKeySourceSealsAndOpensWithItsKeyBlock) {
+    for (const auto& k : keyCases) {
+        SCOPED_TRACE(k.name);
+        const std::string expected = envelopeFor("Hello", keyOf(k.keyHex), k.codePage);
+        const Ran sealed = run(joined({"seal", "Hello"}, k.keyArgs), "", k.typed);
+        EXPECT_EQ(sealed.status, 0) << sealed.err;
+        EXPECT_EQ(sealed.out, expected + "\n");
+        EXPECT_EQ(sealed.prompts.size(), k.typed ? 1u : 0u);
+
+        const Ran opened = run(joined({"open", expected}, k.keyArgs), "", k.typed);
+        EXPECT_EQ(opened.status, 0) << opened.err;
+        EXPECT_EQ(opened.out, "Hello\n");
+    }
+}
+
+TEST(Commands, ThePromptAsksOnceAndSaysWhatItWants) {
+    const Ran r = run({"open-log"}, "x\n", std::string("pw"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.prompts, std::vector<std::string>{"Password: "});
+}
+
+struct KeyFailure {
+    const char* name;
+    std::vector<std::string> keyArgs;
+    int status;
+    const char* messagePart;
+};
+
+const std::vector<KeyFailure> keyFailures = {
+    {"no key and no terminal", {}, 2, "no terminal to ask for the password"},
+    {"missing key file", {"--key-file", data("cli/no_such_file.txt")}, 1, "does not exist"},
+    {"missing password file", {"--password-file", data("cli/no_such_file.txt")}, 1, "does not exist"},
+    {"key file is a folder", {"--key-file", data("cli")}, 1, "is not a file"},
+    {"empty key file", {"--key-file", data("cli/password_empty.txt")}, 1, "is empty"},
+    {"empty password file", {"--password-file", data("cli/password_empty.txt")}, 1, "is empty"},
+    {"password file not UTF-8", {"--password-file", data("cli/password_cp1251.txt")}, 1,
+     "is not valid UTF-8. Save it as UTF-8, or use --key-file"},
+    {"password not UTF-8", {"--password", "\xCA\xEB"}, 2, "The password is not valid UTF-8."},
+};
+
+TEST(Commands, KeysThatCannotBeHadStopEveryCommand) {
+    for (const auto& f : keyFailures) {
+        for (const std::string command : {"seal", "open-log"}) {
+            SCOPED_TRACE(std::string(f.name) + ", " + command);
+            const Ran r = run(joined({command}, f.keyArgs), "Hello\n");
+            EXPECT_EQ(r.status, f.status);
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(f.messagePart), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.rfind("mistlock: ", 0), 0u) << r.err;
+            EXPECT_EQ(r.err.find("Usage: mistlock " + command) != std::string::npos, f.status == 2) << r.err;
+        }
+    }
+}
+
+// ---- seal ----------------------------------------------------------------
+
+struct SealCase {
+    const char* name;
+    std::optional<std::string> text;  // none: from standard input
+    std::string input;
+    unsigned codePage;
+    const char* messageHex;  // the message bytes the envelope must carry
+    const char* warning;     // part of standard error, or "" for none
+};
+
+const SealCase sealCases[] = {
+    {"argument", "Hello", "", 1251, "48656C6C6F", ""},
+    {"standard input, LF", std::nullopt, "Hello\n", 1251, "48656C6C6F", ""},
+    {"standard input, CR LF", std::nullopt, "Hello\r\n", 1251, "48656C6C6F", ""},
+    {"standard input, no line break", std::nullopt, "Hello", 1251, "48656C6C6F", ""},
+    {"only one line break dropped", std::nullopt, "Hello\n\n", 1251, "48656C6C6F0A", ""},
+    {"lines inside kept", std::nullopt, "a\r\nb\n", 1251, "610D0A62", ""},
+    {"an argument keeps its line break", "Hello\n", "", 1251, "48656C6C6F0A", ""},
+    {"raw bytes", "hex:00ff41", "", 1251, "00FF41", ""},
+    {"raw bytes from standard input", std::nullopt, "hex:C0C1\n", 1252, "C0C1", ""},
+    {"the empty message", "hex:", "", 1251, "", ""},
+    {"Cyrillic in 1251", "Привет", "", 1251, "CFF0E8E2E5F2", ""},
+    {"Western in 1252", "Grüße", "", 1252, "4772FCDF65", ""},
+    {"euro sign in 1251", "€", "", 1251, "88", ""},
+    {"euro sign in 1252", "€", "", 1252, "80", ""},
+    {"Cyrillic in 1252", "Жx", "", 1252, "3F78", "1 character is not in code page 1252"},
+    {"CJK in 1251", "日本", "", 1251, "3F3F", "2 characters are not in code page 1251"},
+};
+
+TEST(Commands, SealCarriesTheMessageAsTheMessengerWould) {
+    for (const auto& c : sealCases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"seal", "--password", "pw", "--codepage", std::to_string(c.codePage)};
+        if (c.text) args.push_back(*c.text);
+        const Ran r = run(args, c.input);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, envelopeFor(unhex(c.messageHex), keyOf("7000"), c.codePage) + "\n");
+        if (*c.warning) {
+            EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
+TEST(Commands, SealRefusesTextThatIsNoMessage) {
+    const std::pair<std::string, const char*> refused[] = {
+        {"hex:0G", "only hex digits may follow; character 2"},
+        {"hex:ABC", "3 digits cannot be whole bytes"},
+        {"caf\xE9", "not valid UTF-8. Give the message's bytes as \"hex:\""},
+    };
+    for (const auto& [text, part] : refused) {
+        SCOPED_TRACE(text);
+        const Ran r = run({"seal", "--password", "pw", text});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage: mistlock seal"), std::string::npos);
+    }
+}
+
+// ---- open ----------------------------------------------------------------
+
+struct OpenCase {
+    const char* name;
+    const char* messageHex;  // sealed under "pw" for the case
+    unsigned codePage;
+    bool hex;
+    bool fromInput;
+    const char* expected;
+};
+
+const OpenCase openCases[] = {
+    {"ASCII", "48656C6C6F", 1251, false, false, "Hello\n"},
+    {"from standard input", "48656C6C6F", 1251, false, true, "Hello\n"},
+    {"Cyrillic in 1251", "CFF0E8E2E5F2", 1251, false, false, "Привет\n"},
+    {"the same bytes in 1252", "CFF0E8E2E5F2", 1252, false, false, "Ïðèâåò\n"},
+    {"raw bytes", "00FF410D0A", 1251, true, false, "00FF410D0A\n"},
+    {"zero bytes at the end are dropped", "41420000", 1252, true, true, "4142\n"},
+    {"a text of 16 bytes", "30313233343536373839414243444546", 1251, false, false, "0123456789ABCDEF\n"},
+};
+
+TEST(Commands, OpenWritesThePlainText) {
+    for (const auto& c : openCases) {
+        SCOPED_TRACE(c.name);
+        const std::string sealed = envelopeFor(unhex(c.messageHex), keyOf("7000"), c.codePage);
+        std::vector<std::string> args = {"open", "--password", "pw", "--codepage", std::to_string(c.codePage)};
+        if (c.hex) args.push_back("--hex");
+        if (!c.fromInput) args.push_back(sealed);
+        // Blanks and line breaks around a pasted envelope do not matter.
+        const Ran r = run(args, c.fromInput ? " \t" + sealed + "\r\n\n" : "");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.expected);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Commands, OpenSaysWhyAnEnvelopeStaysClosed) {
+    const std::pair<std::string, const char*> closed[] = {
+        {"Hello", "This is not an envelope: it does not begin with \"#MSTLK:\"."},
+        {"#mstlk:00000000", "not an envelope"},
+        {envelopeFor("Hello", keyOf("7100")), "The envelope does not open with this key."},
+        {"#MSTLK:", "The envelope is too short to hold a message."},
+        {"#MSTLK:00000000", "not a whole number of 16-byte blocks"},
+        {"#MSTLK:02000000 41", "not a hexadecimal digit, at position 16"},
+        {"#MSTLK:C0", "do not spell valid UTF-8"},
+    };
+    for (const auto& [text, part] : closed) {
+        SCOPED_TRACE(text);
+        const Ran r = run({"open", "--password", "pw", text});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("mistlock: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    }
+}
+
+// ---- open-log --------------------------------------------------------------
+
+TEST(Commands, OpenLogReadsAFileOrStandardInput) {
+    testing_host::TempFolder folder;
+    const std::string good = envelopeFor("Hi", keyOf("7000"), 1251);
+    const std::string bad = envelopeFor("Hi", keyOf("7100"), 1251);
+    folder.write("good.txt", "12:00 " + good + "\r\n12:01 plain\r\n");
+    folder.write("mixed.txt", good + "\n" + bad + "\n");
+
+    Ran r = run({"open-log", "--password", "pw", folder.file("good.txt")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "12:00 Hi\r\n12:01 plain\r\n");
+    EXPECT_EQ(r.err, "mistlock: 1 envelope opened.\n");
+
+    r = run({"open-log", "--password", "pw", "-"}, "12:00 " + good + "\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "12:00 Hi\n");
+
+    r = run({"open-log", "--password", "pw"}, good);
+    EXPECT_EQ(r.out, "Hi");
+
+    // What stays closed is copied as it was, and the status says so.
+    r = run({"open-log", "--password", "pw", folder.file("mixed.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Hi\n" + bad + "\n");
+    EXPECT_NE(r.err.find("  line 2: The envelope does not open with this key."), std::string::npos) << r.err;
+
+    r = run({"open-log", "--password", "pw", folder.file("absent.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("absent.txt"), std::string::npos) << r.err;
+}
+
+// ---- help and usage ----------------------------------------------------------
+
+TEST(Commands, HelpAndVersionGoToStandardOutput) {
+    const std::pair<std::vector<std::string>, const char*> asked[] = {
+        {{"--help"}, "Usage: mistlock COMMAND"},
+        {{"seal", "--help"}, "Usage: mistlock seal KEY"},
+        {{"open", "--password", "x", "--help"}, "Usage: mistlock open KEY"},
+        {{"open-log", "-h"}, "Usage: mistlock open-log KEY"},
+        {{"--version"}, "mistlock 0."},
+    };
+    for (const auto& [args, part] : asked) {
+        SCOPED_TRACE(part);
+        const Ran r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(part, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.prompts.empty());
+    }
+}
+
+TEST(Commands, WrongUsageShowsTheMessageThenTheUsage) {
+    const Ran r = run({"open", "--password", "x", "--codepage", "437"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("mistlock: --codepage takes 1251 (Cyrillic) or 1252 (Western European), not \"437\".\n\n"
+                          "Usage: mistlock open KEY",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_EQ(run({}).status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// The mistlock program and the plug-in, each in its own process, exchange
+// envelopes both ways: the plug-in runs in the reference host with its
+// settings folder, mistlock is given the same key on its command line. Runs
+// under both code pages; mistlock is told the one the plug-in's system uses.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "settings/text_file.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/host_process.h"
+#include "tests/support/plugin_harness.h"
+#include "tests/support/records.h"
+
+using testing_cli::runCli;
+using testing_host::TempFolder;
+using testing_process::ofType;
+using testing_process::runHost;
+using testing_process::testCodePage;
+using testing_records::hex;
+using testing_records::unhex;
+
+namespace {
+
+std::string codePageArg() { return std::to_string(testCodePage()); }
+
+// A key text the code page can hold, since the plug-in stores the password in it.
+std::u16string keyText() {
+    return testCodePage() == 1251 ? u"Ключ: correct horse battery staple" : u"Schlüssel: correct horse battery staple";
+}
+
+// A text of the code page beyond ASCII, as typed on a UTF-8 terminal.
+std::string nationalText() {
+    return testCodePage() == 1251 ? "Привет! Ёлка, щука и «кавычки» — €5" : "Grüße aus Köln! Æsir, «ça» — €5";
+}
+
+// A peer whose plug-in holds the key as its password.
+void preparePeer(const TempFolder& folder) {
+    folder.write("Mistlock.ini", "on\r\npass_check\r\n" + platform::narrow(keyText()) + "\r\n\r\n");
+    folder.write("MistlockWho.ini", "100\r\n200\r\n");
+}
+
+// The messages as raw bytes of the code page.
+std::vector<std::string> messages() {
+    std::string everyByte;
+    for (int i = 1; i < 256; ++i) everyByte += static_cast<char>(i);
+    return {
+        "x",
+        std::string(15, 'a'),
+        std::string(16, 'b'),
+        std::string(17, 'c'),
+        platform::narrowCodePage(testCodePage(), utf8::decode(nationalText()).value()),
+        "two\r\nlines",
+        everyByte,
+        std::string(3000, 'q') + "end",
+    };
+}
+
+// What the plug-in sends for each message.
+std::vector<std::string> pluginEnvelopes(const TempFolder& peer, const std::vector<std::string>& texts) {
+    std::string script = "init " + peer.hostPath() + "\n";
+    for (const auto& m : texts) script += "send 200 hex:" + hex(m) + "\n";
+    std::vector<std::string> envelopes;
+    for (const auto& reply : ofType(runHost(script + "finalise\n", testCodePage()), "reply")) {
+        if (reply["event"] != "send") continue;
+        EXPECT_EQ(reply["kind"], "data") << reply.raw;
+        envelopes.push_back(unhex(reply["text_hex"]));
+    }
+    EXPECT_EQ(envelopes.size(), texts.size());
+    return envelopes;
+}
+
+// What the plug-in opens each envelope to (its reply texts, raw).
+std::vector<std::string> pluginOpens(const TempFolder& peer, const std::vector<std::string>& envelopes) {
+    std::string script = "init " + peer.hostPath() + "\n";
+    for (const auto& e : envelopes) script += "recv hex:" + hex(e) + "\n";
+    std::vector<std::string> texts;
+    for (const auto& reply : ofType(runHost(script + "finalise\n", testCodePage()), "reply")) {
+        if (reply["event"] == "recv") texts.push_back(unhex(reply["text_hex"]));
+    }
+    EXPECT_EQ(texts.size(), envelopes.size());
+    return texts;
+}
+
+// The ways mistlock can be given the peer's key.
+struct KeyOption {
+    const char* name;
+    std::vector<std::string> (*args)(const TempFolder& folder);
+};
+
+const KeyOption keyOptions[] = {
+    {"password", [](const TempFolder&) { return std::vector<std::string>{"--password", utf8::encode(keyText())}; }},
+    {"password file",
+     [](const TempFolder& f) {
+         f.write("password.txt", utf8::encode(keyText()) + "\n");
+         return std::vector<std::string>{"--password-file", f.file("password.txt")};
+     }},
+    {"key file, UTF-16LE",
+     [](const TempFolder& f) {
+         f.write("key.txt", setpassform::encodeText(keyText() + u"\r\nunused", setpassform::TextEncoding::Utf16LE));
+         return std::vector<std::string>{"--key-file", f.file("key.txt")};
+     }},
+    {"key file, code page",
+     [](const TempFolder& f) {
+         f.write("key.txt", platform::narrow(keyText()) + "\r\n");
+         return std::vector<std::string>{"--key-file", f.file("key.txt")};
+     }},
+};
+
+std::vector<std::string> command(std::vector<std::string> head, const std::vector<std::string>& key) {
+    head.insert(head.end(), key.begin(), key.end());
+    head.push_back("--codepage");
+    head.push_back(codePageArg());
+    return head;
+}
+
+TEST(Interop, PluginSealsMistlockOpens) {
+    TempFolder peer, own;
+    preparePeer(peer);
+    const auto texts = messages();
+    const auto envelopes = pluginEnvelopes(peer, texts);
+    ASSERT_EQ(envelopes.size(), texts.size());
+    for (const auto& option : keyOptions) {
+        SCOPED_TRACE(option.name);
+        const auto key = option.args(own);
+        // Every message through open --hex with the first key option, two with the others.
+        const std::size_t count = &option == &keyOptions[0] ? texts.size() : 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto r = runCli(command({"open", "--hex", envelopes[i]}, key));
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, hex(texts[i]) + "\n") << "message " << i;
+        }
+    }
+}
+
+TEST(Interop, MistlockSealsPluginOpens) {
+    TempFolder peer, own;
+    preparePeer(peer);
+    const auto texts = messages();
+    for (const auto& option : keyOptions) {
+        SCOPED_TRACE(option.name);
+        const auto key = option.args(own);
+        const std::size_t count = &option == &keyOptions[0] ? texts.size() : 2;
+        std::vector<std::string> envelopes;
+        for (std::size_t i = 0; i < count; ++i) {
+            // Half from the command line, half from standard input.
+            const auto r = i % 2 ? runCli(command({"seal", "hex:" + hex(texts[i])}, key))
+                                 : runCli(command({"seal"}, key), "hex:" + hex(texts[i]) + "\r\n");
+            EXPECT_EQ(r.status, 0) << r.err;
+            ASSERT_EQ(r.out.rfind("#MSTLK:", 0), 0u) << r.out;
+            ASSERT_EQ(r.out.back(), '\n');
+            envelopes.push_back(r.out.substr(0, r.out.size() - 1));
+        }
+        const auto opened = pluginOpens(peer, envelopes);
+        for (std::size_t i = 0; i < opened.size(); ++i) EXPECT_EQ(hex(opened[i]), hex(texts[i])) << "message " << i;
+    }
+}
+
+TEST(Interop, TerminalTextIsTheTextTheMessengerShows) {
+    TempFolder peer;
+    preparePeer(peer);
+    const std::vector<std::string> key = {"--password", utf8::encode(keyText())};
+
+    // Typed in UTF-8 on one side, shown by the messenger on the other.
+    const auto sealed = runCli(command({"seal", nationalText()}, key));
+    ASSERT_EQ(sealed.status, 0) << sealed.err;
+    EXPECT_EQ(sealed.err, "");
+    const auto replies =
+        ofType(runHost("init " + peer.hostPath() + "\nrecv " + sealed.out + "finalise\n", testCodePage()), "reply");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[1]["text"], nationalText());
+
+    // Typed in the messenger, read in UTF-8 on the terminal.
+    const auto sent = ofType(
+        runHost("init " + peer.hostPath() + "\nsend 100 " + nationalText() + "\nfinalise\n", testCodePage()), "reply");
+    ASSERT_EQ(sent.size(), 3u);
+    const auto opened = runCli(command({"open"}, key), sent[1]["text"] + "\n");
+    EXPECT_EQ(opened.status, 0) << opened.err;
+    EXPECT_EQ(opened.out, nationalText() + "\n");
+}
+
+TEST(Interop, OpenLogReadsAHistoryOfPluginEnvelopesInEitherEncoding) {
+    TempFolder peer, own, stranger;
+    preparePeer(peer);
+    stranger.write("Mistlock.ini", "on\r\npass_check\r\nsomebody else\r\n\r\n");
+    stranger.write("MistlockWho.ini", "200\r\n");
+    const auto texts = messages();
+    const auto envelopes = pluginEnvelopes(peer, texts);
+    ASSERT_EQ(envelopes.size(), texts.size());
+    const std::string foreign = pluginEnvelopes(stranger, {"not for us"}).at(0);
+
+    const std::string national = nationalText();
+    const std::string nationalBytes = texts[4];
+    // Each line: a stamp, a name in the history's encoding, an envelope, a tail.
+    auto history = [&](bool utf8History) {
+        std::string h = utf8History ? "\xEF\xBB\xBF" : "";
+        for (std::size_t i = 0; i < envelopes.size(); ++i) {
+            h += "[10:0" + std::to_string(i) + "] " + (utf8History ? national : nationalBytes) + ": " + envelopes[i] +
+                 " (" + std::to_string(i) + ")\r\n";
+        }
+        return h + "[11:00] eve: " + foreign + "\r\n";
+    };
+    std::string expected;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        expected += "[10:0" + std::to_string(i) + "] " + national + ": " +
+                    utf8::encode(platform::widenCodePage(testCodePage(), texts[i])) + " (" + std::to_string(i) + ")\r\n";
+    }
+    expected += "[11:00] eve: " + foreign + "\r\n";
+
+    for (const bool utf8History : {true, false}) {
+        SCOPED_TRACE(utf8History ? "UTF-8 history" : "code-page history");
+        own.write("history.txt", history(utf8History));
+        const auto fromFile = runCli(command({"open-log", own.file("history.txt")}, {"--password", utf8::encode(keyText())}));
+        EXPECT_EQ(fromFile.status, 1);
+        EXPECT_EQ(fromFile.out, expected);
+        EXPECT_NE(fromFile.err.find("8 envelopes opened, 1 envelope could not be opened"), std::string::npos)
+            << fromFile.err;
+        EXPECT_NE(fromFile.err.find("line 9: The envelope does not open with this key."), std::string::npos)
+            << fromFile.err;
+
+        const auto fromInput =
+            runCli(command({"open-log"}, {"--password", utf8::encode(keyText())}), history(utf8History));
+        EXPECT_EQ(fromInput.out, expected);
+    }
+}
+
+TEST(Interop, ExitStatusAndOneLineReasonFromTheProgram) {
+    TempFolder peer;
+    preparePeer(peer);
+    const std::string envelope = pluginEnvelopes(peer, {"Hello, Bob!"}).at(0);
+
+    const auto good = runCli(command({"open", envelope}, {"--password", utf8::encode(keyText())}));
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.out, "Hello, Bob!\n");
+
+    const auto wrong = runCli(command({"open", envelope}, {"--password", "not the password"}));
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.out, "");
+    EXPECT_EQ(wrong.err, "mistlock: The envelope does not open with this key.\n");
+
+    const auto usage = runCli({"open", "--frobnicate"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("Usage: mistlock open KEY"), std::string::npos) << usage.err;
+
+    // Run from a script, with no terminal to ask on.
+    const auto noKey = runCli({"open", envelope});
+    EXPECT_EQ(noKey.status, 2);
+    EXPECT_NE(noKey.err.find("no terminal to ask for the password"), std::string::npos) << noKey.err;
+
+    const auto help = runCli({"open-log", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: mistlock open-log KEY", 0), 0u) << help.out;
+}
+
+}  // namespace
