@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
+#include "platform/test_seams.h"
 #include "platform/utf8.h"
 
 namespace platform {
@@ -37,7 +38,9 @@ std::string headless::nativePath(const std::u16string& path) {
 
 bool fileExists(const std::u16string& path) {
     struct stat st {};
-    return ::stat(headless::nativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const bool exists = ::stat(headless::nativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    seams::afterFileExists(path, exists);
+    return exists;
 }
 
 std::string readFile(const std::u16string& path) {
@@ -85,15 +88,19 @@ void writeFileReplacing(const std::u16string& path, std::string_view bytes) {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
+    // A test may make this write stop part-way, as a full disk would.
+    const std::size_t budget = seams::writeBudget();
+    const std::size_t allowed = budget < bytes.size() ? budget : bytes.size();
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < allowed) {
+        const ssize_t n = ::write(fd, bytes.data() + done, allowed - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             fail(errno);
         }
         done += static_cast<std::size_t>(n);
     }
+    if (budget != seams::noFailure) fail(ENOSPC);
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) fail(errno);
     if (::close(fd) != 0) {
         const int error = errno;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/test_seams.h"
 #include "platform/win32/win32_support.h"
 
 namespace platform {
@@ -50,6 +51,9 @@ std::u16string tempNameIn(const std::u16string& folder, unsigned attempt) {
 }
 
 void writeAll(HANDLE file, std::string_view bytes, const std::u16string& path) {
+    // A test may make this write stop part-way, as a full disk would.
+    const std::size_t budget = seams::writeBudget();
+    if (budget < bytes.size()) bytes = bytes.substr(0, budget);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
@@ -60,6 +64,7 @@ void writeAll(HANDLE file, std::string_view bytes, const std::u16string& path) {
         if (written == 0) throw EFileError(fileFailure("write", path, ERROR_WRITE_FAULT));
         done += written;
     }
+    if (budget != seams::noFailure) throw EFileError(fileFailure("write", path, ERROR_DISK_FULL));
 }
 
 }  // namespace
@@ -67,7 +72,9 @@ void writeAll(HANDLE file, std::string_view bytes, const std::u16string& path) {
 bool fileExists(const std::u16string& path) {
     if (path.empty()) return false;
     const DWORD attributes = GetFileAttributesW(wide(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    seams::afterFileExists(path, exists);
+    return exists;
 }
 
 std::string readFile(const std::u16string& path) {
