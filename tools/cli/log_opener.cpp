@@ -12,11 +12,27 @@ namespace {
 
 constexpr std::size_t flushSize = 1 << 20;
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+// Hex digits, 0-9, A-F and a-f, looked up a byte at a time.
+struct HexDigitTable {
+    bool digit[256] = {};
+    constexpr HexDigitTable() {
+        for (int c = '0'; c <= '9'; ++c) digit[c] = true;
+        for (int c = 'A'; c <= 'F'; ++c) digit[c] = digit[c + 32] = true;
+    }
+};
+constexpr HexDigitTable hexDigit;
 
 bool isAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    // Eight bytes at a time, then the rest.
+    constexpr std::uint64_t highBits = 0x8080808080808080ull;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & highBits) return false;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
     }
     return true;
 }
@@ -30,7 +46,7 @@ std::string counted(std::uint64_t n, const char* one, const char* many) {
 }  // namespace
 
 LogOpener::LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink)
-    : key_(key), codePage_(codePage), sink_(std::move(sink)) {
+    : key_(key), codePage_(codePage), toUtf8_(codePage), sink_(std::move(sink)) {
     out_.reserve(flushSize + flushSize / 4);
 }
 
@@ -88,8 +104,9 @@ void LogOpener::processLine(std::string_view line) {
     // is not ASCII tells whether the history is UTF-8 or in the code page.
     bool lineIsUtf8 = false;
     if (encoding_ != Encoding::CodePage) {
-        lineIsUtf8 = isAscii(line) || utf8::isValid(line);
-        if (encoding_ == Encoding::Undecided && !isAscii(line)) {
+        const bool ascii = isAscii(line);
+        lineIsUtf8 = ascii || utf8::isValid(line);
+        if (encoding_ == Encoding::Undecided && !ascii) {
             encoding_ = lineIsUtf8 ? Encoding::Utf8 : Encoding::CodePage;
         }
     }
@@ -101,10 +118,10 @@ void LogOpener::processLine(std::string_view line) {
         appendText(line.substr(pos, at - pos), lineIsUtf8);
         const std::size_t digits = at + envelope::marker.size();
         std::size_t end = digits;
-        while (end < line.size() && isHexDigit(line[end])) ++end;
+        while (end < line.size() && hexDigit.digit[static_cast<unsigned char>(line[end])]) ++end;
         try {
             const auto opened = envelope::open(line.substr(digits, end - digits), key_, codePage_);
-            out_ += textFromMessage(opened.text, codePage_);
+            toUtf8_.append(opened.text, out_);
             ++opened_;
         } catch (const std::exception& e) {
             // Left as it was: the marker and the digits are ASCII.
@@ -121,7 +138,7 @@ void LogOpener::appendText(std::string_view text, bool lineIsUtf8) {
     if (lineIsUtf8) {
         out_.append(text);
     } else {
-        out_ += textFromMessage(text, codePage_);
+        toUtf8_.append(text, out_);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/ElAES.h"
+#include "tools/cli/message_text.h"
 
 namespace cli {
 
@@ -47,6 +48,7 @@ private:
 
     ElAES::Key key_;
     unsigned codePage_;
+    CodePageToUtf8 toUtf8_;
     Sink sink_;
     Encoding encoding_ = Encoding::Undecided;
     bool atStart_ = true;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/exception.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -61,6 +62,32 @@ MessageBytes messageFromText(std::string_view text, unsigned codePage) {
 
 std::string textFromMessage(std::string_view bytes, unsigned codePage) {
     return utf8::encode(platform::widenCodePage(codePage, bytes));
+}
+
+CodePageToUtf8::CodePageToUtf8(unsigned codePage) {
+    std::string everyByte(256, '\0');
+    for (int b = 0; b < 256; ++b) everyByte[b] = static_cast<char>(b);
+    const std::u16string wide = platform::widenCodePage(codePage, everyByte);
+    if (wide.size() != 256) throw Exception("Code page " + std::to_string(codePage) + " is not a single-byte code page.");
+    for (int b = 0; b < 256; ++b) {
+        const std::string sequence = utf8::encode(wide.substr(b, 1));
+        sequence.copy(sequences_[b], 3);
+        sequences_[b][3] = static_cast<char>(sequence.size());
+    }
+}
+
+void CodePageToUtf8::append(std::string_view bytes, std::string& out) const {
+    const std::size_t start = out.size();
+    out.resize(start + 3 * bytes.size());
+    char* p = out.data() + start;
+    for (const char c : bytes) {
+        const char* s = sequences_[static_cast<unsigned char>(c)];
+        p[0] = s[0];
+        p[1] = s[1];
+        p[2] = s[2];
+        p += s[3];
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 std::string hexDigits(std::string_view bytes) {

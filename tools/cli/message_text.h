@@ -29,6 +29,18 @@ MessageBytes messageFromText(std::string_view text, unsigned codePage);
 // Message bytes in the code page, as UTF-8 for the terminal.
 std::string textFromMessage(std::string_view bytes, unsigned codePage);
 
+// The same conversion for a stream of text: the UTF-8 form of each of the
+// code page's 256 bytes, looked up once through the platform's conversion.
+class CodePageToUtf8 {
+public:
+    explicit CodePageToUtf8(unsigned codePage);
+    // Appends the UTF-8 form of the bytes to out.
+    void append(std::string_view bytes, std::string& out) const;
+
+private:
+    char sequences_[256][4];  // up to three bytes, then their count
+};
+
 // Bytes as uppercase hex digits.
 std::string hexDigits(std::string_view bytes);
 
