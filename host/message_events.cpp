@@ -3,6 +3,7 @@
 #include "host/message_events.h"
 
 #include <string>
+#include <string_view>
 
 #include "host/envelope.h"
 #include "host/key_block.h"
@@ -23,13 +24,32 @@ envelope::KeySource keySourceFromDialog() {
     return {dialog.pass_check.checked(), dialog.Edit1.text(), dialog.Edit2.text()};
 }
 
-const void* dataReply(const std::string& first) {
+// A counted string appended in place: the length field, then the bytes.
+void appendCountedString(std::string& body, std::string_view text) {
+    body += encodeInt32(static_cast<std::int32_t>(text.size()));
+    body += text;
+}
+
+const void* dataReply(std::string_view first) {
     std::string body;
+    body.reserve(1 + 4 + first.size());
     body += static_cast<char>(DataReply);
-    body += encodeCountedString(first);
+    appendCountedString(body, first);
     return frameRecord(body);
 }
 
+// Whether the received text, widened, begins with the marker. Only its first
+// characters matter, and no ANSI code page spends more than four bytes on a
+// character: widening the first 4 * 7 bytes gives the same first seven
+// characters as widening the whole text, which may be hundreds of kilobytes.
+bool beginsWithMarker(std::string_view received) {
+    const std::string_view head = received.substr(0, 4 * envelope::marker.size());
+    return platform::widen(head).compare(0, envelope::marker.size(), platform::widen(envelope::marker)) == 0;
+}
+
+// Framed only once the message box has closed: while a box is open the host
+// may call in again and frame records of its own, and the pointer returned
+// must be the latest framing.
 const void* cancelReply() { return frameRecord(std::string(1, static_cast<char>(CancelReply))); }
 
 bool uinIsListed(std::int32_t uin) {
@@ -45,10 +65,8 @@ bool uinIsListed(std::int32_t uin) {
 const void* decryptReceivedMessage(const void* eventRecord) {
     const MessageReceivedFields fields = parseMessageReceivedEvent(eventRecord);
     const std::string& received = fields.text;
-    if (platform::widen(received).compare(0, envelope::marker.size(), platform::widen(envelope::marker)) != 0) {
-        return nullptr;
-    }
-    const std::string hexText = received.substr(envelope::marker.size());
+    if (!beginsWithMarker(received)) return nullptr;
+    const std::string_view hexText = std::string_view(received).substr(envelope::marker.size());
     try {
         const unsigned codePage = platform::ansiCodePage();
         // The digits are decoded before the key is looked for: a malformed
@@ -76,20 +94,19 @@ const void* encryptMessageToSend(const void* eventRecord) {
     try {
         const auto key = envelope::buildKeyBlock(keySourceFromDialog(), setpassform::settingsFolder);
         if (!key) {
-            const void* reply = cancelReply();
             platform::messageBox(uiText(Text::KeyNotFound), uiText(Text::Warning));
-            return reply;
+            return cancelReply();
         }
         const std::string sealed = envelope::seal(fields.text, *key, platform::ansiCodePage());
         std::string body;
+        body.reserve(1 + 4 + sealed.size() + 4 + fields.text.size());
         body += static_cast<char>(DataReply);
-        body += encodeCountedString(sealed);
-        body += encodeCountedString(fields.text);
+        appendCountedString(body, sealed);
+        appendCountedString(body, fields.text);
         return frameRecord(body);
     } catch (const std::exception&) {
-        const void* reply = cancelReply();
         platform::messageBox(uiText(Text::CryptError), u"");
-        return reply;
+        return cancelReply();
     }
 }
 

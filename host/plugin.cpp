@@ -119,12 +119,15 @@ void toggleEncryption() {
 }
 
 void showSettings() {
-    setpassform::Tsetpass& dialog = *setpassform::setpass;
     if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) {
         // Without the list file nothing is encrypted; a failure to create it
         // is reported and the dialog still opens.
-        forms::TForm::runHandler([&] { setpassform::SaveUinList(dialog); });
+        forms::TForm::runHandler([] { setpassform::SaveUinList(*setpassform::setpass); });
+        // While the error box was open the host may have called in again,
+        // even to finalise, which destroys the dialog.
+        if (!setpassform::setpass) return;
     }
+    setpassform::Tsetpass& dialog = *setpassform::setpass;
     const platform::MonitorBounds monitor = platform::foregroundMonitorBounds();
     dialog.setTop(monitor.top + monitor.height / 2 - dialog.height() / 2);
     dialog.setLeft(monitor.left + monitor.width / 2 - dialog.width() / 2);
