@@ -1,5 +1,16 @@
-// AES-256 block and stream speed: this unit beside OpenSSL's table-based
-// AES_encrypt/AES_decrypt and beside EVP aes-256-ecb (AES-NI when present).
+// AES-256 block and stream speed of both paths of this unit beside OpenSSL:
+//
+//   aesni    the functions of ElAES.h with the AES-NI path active (what the
+//            plug-in runs on such a processor)
+//   table    the portable table path, ElAES::portable
+//   openssl_AES_encrypt / openssl_AES_decrypt
+//            OpenSSL's table-based low-level AES, one block per call
+//   evp_aes_256_ecb
+//            EVP with AES-NI: single blocks one call each, and whole buffers
+//            in one call (interleaved blocks: the hardware's limit)
+//   evp_per_block
+//            EVP over a buffer one 16-byte call at a time
+//
 // Names are "<operation>/<implementation>[/<bytes>]"; scripts/bench.sh pairs
 // them up and prints the ratios.
 #include <cstdint>
@@ -12,6 +23,7 @@
 #include <openssl/evp.h>
 
 #include "crypto/ElAES.h"
+#include "crypto/aes_dispatch.h"
 #include "crypto/memory_stream.h"
 
 // The low-level AES_* functions are deprecated in OpenSSL 3 but are exactly
@@ -32,47 +44,66 @@ std::string pattern(std::size_t n) {
     return s;
 }
 
+// The functions of ElAES.h run on the hardware path, or the benchmark says why
+// it cannot run.
+bool hardwareActive(benchmark::State& state) {
+    ElAES::forcePortable(false);
+    if (ElAES::activeImplementation() != ElAES::Implementation::AesNi) {
+        state.SkipWithError("no AES-NI path on this build or processor");
+        return false;
+    }
+    return true;
+}
+
+using ScheduleBuilder = void (*)(const ElAES::Key&, ElAES::Schedule&);
+using BlockOperation = void (*)(const ElAES::Block&, const ElAES::Schedule&, ElAES::Block&);
+using StreamRoutine = void (*)(ElAES::ByteStream&, std::uint32_t, const ElAES::Key&, ElAES::ByteStream&);
+
 // ---- Single blocks, each the input of the next ------------------------------
+// Latency: every call waits for the one before.
 
-void mistlockEncryptBlock(benchmark::State& state) {
+void ourBlock(benchmark::State& state, ScheduleBuilder build, BlockOperation operation) {
     ElAES::Schedule schedule;
-    ElAES::buildEncryptionSchedule(kKey, schedule);
+    build(kKey, schedule);
     ElAES::Block block{};
     for (auto _ : state) {
-        ElAES::encryptBlock(block, schedule, block);
+        operation(block, schedule, block);
         benchmark::DoNotOptimize(block);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
 }
 
-void mistlockDecryptBlock(benchmark::State& state) {
-    ElAES::Schedule schedule;
-    ElAES::buildDecryptionSchedule(kKey, schedule);
-    ElAES::Block block{};
-    for (auto _ : state) {
-        ElAES::decryptBlock(block, schedule, block);
-        benchmark::DoNotOptimize(block);
+void aesniBlock(benchmark::State& state, bool encrypt) {
+    if (!hardwareActive(state)) return;
+    if (encrypt) {
+        ourBlock(state, ElAES::buildEncryptionSchedule, ElAES::encryptBlock);
+    } else {
+        ourBlock(state, ElAES::buildDecryptionSchedule, ElAES::decryptBlock);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
 }
 
-void opensslEncryptBlock(benchmark::State& state) {
+void tableBlock(benchmark::State& state, bool encrypt) {
+    if (encrypt) {
+        ourBlock(state, ElAES::portable::buildEncryptionSchedule, ElAES::portable::encryptBlock);
+    } else {
+        ourBlock(state, ElAES::portable::buildDecryptionSchedule, ElAES::portable::decryptBlock);
+    }
+}
+
+void opensslBlock(benchmark::State& state, bool encrypt) {
     AES_KEY key;
-    AES_set_encrypt_key(kKey.data(), 256, &key);
+    if (encrypt) {
+        AES_set_encrypt_key(kKey.data(), 256, &key);
+    } else {
+        AES_set_decrypt_key(kKey.data(), 256, &key);
+    }
     unsigned char block[16] = {};
     for (auto _ : state) {
-        AES_encrypt(block, block, &key);
-        benchmark::DoNotOptimize(block);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
-}
-
-void opensslDecryptBlock(benchmark::State& state) {
-    AES_KEY key;
-    AES_set_decrypt_key(kKey.data(), 256, &key);
-    unsigned char block[16] = {};
-    for (auto _ : state) {
-        AES_decrypt(block, block, &key);
+        if (encrypt) {
+            AES_encrypt(block, block, &key);
+        } else {
+            AES_decrypt(block, block, &key);
+        }
         benchmark::DoNotOptimize(block);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
@@ -92,25 +123,113 @@ void evpBlock(benchmark::State& state, bool encrypt) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
 }
 
+// ---- Single blocks, independent of each other ------------------------------
+// One call per block over a ring of 256 distinct blocks, as a caller doing ECB
+// one block at a time would: throughput rather than latency.
+
+constexpr std::size_t kRing = 256;
+
+struct Ring {
+    std::vector<ElAES::Block> input = std::vector<ElAES::Block>(kRing);
+    std::vector<ElAES::Block> output = std::vector<ElAES::Block>(kRing);
+    Ring() {
+        for (std::size_t i = 0; i < kRing; ++i) {
+            for (std::size_t j = 0; j < 16; ++j) input[i][j] = static_cast<std::uint8_t>(i * 16 + j * 7);
+        }
+    }
+};
+
+void ourIndependent(benchmark::State& state, ScheduleBuilder build, BlockOperation operation) {
+    ElAES::Schedule schedule;
+    build(kKey, schedule);
+    Ring ring;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        operation(ring.input[i], schedule, ring.output[i]);
+        benchmark::DoNotOptimize(ring.output[i]);
+        i = (i + 1) % kRing;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
+}
+
+void aesniIndependent(benchmark::State& state, bool encrypt) {
+    if (!hardwareActive(state)) return;
+    if (encrypt) {
+        ourIndependent(state, ElAES::buildEncryptionSchedule, ElAES::encryptBlock);
+    } else {
+        ourIndependent(state, ElAES::buildDecryptionSchedule, ElAES::decryptBlock);
+    }
+}
+
+void tableIndependent(benchmark::State& state, bool encrypt) {
+    if (encrypt) {
+        ourIndependent(state, ElAES::portable::buildEncryptionSchedule, ElAES::portable::encryptBlock);
+    } else {
+        ourIndependent(state, ElAES::portable::buildDecryptionSchedule, ElAES::portable::decryptBlock);
+    }
+}
+
+void opensslIndependent(benchmark::State& state, bool encrypt) {
+    AES_KEY key;
+    if (encrypt) {
+        AES_set_encrypt_key(kKey.data(), 256, &key);
+    } else {
+        AES_set_decrypt_key(kKey.data(), 256, &key);
+    }
+    Ring ring;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        if (encrypt) {
+            AES_encrypt(ring.input[i].data(), ring.output[i].data(), &key);
+        } else {
+            AES_decrypt(ring.input[i].data(), ring.output[i].data(), &key);
+        }
+        benchmark::DoNotOptimize(ring.output[i]);
+        i = (i + 1) % kRing;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
+}
+
+void evpIndependent(benchmark::State& state, bool encrypt) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_CipherInit_ex(ctx, EVP_aes_256_ecb(), nullptr, kKey.data(), nullptr, encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    Ring ring;
+    std::size_t i = 0;
+    int n = 0;
+    for (auto _ : state) {
+        EVP_CipherUpdate(ctx, ring.output[i].data(), &n, ring.input[i].data(), 16);
+        benchmark::DoNotOptimize(ring.output[i]);
+        i = (i + 1) % kRing;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 16);
+}
+
 // ---- Runs of bytes: key setup and the whole run per call -------------------
 // The unit rebuilds its schedule on every stream call, so the others set up
 // their key per call too.
 
-void mistlockStream(benchmark::State& state, bool encrypt) {
+void ourStream(benchmark::State& state, StreamRoutine routine) {
     const std::size_t size = static_cast<std::size_t>(state.range(0));
     ElAES::MemoryStream source(pattern(size));
     ElAES::MemoryStream destination;
     destination.reserve(size);
     for (auto _ : state) {
         destination.SetPosition(0);
-        if (encrypt) {
-            ElAES::encryptStream(source, 0, kKey, destination);
-        } else {
-            ElAES::decryptStream(source, 0, kKey, destination);
-        }
+        routine(source, 0, kKey, destination);
         benchmark::DoNotOptimize(destination.bytes().data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+void aesniStream(benchmark::State& state, bool encrypt) {
+    if (!hardwareActive(state)) return;
+    ourStream(state, encrypt ? ElAES::encryptStream : ElAES::decryptStream);
+}
+
+void tableStream(benchmark::State& state, bool encrypt) {
+    ourStream(state, encrypt ? ElAES::portable::encryptStream : ElAES::portable::decryptStream);
 }
 
 void opensslStream(benchmark::State& state, bool encrypt) {
@@ -137,9 +256,11 @@ void opensslStream(benchmark::State& state, bool encrypt) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
-void evpStream(benchmark::State& state, bool encrypt) {
+// EVP on the whole buffer in one call (perBlock false), or one call per block.
+void evpStream(benchmark::State& state, bool encrypt, bool perBlock) {
     const std::size_t size = static_cast<std::size_t>(state.range(0));
     const std::string source = pattern(size);
+    const auto* in = reinterpret_cast<const unsigned char*>(source.data());
     std::vector<unsigned char> destination(size + 16);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     for (auto _ : state) {
@@ -147,9 +268,14 @@ void evpStream(benchmark::State& state, bool encrypt) {
         int tail = 0;
         EVP_CipherInit_ex(ctx, EVP_aes_256_ecb(), nullptr, kKey.data(), nullptr, encrypt ? 1 : 0);
         EVP_CIPHER_CTX_set_padding(ctx, 0);
-        EVP_CipherUpdate(ctx, destination.data(), &n, reinterpret_cast<const unsigned char*>(source.data()),
-                         static_cast<int>(size));
-        EVP_CipherFinal_ex(ctx, destination.data() + n, &tail);
+        if (perBlock) {
+            for (std::size_t at = 0; at < size; at += 16) {
+                EVP_CipherUpdate(ctx, destination.data() + at, &n, in + at, 16);
+            }
+        } else {
+            EVP_CipherUpdate(ctx, destination.data(), &n, in, static_cast<int>(size));
+        }
+        EVP_CipherFinal_ex(ctx, destination.data() + size, &tail);
         benchmark::DoNotOptimize(destination.data());
     }
     EVP_CIPHER_CTX_free(ctx);
@@ -157,22 +283,34 @@ void evpStream(benchmark::State& state, bool encrypt) {
 }
 
 void registerAll() {
-    benchmark::RegisterBenchmark("encryptBlock/mistlock", mistlockEncryptBlock);
-    benchmark::RegisterBenchmark("encryptBlock/openssl_AES_encrypt", opensslEncryptBlock);
-    benchmark::RegisterBenchmark("encryptBlock/evp_aes_256_ecb", evpBlock, true);
-    benchmark::RegisterBenchmark("decryptBlock/mistlock", mistlockDecryptBlock);
-    benchmark::RegisterBenchmark("decryptBlock/openssl_AES_decrypt", opensslDecryptBlock);
-    benchmark::RegisterBenchmark("decryptBlock/evp_aes_256_ecb", evpBlock, false);
+    for (bool encrypt : {true, false}) {
+        const std::string op = encrypt ? "encryptBlock" : "decryptBlock";
+        const std::string table = encrypt ? "/openssl_AES_encrypt" : "/openssl_AES_decrypt";
+        benchmark::RegisterBenchmark((op + "/aesni").c_str(), aesniBlock, encrypt);
+        benchmark::RegisterBenchmark((op + "/evp_aes_256_ecb").c_str(), evpBlock, encrypt);
+        benchmark::RegisterBenchmark((op + "/table").c_str(), tableBlock, encrypt);
+        benchmark::RegisterBenchmark((op + table).c_str(), opensslBlock, encrypt);
+    }
+    for (bool encrypt : {true, false}) {
+        const std::string op = encrypt ? "encryptBlockIndependent" : "decryptBlockIndependent";
+        const std::string table = encrypt ? "/openssl_AES_encrypt" : "/openssl_AES_decrypt";
+        benchmark::RegisterBenchmark((op + "/aesni").c_str(), aesniIndependent, encrypt);
+        benchmark::RegisterBenchmark((op + "/evp_aes_256_ecb").c_str(), evpIndependent, encrypt);
+        benchmark::RegisterBenchmark((op + "/table").c_str(), tableIndependent, encrypt);
+        benchmark::RegisterBenchmark((op + table).c_str(), opensslIndependent, encrypt);
+    }
     for (bool encrypt : {true, false}) {
         const std::string op = encrypt ? "encryptStream" : "decryptStream";
-        auto* ours = benchmark::RegisterBenchmark((op + "/mistlock").c_str(), mistlockStream, encrypt);
-        auto* table = benchmark::RegisterBenchmark(
-            (op + (encrypt ? "/openssl_AES_encrypt" : "/openssl_AES_decrypt")).c_str(), opensslStream, encrypt);
-        auto* evp = benchmark::RegisterBenchmark((op + "/evp_aes_256_ecb").c_str(), evpStream, encrypt);
-        for (std::size_t size : kSizes) {
-            ours->Arg(static_cast<std::int64_t>(size));
-            table->Arg(static_cast<std::int64_t>(size));
-            evp->Arg(static_cast<std::int64_t>(size));
+        const std::string table = encrypt ? "/openssl_AES_encrypt" : "/openssl_AES_decrypt";
+        benchmark::internal::Benchmark* all[] = {
+            benchmark::RegisterBenchmark((op + "/aesni").c_str(), aesniStream, encrypt),
+            benchmark::RegisterBenchmark((op + "/table").c_str(), tableStream, encrypt),
+            benchmark::RegisterBenchmark((op + table).c_str(), opensslStream, encrypt),
+            benchmark::RegisterBenchmark((op + "/evp_aes_256_ecb").c_str(), evpStream, encrypt, false),
+            benchmark::RegisterBenchmark((op + "/evp_per_block").c_str(), evpStream, encrypt, true),
+        };
+        for (auto* b : all) {
+            for (std::size_t size : kSizes) b->Arg(static_cast<std::int64_t>(size));
         }
     }
 }

@@ -63,6 +63,10 @@ ELAES_INLINE void storeWord(std::uint8_t* p, std::uint32_t x) {
 extern ELAES_LOCAL std::atomic<int> selectedImplementation;
 
 // Decides from CPUID (and forcePortable), records and returns the choice.
+// Kept out of line, so that the test in useAesNi() stays a load and a branch.
+#if defined(__GNUC__)
+__attribute__((noinline, cold))
+#endif
 int selectImplementation();
 
 // True when the calls of ElAES.h are to run on the AES instructions: one load

@@ -67,7 +67,9 @@ std::string encodeInt32(std::int32_t value) {
 }
 
 std::string encodeCountedString(std::string_view text) {
-    std::string out = encodeInt32(static_cast<std::int32_t>(text.size()));
+    std::string out;
+    out.reserve(4 + text.size());
+    out += encodeInt32(static_cast<std::int32_t>(text.size()));
     out += text;
     return out;
 }
@@ -98,9 +100,20 @@ double readDouble(const void* record, std::int32_t offset) {
 }
 
 const void* frameRecord(std::string_view body) {
-    std::string record = encodeInt32(static_cast<std::int32_t>(body.size()));
-    record += body;
-    replyBuffer.swap(record);
+    const std::string length = encodeInt32(static_cast<std::int32_t>(body.size()));
+    const bool bodyInBuffer =
+        !replyBuffer.empty() && body.data() >= replyBuffer.data() && body.data() < replyBuffer.data() + replyBuffer.size();
+    if (bodyInBuffer) {
+        // Framing part of the previous reply: build aside, then take its place.
+        std::string record = length;
+        record += body;
+        replyBuffer.swap(record);
+    } else {
+        // The buffer keeps its storage from one reply to the next, so a long
+        // message does not cost a fresh allocation (and fresh pages) each time.
+        replyBuffer.assign(length);
+        replyBuffer.append(body);
+    }
     return replyBuffer.data();
 }
 
