@@ -98,18 +98,4 @@ TEST(CommandLine, RefusedArgumentListsSayWhatIsWrong) {
     }
 }
 
-TEST(CommandLine, EveryHelpTextNamesItsCommandAndEveryKeyOption) {
-    for (const auto& [command, usage] : {std::pair{Command::Seal, "mistlock seal KEY"},
-                                         std::pair{Command::Open, "mistlock open KEY"},
-                                         std::pair{Command::OpenLog, "mistlock open-log KEY"},
-                                         std::pair{Command::None, "mistlock COMMAND"}}) {
-        const std::string text = cli::helpText(command);
-        EXPECT_NE(text.find(usage), std::string::npos) << text;
-        for (const char* option : {"--password P", "--password-file F", "--key-file F", "--codepage CP", "Exit status"}) {
-            EXPECT_NE(text.find(option), std::string::npos) << usage << " lacks " << option;
-        }
-        EXPECT_EQ(text.find("--hex ") != std::string::npos, command == Command::Open) << text;
-    }
-}
-
 }  // namespace

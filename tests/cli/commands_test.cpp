@@ -291,22 +291,25 @@ TEST(Commands, OpenLogReadsAFileOrStandardInput) {
 
 // ---- help and usage ----------------------------------------------------------
 
-TEST(Commands, HelpAndVersionGoToStandardOutput) {
+TEST(Commands, HelpForEveryCommandNamesEveryKeyOptionOnStandardOutput) {
     const std::pair<std::vector<std::string>, const char*> asked[] = {
         {{"--help"}, "Usage: mistlock COMMAND"},
         {{"seal", "--help"}, "Usage: mistlock seal KEY"},
         {{"open", "--password", "x", "--help"}, "Usage: mistlock open KEY"},
         {{"open-log", "-h"}, "Usage: mistlock open-log KEY"},
-        {{"--version"}, "mistlock 0."},
     };
-    for (const auto& [args, part] : asked) {
-        SCOPED_TRACE(part);
+    for (const auto& [args, usage] : asked) {
+        SCOPED_TRACE(usage);
         const Ran r = run(args);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind(part, 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind(usage, 0), 0u) << r.out;
+        for (const char* option : {"--password P", "--password-file F", "--key-file F", "--codepage CP", "Exit status"}) {
+            EXPECT_NE(r.out.find(option), std::string::npos) << "lacks " << option;
+        }
         EXPECT_EQ(r.err, "");
         EXPECT_TRUE(r.prompts.empty());
     }
+    EXPECT_EQ(run({"--version"}).out, "mistlock " MISTLOCK_VERSION "\n");
 }
 
 TEST(Commands, WrongUsageShowsTheMessageThenTheUsage) {

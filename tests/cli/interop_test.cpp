@@ -90,11 +90,6 @@ struct KeyOption {
 
 const KeyOption keyOptions[] = {
     {"password", [](const TempFolder&) { return std::vector<std::string>{"--password", utf8::encode(keyText())}; }},
-    {"password file",
-     [](const TempFolder& f) {
-         f.write("password.txt", utf8::encode(keyText()) + "\n");
-         return std::vector<std::string>{"--password-file", f.file("password.txt")};
-     }},
     {"key file, UTF-16LE",
      [](const TempFolder& f) {
          f.write("key.txt", setpassform::encodeText(keyText() + u"\r\nunused", setpassform::TextEncoding::Utf16LE));

@@ -8,7 +8,8 @@
 // then times
 //   - the plug-in: pluginFun with a message-received event for each envelope;
 //   - open-log in-process: the history reader over the file's bytes;
-//   - the mistlock program: open-log FILE, output to a file, as a user runs it.
+//   - the mistlock program: open-log FILE, output to a file, as a user runs
+//     it, and once more with the output thrown away.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +99,17 @@ int main(int argc, char** argv) {
         const double s = seconds(start);
         report("mistlock open-log FILE (process)", history.size(), envelopes.size(), s);
         std::printf("  exit status %d, %s", r.status, r.err.c_str());
+    }
+
+    // The same from a shell, its output thrown away: the program alone.
+    {
+        const std::string command = std::string("'") + MISTLOCK_CLI_EXE +
+                                    "' open-log --password 'Ключ к переписке' --codepage 1251 '" +
+                                    folder.file("history.txt") + "' > /dev/null 2>&1";
+        const auto start = Clock::now();
+        const int status = std::system(command.c_str());
+        report("mistlock open-log FILE > /dev/null", history.size(), envelopes.size(), seconds(start));
+        if (status != 0) std::printf("  exit status %d\n", status);
     }
     return 0;
 }
