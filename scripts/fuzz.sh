@@ -26,10 +26,21 @@ jobs=${FUZZ_BUILD_JOBS:-2}
 
 usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
+have_libfuzzer() {
+  command -v clang++ >/dev/null &&
+    [[ -f "$(clang++ -print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-$(uname -m).a" ]]
+}
+
 configure() {
-  if ! command -v clang++ >/dev/null; then
-    echo "clang++ is missing: apt-get install clang libclang-rt-14-dev" >&2
-    exit 1
+  if ! have_libfuzzer; then
+    if [[ $(id -u) -ne 0 ]]; then
+      echo "clang with libFuzzer is missing. Install it with:" >&2
+      echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends clang libclang-rt-14-dev" >&2
+      exit 1
+    fi
+    echo "Installing clang and libFuzzer"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
   fi
   if [[ ! -f $build/build.ninja ]]; then
     cmake -S . -B "$build" -G Ninja \

@@ -1,0 +1,348 @@
+#!/usr/bin/env bash
+# Regenerates docs/reliability.md: fuzzes every target for SECONDS (default
+# 1200, two at a time), runs the native suite under the sanitizers, runs the
+# fault-injection tests natively (also unprivileged when run as root) and,
+# when Wine is there, under Wine, and writes the figures down.
+#
+#   scripts/reliability-report.sh [SECONDS]
+#
+# REPORT_FROM_LOGS=1 skips the fuzzing and reports the last runs' logs
+# (build/fuzz/logs); REPORT_WINE=0 skips the Wine run; REPORT_PARALLEL sets
+# how many fuzzers run at once (default 2).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-1200}
+targets=(plugin_events envelope_open settings_readers)
+out=build/reliability
+mkdir -p "$out"
+
+# ---- Fuzzing -----------------------------------------------------------------
+if [[ ${REPORT_FROM_LOGS:-0} != 1 ]]; then
+  scripts/fuzz.sh build >/dev/null || exit 1
+  parallel=${REPORT_PARALLEL:-2}
+  running=0
+  for t in "${targets[@]}"; do
+    rm -rf "build/fuzz/findings/$t"
+    (scripts/fuzz.sh "$t" "$seconds" >"$out/fuzz-$t.out" 2>&1; echo $? >"$out/fuzz-$t.rc") &
+    running=$((running + 1))
+    if [[ $running -ge $parallel ]]; then wait -n; running=$((running - 1)); fi
+  done
+  wait
+  date -u +%Y-%m-%dT%H:%MZ >"$out/fuzz-date"
+  echo "$seconds" >"$out/fuzz-seconds"
+fi
+
+# ---- Sanitizers ------------------------------------------------------------------
+echo "=== native suite under ASan and UBSan ==="
+scripts/test-sanitize.sh >"$out/sanitize.log" 2>&1
+echo $? >"$out/sanitize.rc"
+tail -n 3 "$out/sanitize.log"
+
+# ---- Fault injection -------------------------------------------------------------
+echo "=== fault injection, native ==="
+san=build/native-sanitize/tests/faults
+"$san/faults_files" >"$out/faults-native.log" 2>&1
+echo $? >"$out/faults-native.rc"
+"$san/faults_lifecycle" >"$out/lifecycle-native.log" 2>&1
+echo $? >"$out/lifecycle-native.rc"
+rm -f "$out/faults-unprivileged.log" "$out/faults-unprivileged.rc"
+if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
+  setpriv --reuid=65534 --regid=65534 --clear-groups env MISTLOCK_EXPECT_READ_ONLY=1 \
+    "$san/faults_files" >"$out/faults-unprivileged.log" 2>&1
+  echo $? >"$out/faults-unprivileged.rc"
+fi
+
+rm -f "$out/faults-wine.log" "$out/faults-wine.rc"
+if [[ ${REPORT_WINE:-1} == 1 ]] && command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  echo "=== fault injection, under Wine ==="
+  win=build/win-faults
+  (
+    set -e
+    [[ -f $win/build.ninja ]] || cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$win" -j 2 --target faults_files faults_lifecycle >/dev/null
+    scripts/wine-prefix.sh "$win" >/dev/null
+    source scripts/virtual-display.sh
+    cd "$win" && ctest -R '^faults_' -V --timeout 600
+  ) >"$out/faults-wine.log" 2>&1
+  echo $? >"$out/faults-wine.rc"
+fi
+
+# ---- The report --------------------------------------------------------------------
+python3 - "$out" "${targets[@]}" <<'PY'
+import os, re, subprocess, sys, glob, datetime
+
+out, targets = sys.argv[1], sys.argv[2:]
+
+def read(path, default=""):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return default
+
+def rc(name):
+    text = read(os.path.join(out, name + ".rc")).strip()
+    return int(text) if text else None
+
+what = {
+    "plugin_events": "pluginFun and the button procedure after a real initialise (password and key-file settings, both code pages): "
+                     "every event code, well-framed records, counted strings that lie, raw records in blocks of their exact size, "
+                     "button codes, dialog edits and closes, finalise and initialise in any order",
+    "envelope_open": "opening envelopes (hex digits, strict UTF-8, code page, length prefix, AES) under random keys in code pages 1251 "
+                     "and 1252, raw payloads, and seal-then-open round trips",
+    "settings_readers": "text decoding with byte-order marks and line splitting, LoadSettings/SaveSettings through a real dialog, "
+                        "the key file's first line, the profile reader and LoadTranslations",
+}
+checks = {
+    "plugin_events": "replies and command records well formed; a sealed message opens again to what was sent; no message-path "
+                     "failure reaches the error box; no temporary file left in the settings folder",
+    "envelope_open": "only EEnvelopeError escapes; one-step and two-step opening agree; decode/encode round trips; sealed text "
+                     "opens to itself less trailing zeros, in either letter case",
+    "settings_readers": "decoding gives back its bytes; lines hold no break or NUL; loading writes nothing and reports at most "
+                        "one error; what was saved loads without error and saves to the same bytes; profile values at most "
+                        "2047 characters; names match in any letter case",
+}
+
+def fuzz_figures(t):
+    log = read(f"build/fuzz/logs/{t}.log")
+    fig = {"log": bool(log)}
+    m = re.search(r"Loaded \d+ modules\s+\((\d+) inline 8-bit counters\)", log)
+    fig["counters"] = int(m.group(1)) if m else None
+    m = re.search(r"seed corpus: files: (\d+)", log)
+    fig["seeds_loaded"] = int(m.group(1)) if m else None
+    last = None
+    for line in log.splitlines():
+        if re.match(r"#\d+\s+(INITED|NEW|REDUCE|pulse|DONE)\s", line) and "cov:" in line:
+            last = line
+        if re.match(r"#\d+\s+INITED", line):
+            fig["inited"] = line
+    if last:
+        for key, pat in {"cov": r"cov: (\d+)", "ft": r"ft: (\d+)", "corp": r"corp: (\d+)/(\S+)", "execs": r"^#(\d+)"}.items():
+            m = re.search(pat, last)
+            if m:
+                fig[key] = m.groups() if key == "corp" else m.group(1)
+    init = fig.get("inited", "")
+    m = re.search(r"cov: (\d+) ft: (\d+)", init)
+    fig["cov0"], fig["ft0"] = (m.group(1), m.group(2)) if m else (None, None)
+    stats = dict(re.findall(r"stat::(\w+):\s+(\d+)", log))
+    fig.update(stats)
+    m = re.search(r"Done (\d+) runs in (\d+) second", log)
+    fig["runs"], fig["secs"] = (m.group(1), m.group(2)) if m else (stats.get("number_of_executed_units"), None)
+    fig["crash"] = bool(re.search(r"ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer|LeakSanitizer|libFuzzer)|runtime error:|\*\*\* fuzz target", log))
+    fig["artifacts"] = sorted(os.path.basename(p) for p in glob.glob(f"build/fuzz/findings/{t}/*"))
+    fig["repo_corpus"] = len([p for p in glob.glob(f"fuzz/corpus/{t}/*") if os.path.isfile(p)])
+    fig["repo_seeds"] = len(glob.glob(f"fuzz/corpus/{t}/seed-*"))
+    fig["work_corpus"] = len(glob.glob(f"build/fuzz/corpus/{t}/*"))
+    return fig
+
+def num(v):
+    if v is None or v == "":
+        return "–"
+    try:
+        return f"{int(v):,}".replace(",", " ")
+    except (TypeError, ValueError):
+        return str(v)
+
+def suite_summary(log):
+    m = re.search(r"(\d+)% tests passed, (\d+) tests? failed out of (\d+)", log)
+    return (int(m.group(3)) - int(m.group(2)), int(m.group(2)), int(m.group(3))) if m else None
+
+def gtest_summary(log):
+    passed = re.search(r"\[  PASSED  \] (\d+) tests?", log)
+    failed = re.search(r"\[  FAILED  \] (\d+) tests?, listed below", log)
+    skipped = re.search(r"\[  SKIPPED \] (\d+) tests?, listed below", log)
+    return (int(passed.group(1)) if passed else 0, int(failed.group(1)) if failed else 0,
+            int(skipped.group(1)) if skipped else 0)
+
+def fault_lines(log):
+    seen, rows = set(), []
+    for line in log.splitlines():
+        m = re.search(r"\[fault-case\] (.*?) \| (.*?)(?: \| (.*))?$", line)
+        if not m:
+            continue
+        row = (m.group(1).strip(), m.group(2).strip(), (m.group(3) or "").strip())
+        if row in seen or row[1] == "nothing shown" and any(r[0] == row[0] for r in rows):
+            continue
+        seen.add(row)
+        rows.append(row)
+    return rows
+
+def clean_path(text):
+    # The temporary folder differs on every run; show it as <folder>.
+    text = re.sub(r'"[^"]*?mistlock-test-[0-9-]+([\\/])', r'"<folder>\1', text)
+    return text.replace("|", "\\|")
+
+commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True).stdout.strip()
+date = read(os.path.join(out, "fuzz-date")).strip() or "unknown"
+seconds = read(os.path.join(out, "fuzz-seconds")).strip() or "?"
+
+L = []
+L.append("# Reliability: fuzzing, sanitizers and fault injection")
+L.append("")
+L.append("The plug-in runs inside a messenger that is not ours and reads bytes that anyone on the network can send. "
+         "This page gathers the evidence that neither a crash (which takes the messenger down) nor a damaged settings "
+         "file (which loses the user's key) comes from it. It is written by `scripts/reliability-report.sh`; "
+         "every figure below comes from that run.")
+L.append("")
+L.append(f"Produced by `scripts/reliability-report.sh {seconds}` at commit `{commit}`; fuzzing finished {date}.")
+L.append("")
+L.append("## Fuzzing")
+L.append("")
+L.append("Three libFuzzer targets (clang 14, `-fsanitize=fuzzer,address,undefined`, every UBSan check fatal) in `fuzz/targets/`. "
+         "They play the host in-process over the headless platform layer. `scripts/fuzz.sh TARGET SECONDS` runs one; "
+         "the seeds and every input that once found something live in `fuzz/corpus/TARGET/` and are replayed by the "
+         "ordinary native build as the CTest tests `fuzz_replay_TARGET`, sanitized or not.")
+L.append("")
+L.append("| target | what it drives | what it checks beyond crashes, leaks and undefined behaviour |")
+L.append("|---|---|---|")
+for t in targets:
+    L.append(f"| `{t}` | {what[t]} | {checks[t]} |")
+L.append("")
+L.append(f"Figures of the last run, {seconds} s per target, two targets at a time on a 2-core machine shared with other work, at niceness 10:")
+L.append("")
+L.append("| target | executions | exec/s | coverage cov (of instrumented) | features ft | corpus: repository (seeds) | corpus at the end (inputs/bytes) | new inputs | peak RSS | findings |")
+L.append("|---|---|---|---|---|---|---|---|---|---|")
+any_crash = False
+for t in targets:
+    f = fuzz_figures(t)
+    if not f["log"]:
+        L.append(f"| `{t}` | no log | | | | | | | | |")
+        continue
+    cov = f.get("cov")
+    covtext = f"{num(f.get('cov0'))} → {num(cov)}"
+    if f.get("counters") and cov:
+        covtext += f" ({100 * int(cov) / f['counters']:.0f} % of {num(f['counters'])})"
+    corp = f.get("corp") or ("?", "?")
+    findings = "none"
+    if f["crash"] or f["artifacts"]:
+        any_crash = True
+        findings = "**" + (", ".join(f["artifacts"]) or "see log") + "**"
+    L.append(f"| `{t}` | {num(f.get('number_of_executed_units'))} | {num(f.get('average_exec_per_sec'))} | {covtext} | "
+             f"{num(f.get('ft0'))} → {num(f.get('ft'))} | {f['repo_corpus']} ({f['repo_seeds']}) | {corp[0]} / {corp[1]} | "
+             f"{num(f.get('new_units_added'))} | {num(f.get('peak_rss_mb'))} MB | {findings} |")
+L.append("")
+L.append("cov counts the instrumented code edges reached, ft libFuzzer's finer features (edges with hit counts, "
+         "comparisons); the arrow goes from the seed corpus to the end of the run. The percentage is of every "
+         "instrumented edge in the program, the AES tables, the test support and the unused Windows-only paths of "
+         "the headless layer included.")
+L.append("")
+if any_crash:
+    L.append("**The last run stopped on a finding; see `build/fuzz/findings/` and `build/fuzz/logs/`.**")
+    L.append("")
+
+L.append("## Found and fixed")
+L.append("")
+rows = [l.split("\t") for l in read("fuzz/findings.tsv").splitlines() if l.strip() and not l.startswith("#")]
+if rows:
+    L.append("| found by | what happened | cause and fix | regression test |")
+    L.append("|---|---|---|---|")
+    for r in rows:
+        r = (r + [""] * 4)[:4]
+        L.append("| " + " | ".join(c.replace("|", "\\|") for c in r) + " |")
+else:
+    L.append("Nothing so far.")
+L.append("")
+L.append("Inputs that once failed stay in `fuzz/corpus/TARGET/` (named `regress-*`) and run with every native test "
+         "run; the other fixes have unit tests, named above.")
+L.append("")
+
+L.append("## Sanitizers")
+L.append("")
+s = suite_summary(read(os.path.join(out, "sanitize.log")))
+if s:
+    L.append(f"`scripts/test-sanitize.sh` builds the preset `native-sanitize` (GCC, `-fsanitize=address,undefined`, "
+             f"`-fno-sanitize-recover=undefined`) and runs the whole native suite with every report fatal "
+             f"(leaks checked at exit, stack use after return, strict initialisation order): "
+             f"**{s[0]} of {s[2]} tests passed, {s[1]} failed**. The suite includes the fuzz corpus replays, the fault "
+             f"injection tests and their unprivileged rerun.")
+else:
+    L.append("The sanitizer run did not finish; see build/reliability/sanitize.log.")
+L.append("")
+
+L.append("## Fault injection")
+L.append("")
+L.append("`tests/faults/` plays the messenger in-process (the real `pluginFun`, the real button procedure, the "
+         "plug-in's dialog) while the file system fails under it. Natively no file can be held open against others and "
+         "the super-user ignores permissions, so those cases use permissions and run a second time as an "
+         "unprivileged user; under Wine a handle opened with share mode 0 holds the file. Disk-full failures and the "
+         "vanishing key file use two small seams of the file layer (`platform/test_seams.h`).")
+L.append("")
+L.append("Every case asserts: no crash and nothing thrown into the host; the error box text (the file and, natively, "
+         "the cause); the old bytes of both settings files intact; no temporary file left; the dialog still open "
+         "after a failed OK; and, once the cause is gone, the same action saving everything.")
+L.append("")
+runs = [("native, as root", "faults-native"), ("native, unprivileged", "faults-unprivileged"), ("Windows build under Wine", "faults-wine")]
+L.append("| run | result |")
+L.append("|---|---|")
+for label, name in runs:
+    log = read(os.path.join(out, name + ".log"))
+    if not log:
+        L.append(f"| {label} | not run |")
+        continue
+    if name == "faults-wine":
+        s = suite_summary(log)
+        res = f"{s[0]} of {s[2]} test programs passed" if s else "did not finish"
+        g = [gtest_summary(part) for part in log.split("Test command:")[1:]]
+        if g:
+            res += f" ({sum(x[0] for x in g)} tests passed, {sum(x[1] for x in g)} failed)"
+    else:
+        p, fl, sk = gtest_summary(log)
+        res = f"{p} passed, {fl} failed, {sk} skipped" + (" (the permission cases: they run unprivileged)" if sk else "")
+    L.append(f"| {label} | {res} |")
+lp, lf, ls = gtest_summary(read(os.path.join(out, "lifecycle-native.log")))
+L.append(f"| lifecycle abuse, native | {lp} passed, {lf} failed |")
+L.append("")
+
+for label, name in [("Natively (Linux, headless layer)", "faults-native"), ("Natively, unprivileged", "faults-unprivileged"),
+                    ("Under Wine (the Windows build)", "faults-wine")]:
+    rows = fault_lines(read(os.path.join(out, name + ".log")))
+    if name == "faults-unprivileged":
+        native = {r[0] for r in fault_lines(read(os.path.join(out, "faults-native.log")))}
+        rows = [r for r in rows if r[0] not in native]
+        label += ", the cases root cannot run"
+    if not rows:
+        continue
+    L.append(f"### What the user sees: {label}")
+    L.append("")
+    L.append("| case and action | shown | text |")
+    L.append("|---|---|---|")
+    for case, kind, text in rows:
+        L.append(f"| {case} | {kind} | {clean_path(text)} |")
+    L.append("")
+
+L.append("### The host calling at the wrong times")
+L.append("")
+L.append("`tests/faults/lifecycle_test.cpp`: every event code (finalise, about, both message events, unknown codes) and "
+         "every button code (0, 1, 2 and others) before the initialise event and after the finalise event get no reply, "
+         "send no command, show nothing and write nothing; each call twice in a row does what it does once, twice; "
+         "every call while the dialog is open leaves it usable, an edit there takes effect for the next message at once, "
+         "and a finalise with the dialog open destroys it unsaved. Natively the host also calls in again while a "
+         "message box of the plug-in is open (a received message, a finalise, a toggle): the reply returned afterwards "
+         "is still whole and nothing is used after it was freed.")
+L.append("")
+L.append("### Known limits")
+L.append("")
+L.append("- A settings file that cannot be read when the messenger starts (held open by another program) is reported in an "
+         "error box and loading stops there, so the dialog holds the defaults. The next toggle of the switch or OK in "
+         "the dialog saves what the dialog holds, as every save does, and so replaces the unread file: the user is told "
+         "at start, but the old password is gone after that save.")
+L.append("- With the UIN list unreadable at start the switch still comes from the settings file, but no contact is "
+         "listed, so nothing is sealed with the unread password (asserted by the fault tests).")
+L.append("")
+L.append("## Reproducing")
+L.append("")
+L.append("```sh")
+L.append("scripts/reliability-report.sh 1200        # this page: 20 minutes per target, then sanitizers and faults")
+L.append("scripts/fuzz.sh plugin_events 600         # one target for ten minutes; findings in build/fuzz/findings/")
+L.append("scripts/fuzz.sh all 20                     # every target briefly, as the test command does")
+L.append("scripts/fuzz.sh merge all                 # keep the inputs that reached new coverage in fuzz/corpus/")
+L.append("scripts/test-sanitize.sh                  # the native suite under ASan and UBSan")
+L.append("```")
+L.append("")
+
+with open("docs/reliability.md", "w", encoding="utf-8") as f:
+    f.write("\n".join(L))
+print("wrote docs/reliability.md")
+PY
