@@ -52,6 +52,15 @@ bool beginsWithMarker(std::string_view received) {
 // must be the latest framing.
 const void* cancelReply() { return frameRecord(std::string(1, static_cast<char>(CancelReply))); }
 
+// A box that cannot be shown (no memory left for its text) must not turn a
+// message held back into one sent in clear: the reply is given regardless.
+void tellUser(Text text, const std::u16string& caption) noexcept {
+    try {
+        platform::messageBox(uiText(text), caption);
+    } catch (...) {
+    }
+}
+
 bool uinIsListed(std::int32_t uin) {
     const std::u16string decimal = platform::widen(std::to_string(uin));
     for (const std::u16string& line : setpassform::setpass->Memo1.lines()) {
@@ -94,7 +103,7 @@ const void* encryptMessageToSend(const void* eventRecord) {
     try {
         const auto key = envelope::buildKeyBlock(keySourceFromDialog(), setpassform::settingsFolder);
         if (!key) {
-            platform::messageBox(uiText(Text::KeyNotFound), uiText(Text::Warning));
+            tellUser(Text::KeyNotFound, uiText(Text::Warning));
             return cancelReply();
         }
         const std::string sealed = envelope::seal(fields.text, *key, platform::ansiCodePage());
@@ -105,7 +114,7 @@ const void* encryptMessageToSend(const void* eventRecord) {
         appendCountedString(body, fields.text);
         return frameRecord(body);
     } catch (const std::exception&) {
-        platform::messageBox(uiText(Text::CryptError), u"");
+        tellUser(Text::CryptError, u"");
         return cancelReply();
     }
 }

@@ -155,10 +155,21 @@ const void* dispatch(const void* record) {
     }
 }
 
+// Runs an entry point's work for the host: what it raises is shown in the
+// toolkit's error box, and should showing it fail too (no memory left for the
+// message, a box that cannot be shown), nothing goes any further.
+template <typename Work>
+void forTheHost(const Work& work) noexcept {
+    try {
+        forms::TForm::runHandler(work);
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 void toolbarButtonProc(std::int32_t code) {
-    forms::TForm::runHandler([code] {
+    forTheHost([code] {
         if (!isInitialised) return;
         switch (code) {
             case 0: toggleEncryption(); break;
@@ -177,6 +188,6 @@ bool initialised() { return isInitialised; }
 
 extern "C" MISTLOCK_EXPORT const void* pluginFun(const void* eventRecord) {
     const void* reply = nullptr;
-    forms::TForm::runHandler([&] { reply = host::dispatch(eventRecord); });
+    host::forTheHost([&] { reply = host::dispatch(eventRecord); });
     return reply;
 }

@@ -273,6 +273,38 @@ TEST_F(ReentrantHost, FinaliseDuringTheAboutBox) {
     EXPECT_EQ(plugin.boxes.boxes().size(), 2u);
 }
 
+// Reporting a failure can fail too (no memory left for the message, a box
+// that cannot be shown); even then nothing may reach the host as an exception.
+TEST_F(ReentrantHost, AFailingBoxThrowsNothingIntoTheHost) {
+    ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
+    platform::headless::setMessageBoxObserver([](const std::u16string&, const std::u16string&, bool) {
+        throw std::runtime_error("the box cannot be shown");
+    });
+    const void* reply = reinterpret_cast<const void*>(1);
+    EXPECT_NO_THROW(reply = plugin.call(event(3)));
+    EXPECT_EQ(reply, nullptr);
+    EXPECT_NO_THROW(host::toolbarButtonProc(2));
+    platform::seams::failWrite(0, 0);
+    EXPECT_NO_THROW(host::toolbarButtonProc(0));
+    platform::seams::clear();
+    EXPECT_NO_THROW(host::toolbarButtonProc(0));  // back on, saved without a box
+    EXPECT_NO_THROW(reply = plugin.call(messageToSend(12345, "still sealed")));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(replyString(reply, 0).rfind("#MSTLK:", 0), 0u);
+
+    // Without its box, a message that cannot be sealed is still held back.
+    setpassform::setpass->file_check.setChecked(true);
+    setpassform::setpass->Edit2.setText(u"no such key file");
+    EXPECT_NO_THROW(reply = plugin.call(messageToSend(12345, "never in clear")));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(hex(bytesOf(reply)), "0100000004");
+    folder.write("empty.key", "");
+    setpassform::setpass->Edit2.setText(u"empty.key");
+    EXPECT_NO_THROW(reply = plugin.call(messageToSend(12345, "never in clear")));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(hex(bytesOf(reply)), "0100000004");
+}
+
 #endif
 
 }  // namespace
