@@ -17,6 +17,13 @@ run() {
 # Native: unit tests, the plug-in through the reference host.
 run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native && ctest --preset native'
 
+# Native again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
+# corpus replays and the fault-injection tests included.
+run scripts/test-sanitize.sh
+
+# Every fuzz target for 20 seconds with libFuzzer (clang); a finding fails.
+run scripts/fuzz.sh all 20
+
 # Windows: Mistlock.dll and the tests under Wine, with a prefix in the build
 # tree, and one virtual display for every windowed test.
 run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows &&
