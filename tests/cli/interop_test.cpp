@@ -4,6 +4,9 @@
 // under both code pages; mistlock is told the one the plug-in's system uses.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/text_file.h"
@@ -21,6 +24,12 @@ using testing_records::hex;
 using testing_records::unhex;
 
 namespace {
+
+// The reference host's scripts are named from std::rand(): seeded apart, the
+// two code-page runs of this program, which may run at once, and other test
+// programs do not write the same script file.
+const bool seeded = (std::srand(static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count())),
+                     true);
 
 std::string codePageArg() { return std::to_string(testCodePage()); }
 
