@@ -22,19 +22,26 @@ int hexValue(char c) {
     return -1;
 }
 
-// A hex digit's value, 16 for any other character.
-struct HexValues {
-    std::uint8_t of[256];
-    constexpr HexValues() : of() {
-        for (int c = 0; c < 256; ++c) of[c] = 16;
-        for (int d = 0; d < 10; ++d) of['0' + d] = static_cast<std::uint8_t>(d);
-        for (int d = 0; d < 6; ++d) {
-            of['A' + d] = static_cast<std::uint8_t>(10 + d);
-            of['a' + d] = static_cast<std::uint8_t>(10 + d);
+// The byte that two hex digits spell, indexed by the two characters as a
+// 16-bit word (first character in the low byte); 0x100 and up for a pair that
+// is not two digits.
+struct HexPairs {
+    std::uint16_t of[0x10000];
+    constexpr HexPairs() : of() {
+        std::int32_t digit[256] = {};
+        for (int c = 0; c < 256; ++c) digit[c] = -1;
+        for (int d = 0; d < 10; ++d) digit['0' + d] = d;
+        for (int d = 0; d < 6; ++d) digit['A' + d] = digit['a' + d] = 10 + d;
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                const bool both = digit[first] >= 0 && digit[second] >= 0;
+                of[first | second << 8] =
+                    static_cast<std::uint16_t>(both ? digit[first] << 4 | digit[second] : 0x100);
+            }
         }
     }
 };
-constexpr HexValues kHexValues;
+constexpr HexPairs kHexPairs;
 
 void appendLengthPrefix(std::string& out, std::uint32_t length) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((length >> (8 * i)) & 0xFF);
@@ -74,25 +81,26 @@ std::string hexEncodeInSteps(std::string_view text, unsigned codePage) {
     return out;
 }
 
-// The hex digits to bytes, followed by two zero bytes that are not part of
+// The hex digits to bytes, followed by four zero bytes that are not part of
 // them (for narrowUtf8ByTable); an unpaired last digit is checked but carries
 // nothing.
+constexpr std::size_t kPadding = 4;
+
 std::string paddedBytesOfDigits(std::string_view hexText) {
-    std::string bytes(hexText.size() / 2 + 2, '\0');
+    std::string bytes(hexText.size() / 2 + kPadding, '\0');
     const std::size_t pairs = hexText.size() / 2;
     const auto* in = reinterpret_cast<const unsigned char*>(hexText.data());
     auto* out = reinterpret_cast<unsigned char*>(&bytes[0]);
-    // Without a branch per digit: what is not a digit is noted and sought
-    // afterwards.
+    // One lookup a pair and no branch: what is not a digit is noted, and
+    // sought afterwards for the error's position.
     unsigned notDigits = 0;
     for (std::size_t i = 0; i < pairs; ++i) {
-        const unsigned high = kHexValues.of[in[2 * i]];
-        const unsigned low = kHexValues.of[in[2 * i + 1]];
-        notDigits |= high | low;
-        out[i] = static_cast<unsigned char>((high << 4) | low);
+        const unsigned value = kHexPairs.of[in[2 * i] | in[2 * i + 1] << 8];
+        notDigits |= value;
+        out[i] = static_cast<unsigned char>(value);
     }
-    if (hexText.size() % 2 != 0) notDigits |= kHexValues.of[in[hexText.size() - 1]];
-    if (notDigits & 16) {
+    if (hexText.size() % 2 != 0) notDigits |= kHexPairs.of[in[hexText.size() - 1] | '0' << 8];
+    if (notDigits & 0x100) {
         for (std::size_t i = 0; i < hexText.size(); ++i) {
             if (hexValue(hexText[i]) < 0) raiseNotADigit(i);
         }
@@ -130,21 +138,32 @@ public:
     Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
     Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
 
-    // narrow of a unit (below 0x10000) that some byte widens to; -1 for any
-    // other unit.
-    int narrowOfUnit(std::uint32_t unit) const { return (*pages_[unit >> 8])[unit & 0xFF]; }
+    // Strict UTF-8 decoding and narrowing in one, for the characters that some
+    // byte widens to, by the bytes of their (only valid) UTF-8 form:
+    //   prefix[b0 | b1 << 8], for a lead byte b0 below E0 (b1 0 for one-byte
+    //     forms), is the narrowed byte, or -1 for a form of no such character
+    //     or no valid form at all;
+    //   for b0 from E0 up it is the page of third bytes of the forms that
+    //     begin with b0 b1 (page 0: none), and third[page * 256 + b2] is the
+    //     narrowed byte, or -1.
+    std::vector<std::int16_t> prefix;
+    std::vector<std::int16_t> third;
 
     // Null when the code page is not byte-wise.
     static std::unique_ptr<ByteSteps> build(unsigned codePage);
-
-private:
-    using Page = std::array<std::int16_t, 256>;
-    // Units by their high byte; pages without such a unit share one of -1s.
-    std::vector<std::unique_ptr<Page>> ownPages_;
-    const Page* pages_[256];
 };
 
 bool isSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// A word loaded from memory, as if its bytes had been read least significant
+// first.
+std::uint32_t littleEndian(std::uint32_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return __builtin_bswap32(w);
+#else
+    return w;
+#endif
+}
 
 std::unique_ptr<ByteSteps> ByteSteps::build(unsigned codePage) {
     auto steps = std::make_unique<ByteSteps>();
@@ -191,22 +210,27 @@ std::unique_ptr<ByteSteps> ByteSteps::build(unsigned codePage) {
             d.text[2 * k + 1] = hexDigits[v & 15];
         }
     }
-    static const Page none = [] {
-        Page p;
-        p.fill(-1);
-        return p;
-    }();
-    for (auto& page : steps->pages_) page = &none;
-    Page* own[256] = {};
+    // The UTF-8 forms of the units, keyed by their bytes.
+    steps->prefix.assign(0x10000, -1);
+    for (unsigned b0 = 0xE0; b0 < 0x100; ++b0) {
+        for (unsigned b1 = 0; b1 < 0x100; ++b1) steps->prefix[b0 | b1 << 8] = 0;
+    }
+    steps->third.assign(256, -1);
     for (unsigned b = 0; b < 256; ++b) {
-        const std::uint32_t unit = steps->wide[b];
-        Page*& page = own[unit >> 8];
-        if (!page) {
-            steps->ownPages_.push_back(std::make_unique<Page>(none));
-            page = steps->ownPages_.back().get();
-            steps->pages_[unit >> 8] = page;
+        const std::string form = utf8::encode(std::u16string(1, steps->wide[b]));
+        const auto at = [&](std::size_t k) { return static_cast<unsigned char>(form[k]); };
+        if (form.size() == 1) {
+            steps->prefix[at(0)] = narrowed[b];
+        } else if (form.size() == 2) {
+            steps->prefix[at(0) | at(1) << 8] = narrowed[b];
+        } else {
+            std::int16_t& page = steps->prefix[at(0) | at(1) << 8];
+            if (page == 0) {
+                page = static_cast<std::int16_t>(steps->third.size() / 256);
+                steps->third.resize(steps->third.size() + 256, -1);
+            }
+            steps->third[static_cast<std::size_t>(page) * 256 + at(2)] = narrowed[b];
         }
-        (*page)[unit & 0xFF] = narrowed[b];
     }
     for (unsigned b = 0; b < 256; ++b) steps->sealed[b] = steps->encoded[steps->through[b]];
     return steps;
@@ -258,48 +282,96 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
 // having changed nothing that counts, for anything else (a character the code
 // page lacks, one beyond U+FFFF, or invalid UTF-8): the caller then takes the
 // conversions in steps, which decide the result or the error.
-// `in` is followed in its storage by two zero bytes (paddedBytesOfDigits): every
-// sequence reads three bytes, and a zero is no continuation byte, so a
-// sequence cut short by the end is still seen.
+// `in` is followed in its storage by four zero bytes (paddedBytesOfDigits):
+// every sequence reads four bytes, and a zero is no continuation byte, so a
+// sequence cut short by the end is refused like any other.
+//
+// A sequence is taken as the length its first byte announces (one below C0,
+// two below E0, else three) and its bytes are looked up as a whole: the tables
+// hold exactly the valid forms of the characters that the code page has, so
+// the lookup both decodes and validates. The length comes by arithmetic and the
+// outcome of the lookups is gathered into one test at the end, so that the
+// bytes of the ciphertext steer no branch.
+//
+// Where one sequence ends the next begins, so a single run is a chain of
+// dependent loads; long texts are cut into four runs at sequence boundaries
+// and the runs are decoded side by side, each into its own stretch of the
+// output, which are then closed up.
+struct Run {
+    const unsigned char* p;
+    const unsigned char* end;
+    char* out;
+    char* start;
+};
+
+inline std::uint32_t decodeOne(Run& r, const std::int16_t* prefix, const std::int16_t* third) {
+    std::uint32_t w;
+    std::memcpy(&w, r.p, 4);
+    w = littleEndian(w);
+    const std::uint32_t b0 = w & 0xFF;
+    const std::uint32_t two = b0 >= 0xC0;
+    const std::uint32_t three = b0 >= 0xE0;
+    const std::int32_t first = prefix[w & (0xFFu | ((0u - two) & 0xFF00u))];
+    const std::uint32_t page = static_cast<std::uint32_t>(first) & (0u - three);
+    const std::int32_t last = third[page * 256 + ((w >> 16) & 0xFF)];
+    const std::uint32_t useLast = 0u - three;
+    const std::uint32_t byte = (static_cast<std::uint32_t>(last) & useLast) | (static_cast<std::uint32_t>(first) & ~useLast);
+    *r.out++ = static_cast<char>(byte);
+    r.p += 1 + two + three;
+    return byte >> 31;
+}
+
 bool narrowUtf8ByTable(std::string_view in, const ByteSteps& steps, std::string& out) {
     out.resize(in.size());
-    char* o = &out[0];
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    // The sequence's length comes from its first byte by arithmetic, and its
-    // checks are gathered into one test, so that the bytes of the ciphertext
-    // do not steer a branch each.
-    // Conditions are 0 or 1 and are combined with & and |, never && or ||,
-    // and the unit is chosen with masks, which keeps the compiler from
-    // branching on them.
-    while (p < end) {
-        const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
-        const std::uint32_t two = b0 >= 0xC0;    // at least two bytes
-        const std::uint32_t three = b0 >= 0xE0;  // three (F0 and up: refused below)
-        const std::uint32_t unit2 = ((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu);
-        const std::uint32_t unit3 = ((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu);
-        const std::uint32_t useThree = 0u - three;
-        const std::uint32_t useTwo = (0u - two) & ~useThree;
-        const std::uint32_t useOne = two - 1u;
-        const std::uint32_t unit = (b0 & useOne) | (unit2 & useTwo) | (unit3 & useThree);
-        const std::uint32_t bad = static_cast<std::uint32_t>(b0 - 0x80u < 0x42u) |  // continuation, C0, C1
-                                  static_cast<std::uint32_t>(b0 >= 0xF0) |
-                                  (two & static_cast<std::uint32_t>((b1 & 0xC0u) != 0x80u)) |
-                                  (three & (static_cast<std::uint32_t>((b2 & 0xC0u) != 0x80u) |
-                                            static_cast<std::uint32_t>(unit3 < 0x800u) |
-                                            static_cast<std::uint32_t>(unit3 - 0xD800u < 0x800u)));
-        const int byte = steps.narrowOfUnit(unit);
-        if (bad | static_cast<std::uint32_t>(byte < 0)) return false;
-        *o++ = static_cast<char>(byte);
-        p += 1 + two + three;
+    const auto* begin = reinterpret_cast<const unsigned char*>(in.data());
+    const std::size_t n = in.size();
+    const std::int16_t* prefix = steps.prefix.data();
+    const std::int16_t* third = steps.third.data();
+
+    constexpr int kRuns = 4;
+    Run runs[kRuns];
+    std::size_t cut = 0;
+    for (int k = 0; k < kRuns; ++k) {
+        // A run begins at a byte that is no continuation byte (valid UTF-8 has
+        // at most three in a row; invalid text is refused whatever the cuts).
+        std::size_t from = n < 256 ? (k == 0 ? 0 : n) : n * k / kRuns;
+        if (from < cut) from = cut;
+        // The first run begins at the first byte, whatever it is.
+        for (int guard = 0; k > 0 && guard < 3 && from < n && (begin[from] & 0xC0) == 0x80; ++guard) ++from;
+        runs[k].p = begin + from;
+        runs[k].out = runs[k].start = &out[0] + from;
+        if (k > 0) runs[k - 1].end = begin + from;
+        cut = from;
     }
-    // A last sequence that ran into the padding was cut short.
-    if (p != end) return false;
+    runs[kRuns - 1].end = begin + n;
+
+    std::uint32_t bad = 0;
+    while (runs[0].p < runs[0].end && runs[1].p < runs[1].end && runs[2].p < runs[2].end &&
+           runs[3].p < runs[3].end) {
+        bad |= decodeOne(runs[0], prefix, third);
+        bad |= decodeOne(runs[1], prefix, third);
+        bad |= decodeOne(runs[2], prefix, third);
+        bad |= decodeOne(runs[3], prefix, third);
+    }
+    for (Run& r : runs) {
+        while (r.p < r.end) bad |= decodeOne(r, prefix, third);
+        // A last sequence that ran past its run was refused or misread: the
+        // runs must end exactly at their ends.
+        bad |= static_cast<std::uint32_t>(r.p != r.end);
+    }
+    if (bad) return false;
+
+    char* o = runs[0].out;
+    for (int k = 1; k < kRuns; ++k) {
+        const std::size_t length = static_cast<std::size_t>(runs[k].out - runs[k].start);
+        std::memmove(o, runs[k].start, length);
+        o += length;
+    }
     out.resize(static_cast<std::size_t>(o - &out[0]));
     return true;
 }
 
-// utf8Bytes as paddedBytesOfDigits leaves them, two zeros after the end.
+// utf8Bytes as paddedBytesOfDigits leaves them, zeros after the end.
 std::string narrowUtf8(std::string_view utf8Bytes, unsigned codePage) {
     if (const ByteSteps* steps = byteStepsFor(codePage)) {
         std::string out;
@@ -372,7 +444,7 @@ std::string hexEncode(std::string_view text, unsigned codePage) {
 
 std::string hexDecode(std::string_view hexText, unsigned codePage) {
     const std::string padded = paddedBytesOfDigits(hexText);
-    return narrowUtf8(std::string_view(padded.data(), padded.size() - 2), codePage);
+    return narrowUtf8(std::string_view(padded.data(), padded.size() - kPadding), codePage);
 }
 
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage) {

@@ -1,0 +1,185 @@
+// The envelope's text steps on long, varied and damaged texts. However the
+// envelope carries them out, hexEncode must give the hex digits of the UTF-8
+// form of the widened text, and hexDecode what strict UTF-8 decoding and
+// narrowing give, failing exactly where they fail; seal and open must agree
+// with the conversions done one after the other. The cases reach past every
+// length at which the work is split, and damage texts at and around those
+// places.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+
+#include "host/envelope.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "tests/envelope/envelope_reference.h"
+
+using namespace envelope_test;
+
+namespace {
+
+const unsigned kCodePages[] = {1251, 1252};
+
+std::string randomBytes(std::mt19937& rng, std::size_t n) {
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+int digitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// What hexDecode must give, from the definition: every character a digit (an
+// unpaired last one included), the pairs strictly UTF-8, then narrowed.
+// Nothing for a text that must be refused.
+std::optional<std::string> expectedDecode(const std::string& digits, unsigned codePage) {
+    for (const char c : digits) {
+        if (digitValue(c) < 0) return std::nullopt;
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes += static_cast<char>(digitValue(digits[i]) * 16 + digitValue(digits[i + 1]));
+    }
+    const auto text = utf8::decode(bytes);
+    if (!text) return std::nullopt;
+    return platform::narrowCodePage(codePage, *text);
+}
+
+void expectDecodesAsDefined(const std::string& digits, unsigned codePage) {
+    const auto expected = expectedDecode(digits, codePage);
+    if (expected) {
+        std::string got;
+        ASSERT_NO_THROW(got = envelope::hexDecode(digits, codePage)) << digits.size() << " digits, cp" << codePage;
+        ASSERT_EQ(testing_records::hex(got), testing_records::hex(*expected))
+            << digits.size() << " digits, cp" << codePage;
+    } else {
+        ASSERT_THROW(envelope::hexDecode(digits, codePage), envelope::EEnvelopeError)
+            << digits.size() << " digits, cp" << codePage;
+    }
+}
+
+std::string expectedEncode(const std::string& text, unsigned codePage) {
+    return testing_records::hex(utf8::encode(platform::widenCodePage(codePage, text)));
+}
+
+// Lengths around the places where long texts are split, and long ones.
+const std::size_t kLengths[] = {0, 1, 2, 3, 63, 64, 65, 85, 86, 100, 127, 128, 129, 255, 256, 257, 300, 1000, 4096, 70000};
+
+TEST(TextSteps, HexEncodeOfRandomTextsIsTheHexOfTheUtf8OfTheWidenedText) {
+    std::mt19937 rng(1251);
+    for (const unsigned cp : kCodePages) {
+        for (const std::size_t n : kLengths) {
+            const std::string text = randomBytes(rng, n);
+            ASSERT_EQ(envelope::hexEncode(text, cp), expectedEncode(text, cp)) << n << " bytes, cp" << cp;
+        }
+    }
+}
+
+TEST(TextSteps, RandomTextsComeBackThroughTheCodePage) {
+    std::mt19937 rng(1252);
+    for (const unsigned cp : kCodePages) {
+        for (const std::size_t n : kLengths) {
+            const std::string text = randomBytes(rng, n);
+            const std::string digits = expectedEncode(text, cp);
+            expectDecodesAsDefined(digits, cp);
+            std::string lower = digits;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            expectDecodesAsDefined(lower, cp);
+        }
+    }
+}
+
+// UTF-8 that the code pages' own characters never give, and damage to the
+// digits: each spliced into a valid hex text at many places, the split points
+// of long texts among them.
+const char* const kSplices[] = {
+    "80",         // lone continuation byte
+    "BF80",       // two of them
+    "C0", "C1BF", "C080",  // overlong forms, lead byte alone
+    "D0",         // lead byte alone
+    "D041",       // lead byte and no continuation
+    "E282",       // truncated three-byte form
+    "E08080",     // overlong three-byte form
+    "EDA080",     // encoded surrogate
+    "F09F9880",   // valid four-byte form: a character beyond U+FFFF
+    "F4908080",   // past U+10FFFF
+    "F8", "FF",   // never a lead byte
+    "E4B8AD",     // U+4E2D: in neither code page
+    "C2A0",       // U+00A0: in both
+    "D090",       // U+0410: only in Windows-1251
+    "00",         // a zero byte
+    "4", "G", " ", "4Z",  // not digits, or an odd digit in the middle
+};
+
+TEST(TextSteps, DamagedTextsDecodeOrFailAsDefined) {
+    std::mt19937 rng(77);
+    for (const unsigned cp : kCodePages) {
+        for (const std::size_t n : {40u, 300u, 1000u, 5000u}) {
+            const std::string digits = expectedEncode(randomBytes(rng, n), cp);
+            // Splice points: the start, the end, around each quarter of the
+            // UTF-8 bytes (the digits' quarters), and random ones.
+            std::vector<std::size_t> at = {0, digits.size()};
+            for (int q = 1; q < 4; ++q) {
+                const std::size_t quarter = digits.size() / 2 * q / 4 * 2;
+                for (int d = -8; d <= 8; d += 2) {
+                    if (static_cast<std::ptrdiff_t>(quarter) + d >= 0 && quarter + d <= digits.size()) at.push_back(quarter + d);
+                }
+            }
+            for (int r = 0; r < 8; ++r) at.push_back(rng() % (digits.size() / 2 + 1) * 2);
+            for (const char* splice : kSplices) {
+                for (const std::size_t where : at) {
+                    SCOPED_TRACE(std::string("splice ") + splice + " at " + std::to_string(where));
+                    expectDecodesAsDefined(digits.substr(0, where) + splice + digits.substr(where), cp);
+                    // Replacing digits rather than adding them.
+                    if (where + 2 <= digits.size()) {
+                        expectDecodesAsDefined(digits.substr(0, where) + splice + digits.substr(where + 2), cp);
+                    }
+                }
+            }
+            // Cut anywhere, mid-character included.
+            for (int r = 0; r < 40; ++r) expectDecodesAsDefined(digits.substr(0, rng() % (digits.size() + 1)), cp);
+        }
+    }
+}
+
+TEST(TextSteps, ErrorNamesTheFirstCharacterThatIsNoDigit) {
+    const std::string digits = expectedEncode(sampleMessage(3000), 1251);
+    for (const std::size_t where : {std::size_t{0}, std::size_t{1}, digits.size() / 2 + 1, digits.size() - 1}) {
+        std::string damaged = digits;
+        damaged[where] = 'x';
+        if (where + 2 < damaged.size()) damaged.back() = 'y';  // a later one too
+        try {
+            envelope::hexDecode(damaged, 1251);
+            FAIL() << "no error for a non-digit at " << where;
+        } catch (const envelope::EEnvelopeError& e) {
+            EXPECT_NE(std::string(e.what()).find("at position " + std::to_string(where + 1 + kMarker.size()) + "."),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+}
+
+TEST(TextSteps, LongMessagesSealAsDefinedAndOpen) {
+    std::mt19937 rng(5);
+    const ElAES::Key key = keyOf("00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF");
+    for (const unsigned cp : kCodePages) {
+        for (const std::size_t n : {1000u, 4096u, 65536u, 70001u}) {
+            std::string message = randomBytes(rng, n);
+            if (message.back() == '\0') message.back() = 'z';
+            const std::string sealed = envelope::seal(message, key, cp);
+            ASSERT_EQ(sealed, envelopeFor(message, key, cp)) << n << " bytes, cp" << cp;
+            const envelope::Opened opened = envelope::open(sealed.substr(kMarker.size()), key, cp);
+            ASSERT_EQ(opened.declaredLength, n);
+            ASSERT_EQ(testing_records::hex(opened.text),
+                      testing_records::hex(platform::narrowCodePage(cp, platform::widenCodePage(cp, message))));
+        }
+    }
+}
+
+}  // namespace
