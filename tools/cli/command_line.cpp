@@ -65,14 +65,15 @@ const char* const openHelp =
 const char* const openLogHelp =
     "Usage: mistlock open-log KEY [--codepage CP] [FILE]\n"
     "\n"
-    "Copies FILE, or standard input, to standard output in UTF-8, with every\n"
-    "envelope in it replaced by its plain text. An envelope is \"#MSTLK:\" and the\n"
-    "hex digits that follow it; a line may hold several, and text around them.\n"
-    "An envelope that cannot be opened stays as it was; a summary on standard error\n"
-    "counts them and says why. The file may be UTF-8 (with or without a byte-order\n"
-    "mark) or in the code page: without a mark, the first line that is not plain\n"
-    "ASCII decides, and a line that is not valid UTF-8 is always read in the code\n"
-    "page. The file is read line by line, so its size does not matter.\n"
+    "Copies FILE (standard input without FILE, or for \"-\") to standard output\n"
+    "in UTF-8, with every envelope in it replaced by its plain text. An envelope\n"
+    "is \"#MSTLK:\" and the hex digits that follow it; a line may hold several,\n"
+    "and text around them. An envelope that cannot be opened stays as it was; a\n"
+    "summary on standard error counts them and says why. The file may be UTF-8\n"
+    "(with or without a byte-order mark) or in the code page: without a mark, the\n"
+    "first line that is not plain ASCII decides, and a line that is not valid\n"
+    "UTF-8 is always read in the code page. The file is read line by line, so its\n"
+    "size does not matter.\n"
     "\n";
 
 const char* const overview =
