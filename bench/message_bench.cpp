@@ -12,6 +12,8 @@
 //   send_portable/<bytes>, receive_portable/<bytes> the same, table path forced
 //   encryptStream/aesni|table/<bytes>             the cipher of one send
 //   decryptStream/aesni|table/<bytes>             the cipher of one receipt
+//   seal/<bytes>, open/<bytes>                    the envelope module alone
+//                                                 (Windows-1251), cipher included
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include "crypto/ElAES.h"
 #include "crypto/aes_dispatch.h"
 #include "crypto/memory_stream.h"
+#include "host/envelope.h"
 #include "host/plugin.h"
 #include "tests/support/plugin_harness.h"
 #include "tests/support/records.h"
@@ -139,6 +142,28 @@ void cipher(benchmark::State& state, bool encrypt, bool portable) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
+// The envelope module alone, without the plug-in around it: seal a message
+// (cipher included), or open the text after the marker (cipher included).
+void envelopeAlone(benchmark::State& state, bool seal) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = std::max<std::size_t>(2, (128 * 1024) / size);
+    std::vector<std::string> messages, hexTexts;
+    for (std::size_t i = 0; i < count; ++i) {
+        messages.push_back(message(size, static_cast<std::uint32_t>(i + 1)));
+        hexTexts.push_back(envelope::seal(messages.back(), kKey, 1251).substr(envelope::marker.size()));
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (seal) {
+            benchmark::DoNotOptimize(envelope::seal(messages[next], kKey, 1251));
+        } else {
+            benchmark::DoNotOptimize(envelope::open(hexTexts[next], kKey, 1251));
+        }
+        next = next + 1 == count ? 0 : next + 1;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
 void registerAll() {
     for (bool send : {true, false}) {
         const std::string op = send ? "send" : "receive";
@@ -148,8 +173,9 @@ void registerAll() {
                                                false);
         auto* ct = benchmark::RegisterBenchmark((send ? "encryptStream/table" : "decryptStream/table"), cipher, send,
                                                 true);
+        auto* alone = benchmark::RegisterBenchmark((send ? "seal" : "open"), envelopeAlone, send);
         for (std::size_t size : kSizes) {
-            for (auto* b : {hw, table, c, ct}) b->Arg(static_cast<std::int64_t>(size));
+            for (auto* b : {hw, table, c, ct, alone}) b->Arg(static_cast<std::int64_t>(size));
         }
     }
 }

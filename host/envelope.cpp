@@ -7,6 +7,10 @@
 #include <mutex>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "crypto/memory_stream.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -86,6 +90,33 @@ std::string hexEncodeInSteps(std::string_view text, unsigned codePage) {
 // nothing.
 constexpr std::size_t kPadding = 4;
 
+#if defined(__SSE2__)
+// Sixteen hex digits (either case) at in to eight bytes at out; false, with
+// nothing written, when any of the sixteen is not a digit. SSE2 is part of
+// every x86-64 processor.
+inline bool digitsToBytes16(const unsigned char* in, unsigned char* out) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    // x < limit for unsigned bytes, through the signed comparison.
+    const auto below = [&](__m128i x, int limit) {
+        return _mm_cmplt_epi8(_mm_xor_si128(x, bias), _mm_set1_epi8(static_cast<char>(0x80 + limit)));
+    };
+    const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+    const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i isDigit = below(digit, 10);
+    const __m128i isLetter = below(letter, 6);
+    if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
+    const __m128i value = _mm_or_si128(_mm_and_si128(isDigit, digit),
+                                       _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    // Each 16-bit lane holds a pair: the high digit in its low byte.
+    const __m128i high = _mm_and_si128(_mm_slli_epi16(value, 4), _mm_set1_epi16(0x00F0));
+    const __m128i low = _mm_srli_epi16(value, 8);
+    const __m128i bytes = _mm_or_si128(high, low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bytes, bytes));
+    return true;
+}
+#endif
+
 std::string paddedBytesOfDigits(std::string_view hexText) {
     std::string bytes(hexText.size() / 2 + kPadding, '\0');
     const std::size_t pairs = hexText.size() / 2;
@@ -94,7 +125,12 @@ std::string paddedBytesOfDigits(std::string_view hexText) {
     // One lookup a pair and no branch: what is not a digit is noted, and
     // sought afterwards for the error's position.
     unsigned notDigits = 0;
-    for (std::size_t i = 0; i < pairs; ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen digits at a time while they are all digits.
+    while (i + 8 <= pairs && digitsToBytes16(in + 2 * i, out + i)) i += 8;
+#endif
+    for (; i < pairs; ++i) {
         const unsigned value = kHexPairs.of[in[2 * i] | in[2 * i + 1] << 8];
         notDigits |= value;
         out[i] = static_cast<unsigned char>(value);
