@@ -112,6 +112,11 @@ Boxes& watchBoxes() {
         platform::headless::setMessageBoxObserver([](const std::u16string& text, const std::u16string&, bool error) {
             ++(error ? boxes.errors : boxes.messages);
             boxes.lastText = text;
+            if (auto reentry = std::move(boxes.whileOpen)) {
+                boxes.whileOpen = nullptr;
+                ++boxes.reentries;
+                reentry();
+            }
         });
         return true;
     }();

@@ -5,6 +5,7 @@
 // counter of the message boxes the code under test shows.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,10 @@ struct Boxes {
     int messages = 0;
     int errors = 0;
     std::u16string lastText;
+    // Run once, while the next box is open: the host calling in again from
+    // the box's message loop.
+    std::function<void()> whileOpen;
+    int reentries = 0;  // how often whileOpen has run
     void clear() { *this = Boxes(); }
 };
 Boxes& watchBoxes();

@@ -126,6 +126,19 @@ void pluginEvents() {
          byte(0x00) + byte(4) + byte(0) + byte(3) + byte(2) + byte(0) + byte(5) + byte(0) + byte(4) + byte(0) +
              byte(3) + byte(0x84) + byte(0) + byte(5) + byte(1) + byte(4) + byte(0) + byte(3) + byte(3) + byte(0) +
              byte(5) + byte(0));
+    // The host calling in again while the next box is open (flag 0x10, then
+    // what it does: 0 finalise, 1 about, 2 receive, 3 send, 4 a button; then
+    // the button code).
+    const std::string missingKey = byte(6) + byte(1) + byte(11) + "missing.key";
+    seed("plugin_events", "reentry-finalise-in-key-warning",
+         byte(0x11) + byte(0) + byte(0) + missingKey + sendHello);
+    seed("plugin_events", "reentry-receive-in-key-warning",
+         byte(0x11) + byte(2) + byte(2) + byte(2) + "ZZ" + byte(0) + missingKey + sendHello);
+    seed("plugin_events", "reentry-send-in-about", byte(0x10) + byte(3) + text("again") + byte(0) + byte(7) + byte(0));
+    seed("plugin_events", "reentry-toggle-in-save-error",
+         byte(0x10) + byte(4) + byte(0) + byte(4) + byte(0) + byte(3) + byte(2) + byte(0) + byte(5) + byte(0));
+    seed("plugin_events", "reentry-finalise-in-settings-error",
+         byte(0x10) + byte(0) + byte(0) + byte(4) + byte(0) + byte(3) + byte(2) + byte(0) + byte(5) + byte(1));
     seed("plugin_events", "steps-any-codes",
          byte(0x00) + byte(2) + byte(0) + byte(0) + byte(2) + byte(4) + byte(0) + byte(2) + byte(255) + byte(2) +
              "ab" + byte(2) + byte(1) + byte(4) + int32(0));

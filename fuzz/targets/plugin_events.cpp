@@ -2,7 +2,8 @@
 // initialise in a scratch settings folder: switch on, a UIN list, and either a
 // password or a key file.
 //
-// The first input byte picks the setting, the code page and the mode:
+// The first input byte picks the setting, the code page, the mode, and
+// whether the host calls in again while the plug-in's next box is open:
 //   structured  a sequence of events (any code, well framed or with counted
 //               strings that lie), button codes, dialog edits and closes,
 //               initialise and finalise, in any order;
@@ -214,9 +215,10 @@ std::string withoutTrailingZeros(std::string text) {
 // failure into a reply.
 const void* messageEvent(const std::string& record, std::uint8_t code) {
     Boxes& boxes = watchBoxes();
-    const int errorsBefore = boxes.errors;
+    const int errorsBefore = boxes.errors, reentriesBefore = boxes.reentries;
     const void* reply = call(record);
-    FUZZ_CHECK(boxes.errors == errorsBefore, hex(record));
+    // (What the host did meanwhile from inside a box may show boxes of its own.)
+    FUZZ_CHECK(boxes.errors == errorsBefore || boxes.reentries != reentriesBefore, hex(record));
     checkReply(code, reply);
     return reply;
 }
@@ -227,7 +229,7 @@ void sendMessage(Input& in) {
     const std::string text = messageText(in);
     const std::string record = messageRecord(in, 7, uin, text);
     Boxes& boxes = watchBoxes();
-    const int messagesBefore = boxes.messages;
+    const int messagesBefore = boxes.messages, reentriesBefore = boxes.reentries;
     const void* reply = messageEvent(record, 7);
     // The text as the record frames it: a counted string that claims more
     // than the record holds makes the record one to ignore.
@@ -242,7 +244,7 @@ void sendMessage(Input& in) {
     const std::string bytes = replyBytes(reply);
     if (bytes[4] == 4) {
         // A message that is not sent is always explained to the user.
-        FUZZ_CHECK(boxes.messages == messagesBefore + 1, hex(record));
+        FUZZ_CHECK(boxes.messages == messagesBefore + 1 || boxes.reentries != reentriesBefore, hex(record));
         return;
     }
     const std::vector<std::string> strings = replyStrings(bytes);
@@ -262,7 +264,8 @@ void sendMessage(Input& in) {
     } else {
         FUZZ_CHECK(back[0] == withoutTrailingZeros(sentText), hex(sentText) + " came back as " + hex(back[0]));
     }
-    FUZZ_CHECK(boxes.messages == messagesBefore, "a message box while sealing and opening");
+    FUZZ_CHECK(boxes.messages == messagesBefore || boxes.reentries != reentriesBefore,
+               "a message box while sealing and opening");
 }
 
 void initialiseAgain(Input& in) {
@@ -338,14 +341,41 @@ void structured(Input& in) {
             case 6: editDialog(in); break;
             case 7: {
                 Boxes& boxes = watchBoxes();
-                const int before = boxes.messages;
+                const int before = boxes.messages, reentriesBefore = boxes.reentries;
                 const bool live = host::initialised();
                 FUZZ_CHECK(call(event(3, in.shortString())) == nullptr, "");
-                FUZZ_CHECK(boxes.messages == before + (live ? 1 : 0), "the about box");
+                FUZZ_CHECK(boxes.messages == before + (live ? 1 : 0) || boxes.reentries != reentriesBefore,
+                           "the about box");
                 break;
             }
         }
     }
+}
+
+// The host calls in again while the next box of the plug-in is open (its UI
+// goes on in the box's message loop). Whatever it does, the reply of the call
+// that showed the box must still be well formed when that call returns, which
+// checkReply() sees, and nothing may be used after it was freed.
+void armReentry(Input& in) {
+    const std::uint8_t kind = in.byte();
+    std::string record;
+    switch (kind % 5) {
+        case 0: record = event(2, ""); break;
+        case 1: record = event(3, ""); break;
+        case 2: record = event(6, int32(1) + int32(0) + std::string(8, '\0') + counted(messageText(in))); break;
+        case 3: record = event(7, int32(listedUins[kind / 5 % 4]) + int32(0) + counted(messageText(in))); break;
+        case 4: break;
+    }
+    const std::int32_t button = in.byte() % 4;
+    watchBoxes().whileOpen = [record, button] {
+        dirty = true;
+        if (record.empty()) {
+            host::toolbarButtonProc(button);
+            return;
+        }
+        const auto code = static_cast<std::uint8_t>(record[5]);
+        checkReply(code, call(record));
+    };
 }
 
 void patchCallback(std::string& record) {
@@ -408,12 +438,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     watchBoxes();
     const int which = flags & 1;
     if (dirty || currentSetting != which || !host::initialised()) reset(which);
+    if (flags & 0x10) armReentry(in);
     switch ((flags >> 2) & 3) {
         case 0:
         case 1: structured(in); break;
         case 2: framed(in); break;
         case 3: verbatim(in); break;
     }
+    watchBoxes().whileOpen = nullptr;
     if (dirty) checkNoStrayFiles();
     return 0;
 }
