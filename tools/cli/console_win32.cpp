@@ -57,7 +57,8 @@ public:
     }
 
 private:
-    // Typed text, as UTF-8; Ctrl+Z at the start of a line ends it.
+    // Typed text, as UTF-8. Ctrl+Z at the start of a line ends it, as in any
+    // console program; so does Ctrl+D, which is what Unix users reach for.
     std::size_t readConsole(char* buffer, std::size_t size) {
         while (typed_.empty() && !ended_) {
             wchar_t chars[4096];
@@ -65,7 +66,7 @@ private:
             if (!ReadConsoleW(handle_, chars, 4096, &n, nullptr)) {
                 throw EFileError("Cannot read " + name_ + ": " + lastError());
             }
-            if (n == 0 || chars[0] == 0x1A) {
+            if (n == 0 || chars[0] == 0x1A || chars[0] == 0x04) {
                 ended_ = true;
                 break;
             }
