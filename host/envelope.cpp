@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -416,14 +417,6 @@ std::string narrowUtf8(std::string_view utf8Bytes, unsigned codePage) {
     return narrowUtf8InSteps(utf8Bytes, codePage);
 }
 
-std::string throughCodePage(std::string_view bytes, unsigned codePage) {
-    const ByteSteps* steps = byteStepsFor(codePage);
-    if (!steps) return throughCodePageInSteps(bytes, codePage);
-    std::string out(bytes.size(), '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) out[i] = static_cast<char>(steps->through[static_cast<unsigned char>(bytes[i])]);
-    return out;
-}
-
 // ---- Streams over the envelope's own strings ---------------------------------
 
 // Reads a run of bytes in place, without a copy.
@@ -539,8 +532,16 @@ Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned c
         if (decrypted[i] != '\0') throw EEnvelopeError("The envelope does not open with this key.");
     }
 
-    result.text = throughCodePage(decrypted, codePage);
-    while (!result.text.empty() && result.text.back() == '\0') result.text.pop_back();
+    // Through the code page in place where the tables allow, then trimmed.
+    if (const ByteSteps* steps = byteStepsFor(codePage)) {
+        for (char& c : decrypted) c = static_cast<char>(steps->through[static_cast<unsigned char>(c)]);
+        result.text = std::move(decrypted);
+    } else {
+        result.text = throughCodePageInSteps(decrypted, codePage);
+    }
+    std::size_t length = result.text.size();
+    while (length > 0 && result.text[length - 1] == '\0') --length;
+    result.text.resize(length);
     return result;
 }
 
