@@ -558,6 +558,45 @@ void fitLabel(HWND label) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+HFONT createFont(const wchar_t* face, int height) {
+    return CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// True when the font has a glyph for every character of the text.
+bool drawsAll(HFONT font, const std::u16string& text) {
+    if (text.empty()) return true;
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    const DWORD done = GetGlyphIndicesW(dc, wide(text), static_cast<int>(text.size()), glyphs.data(),
+                                        GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return done != GDI_ERROR && std::find(glyphs.begin(), glyphs.end(), WORD(0xFFFF)) == glyphs.end();
+}
+
+// The layout's font, unless it cannot draw the layout's own texts: the
+// bitmap "MS Sans Serif" of a Western system has no Cyrillic letters, not
+// even for the "ОК" of the button. Then a sans-serif face of the same size
+// that can is taken instead.
+HFONT createFormFont(const layout::Form& layout) {
+    std::u16string texts = layout.caption ? layout.caption : u"";
+    for (std::size_t i = 0; i < layout.controlCount; ++i) {
+        if (layout.controls[i].kind != layout::Kind::OpenDialog && layout.controls[i].text) {
+            texts += layout.controls[i].text;
+        }
+    }
+    texts.erase(std::remove_if(texts.begin(), texts.end(), [](char16_t c) { return c < 0x20; }), texts.end());
+    const wchar_t* faces[] = {reinterpret_cast<const wchar_t*>(layout.fontName), L"Microsoft Sans Serif", L"Tahoma"};
+    for (const wchar_t* face : faces) {
+        const HFONT font = createFont(face, layout.fontHeight);
+        if (font && drawsAll(font, texts)) return font;
+        if (font) DeleteObject(font);
+    }
+    return createFont(faces[0], layout.fontHeight);
+}
+
 HIMAGELIST loadGlyph() {
     // A program that carries no resources of ours gets a button without a
     // picture rather than no dialog.
@@ -780,9 +819,7 @@ std::u16string TOpenDialog::fileName() const { return state_->fileName; }
 TForm::TForm(const layout::Form& layout) : layout_(layout), state_(std::make_unique<State>()) {
     state_->form = this;
     registerClasses();
-    state_->font = CreateFontW(-layout.fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                               reinterpret_cast<const wchar_t*>(layout.fontName));
+    state_->font = createFormFont(layout);
 
     // A fixed dialog frame: caption, system menu with Close, no sizing, no
     // minimise or maximise box; no owner, hidden until shown.

@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -222,14 +223,45 @@ TEST_F(Form, ControlsSitWhereTheLayoutPutsThem) {
     }
 }
 
-TEST_F(Form, EveryControlUsesMsSansSerif8pt) {
+// Whether a font has a glyph for every character of a text.
+bool drawsAll(HFONT font, const std::u16string& text) {
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    GetGlyphIndicesW(dc, reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<int>(text.size()), glyphs.data(),
+                     GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return std::find(glyphs.begin(), glyphs.end(), WORD(0xFFFF)) == glyphs.end();
+}
+
+TEST_F(Form, EveryControlUsesMsSansSerif8ptWhereItCanDrawTheTexts) {
+    // Can the system's "MS Sans Serif" draw the dialog's Cyrillic? The
+    // bitmap font of a Western system cannot.
+    const HFONT probe = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Sans Serif");
+    const bool msSansSerifWillDo = drawsAll(probe, u"Настройки шифрования Введённый пароль ОК");
+    DeleteObject(probe);
     for (const ControlLook& look : looks) {
         const auto font = reinterpret_cast<HFONT>(SendMessageW(hwndOf(controlNamed(form, look.name)), WM_GETFONT, 0, 0));
         ASSERT_NE(font, nullptr) << look.name;
         LOGFONTW description{};
         GetObjectW(font, sizeof description, &description);
-        EXPECT_STREQ(description.lfFaceName, L"MS Sans Serif") << look.name;
-        EXPECT_EQ(description.lfHeight, -11) << look.name;
+        if (msSansSerifWillDo) {
+            EXPECT_STREQ(description.lfFaceName, L"MS Sans Serif") << look.name;
+        } else {
+            EXPECT_STRNE(description.lfFaceName, L"MS Sans Serif") << look.name;
+        }
+        EXPECT_EQ(description.lfHeight, -11) << look.name << ": 8 points at 96 dpi";
+    }
+}
+
+TEST_F(Form, EveryCaptionCanBeReadInTheControlsFont) {
+    for (const ControlLook& look : looks) {
+        const HWND hwnd = hwndOf(controlNamed(form, look.name));
+        const std::u16string text = textOf(hwnd);
+        if (text.empty()) continue;
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+        EXPECT_TRUE(drawsAll(font, text)) << look.name << ": " << show(text);
     }
 }
 

@@ -303,7 +303,7 @@ TEST_F(SetpassDialog, LanguageFileCaptionsAppearOnTheControls) {
     } const captions[] = {
         {dialog.Label1, u"Password:"},
         {dialog.Label3, u"Key file:"},
-        {dialog.Label2, u"Encrypt messages sent to these UINs:"},
+        {dialog.Label2, u"Encrypt messages to these UINs:"},
         {dialog.Label4, u"Use:"},
         {dialog.pass_check, u"The password"},
         {dialog.file_check, u"The key file"},
@@ -313,10 +313,10 @@ TEST_F(SetpassDialog, LanguageFileCaptionsAppearOnTheControls) {
         EXPECT_EQ(textOf(hwndOf(c.control)), c.text) << c.control.layoutEntry().name;
     }
     EXPECT_EQ(dialog.OpenKeyFile.hint(), u"Choose a file...");
-    // A longer caption widens its label.
+    // A label takes the width of its caption.
     RECT label;
-    GetWindowRect(hwndOf(dialog.Label2), &label);
-    EXPECT_GT(label.right - label.left, 195);
+    GetWindowRect(hwndOf(dialog.Label4), &label);
+    EXPECT_LT(label.right - label.left, 76) << "\"Use:\" is narrower than the built-in text";
 
     EXPECT_EQ(textOf(hwndOf(dialog)), u"Настройки шифрования") << "the title comes with showing";
     showAndSettle(dialog);
