@@ -70,8 +70,10 @@ if [[ -f $zip ]]; then
   top="Mistlock-$version-win64"
   expect_entries "$zip" "$listing" "$top/Mistlock.dll" "$top/mistlock.exe" "$top/lang/English/Mistlock.lng" \
     "$top/lang/template.lng" "$top/docs/user-guide.md"
-  grep -q "^$top/docs/images/.*\.png$" <<<"$listing" ||
-    echo "package: note: no pictures in docs/images/ yet; the user guide refers to docs/images/settings-dialog.png" >&2
+  # Every picture the user guide shows comes with it.
+  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()'); do
+    expect_entries "$zip" "$listing" "$top/docs/$picture"
+  done
 
   unpacked=$(mktemp -d)
   trap 'rm -rf "$unpacked"' EXIT
