@@ -96,7 +96,7 @@ shot() {
 
 no_files() { :; }
 english_filled() {
-  cp "$root/tests/data/lang/English/Mistlock.lng" "$1/Mistlock.lng"
+  cp "$root/lang/English/Mistlock.lng" "$1/Mistlock.lng"
   printf 'off\r\nfile_check\r\ncorrect horse battery staple\r\nC:\\Users\\Alice\\Documents\\mistlock.key\r\n' \
     >"$1/Mistlock.ini"
   printf '123456789\r\n987654321\r\n555000111\r\n' >"$1/MistlockWho.ini"

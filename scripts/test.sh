@@ -27,7 +27,8 @@ run scripts/fuzz.sh all 20
 # Windows: Mistlock.dll and the tests under Wine, with a prefix in the build
 # tree, and one virtual display for every windowed test.
 run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows &&
-  source scripts/virtual-display.sh && scripts/wine-prefix.sh build/windows && ctest --preset windows'
+  source scripts/virtual-display.sh && scripts/wine-prefix.sh build/windows --start &&
+  { ctest --preset windows; result=$?; scripts/wine-prefix.sh build/windows --stop; exit $result; }'
 
 # Big-endian: the cipher gives the same bytes on s390x.
 run scripts/test-s390x.sh

@@ -18,6 +18,27 @@ namespace {
 
 HHOOK hook = nullptr;
 
+// The error box shows an icon: a visible static control of the icon style
+// that holds one. (Its control id differs between Windows and Wine, and Wine
+// keeps a hidden, empty one in every box.)
+BOOL CALLBACK findIcon(HWND child, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
+    if (lstrcmpiW(className, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool hasIcon(HWND box) {
+    bool found = false;
+    EnumChildWindows(box, &findIcon, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+
 std::u16string windowText(HWND window) {
     const int n = GetWindowTextLengthW(window);
     std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
@@ -33,7 +54,7 @@ LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam) {
         GetClassNameW(window, className, 32);
         const HWND textControl = GetDlgItem(window, 0xFFFF);
         if (lstrcmpW(className, L"#32770") == 0 && textControl && GetDlgItem(window, IDOK)) {
-            active->record({windowText(window), windowText(textControl), GetDlgItem(window, 0x14) != nullptr});
+            active->record({windowText(window), windowText(textControl), hasIcon(window)});
             PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
         }

@@ -1,5 +1,6 @@
 #include "tests/support/host_process.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,16 +11,29 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace testing_process {
 
 namespace {
 
+long processId() {
+#if defined(_WIN32)
+    return static_cast<long>(GetCurrentProcessId());
+#else
+    return static_cast<long>(getpid());
+#endif
+}
+
+// Unique across the test programs that run at the same time: the process id
+// and the clock tell them apart, the counter the scripts of one program.
 std::string tempScriptPath() {
     static int counter = 0;
-    return (std::filesystem::temp_directory_path() /
-            ("mistlock-script-" + std::to_string(std::rand()) + "-" + std::to_string(counter++) + ".txt"))
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    return (std::filesystem::temp_directory_path() / ("mistlock-script-" + std::to_string(processId()) + "-" +
+                                                      std::to_string(stamp) + "-" + std::to_string(counter++) + ".txt"))
         .string();
 }
 

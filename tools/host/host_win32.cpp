@@ -17,6 +17,26 @@ std::function<void(const MessageBoxSeen&)> boxObserver;
 HMODULE plugin = nullptr;
 HHOOK cbtHook = nullptr;
 
+// The error box shows an icon: a visible static control of the icon style
+// that holds one. (Its control id differs between Windows and Wine, and Wine
+// keeps a hidden, empty one in every box.)
+BOOL CALLBACK findIcon(HWND child, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
+    if (lstrcmpiW(className, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool hasIcon(HWND box) {
+    bool found = false;
+    EnumChildWindows(box, &findIcon, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -52,7 +72,7 @@ LRESULT CALLBACK watchBoxes(int code, WPARAM wParam, LPARAM lParam) {
             MessageBoxSeen box;
             box.caption = toUtf8(windowText(window));
             box.text = toUtf8(windowText(textControl));
-            box.error = GetDlgItem(window, 0x14) != nullptr;  // the icon beside the text
+            box.error = hasIcon(window);
             boxObserver(box);
             PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
         }
