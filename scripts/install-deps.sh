@@ -3,14 +3,16 @@
 #   native   the Linux build and its tests
 #   windows  the mingw-w64 cross build and Wine with a virtual display
 #   s390x    the big-endian cross build and qemu-user
+#   fuzz     clang with libFuzzer and the sanitizer runtimes
 #   bench    Google Benchmark and OpenSSL (benchmarks only)
 # Without root it prints the exact command to run instead.
 set -euo pipefail
 
 declare -A group=(
-  [native]="cmake ninja-build g++ googletest locales"
+  [native]="cmake ninja-build g++ googletest locales dpkg-dev"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth locales"
   [s390x]="g++-s390x-linux-gnu libc6-dev-s390x-cross qemu-user"
+  [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev libssl-dev python3"
 )
 

@@ -7,8 +7,15 @@
 # Each comes from a Release build of its own, without the tests. The programs
 # in the packages are then run once: the Linux one natively, the Windows one
 # under Wine.
+#
+#   scripts/package.sh --reuse-builds   packs the trees that the test command
+#                                       has just built (build/windows and
+#                                       build/native) instead, for the check
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+reuse=0
+[[ ${1:-} == --reuse-builds ]] && reuse=1
 
 scripts/install-deps.sh native windows
 
@@ -27,7 +34,11 @@ build() {  # build DIR [cmake arguments...]: configure, build, run CPack
   local dir=$1
   shift
   echo "=== $dir ==="
-  cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release -DMISTLOCK_TESTS=OFF "$@" >/dev/null
+  if ((reuse)); then
+    [[ -f $dir/CMakeCache.txt ]] || { fail "$dir has not been built"; return; }
+  else
+    cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release -DMISTLOCK_TESTS=OFF "$@" >/dev/null
+  fi
   cmake --build "$dir" -j "$jobs"
   rm -rf "$dir/packages"
   (cd "$dir" && cpack >/dev/null)
@@ -58,9 +69,16 @@ round_trip() {  # round_trip NAME PROGRAM-COMMAND...
   done
 }
 
+windows_dir=$root/windows
+linux_dir=$root/linux
+if ((reuse)); then
+  windows_dir=build/windows
+  linux_dir=build/native
+fi
+
 # ---- Windows zip ----------------------------------------------------------------
-build "$root/windows" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
-zip="$root/windows/packages/Mistlock-$version-win64.zip"
+build "$windows_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
+zip="$windows_dir/packages/Mistlock-$version-win64.zip"
 if [[ -f $zip ]]; then
   if command -v unzip >/dev/null; then
     listing=$(unzip -Z1 "$zip")
@@ -84,8 +102,8 @@ if [[ -f $zip ]]; then
   [[ $(head -c 2 "$unpacked/$top/lang/English/Mistlock.lng" | od -An -tx1 | tr -d ' ') == fffe ]] ||
     fail "the English language file is not UTF-16LE with a byte-order mark"
   if command -v wine >/dev/null; then
-    scripts/wine-prefix.sh "$root/windows"
-    wine_mistlock() { "$root/windows/wine-run.sh" "$unpacked/$top/mistlock.exe" "$@"; }
+    scripts/wine-prefix.sh "$windows_dir"
+    wine_mistlock() { "$windows_dir/wine-run.sh" "$unpacked/$top/mistlock.exe" "$@"; }
     [[ $(wine_mistlock --version | tr -d '\r') == "mistlock $version" ]] || fail "mistlock.exe --version"
     round_trip "mistlock.exe under Wine" wine_mistlock
   fi
@@ -97,8 +115,8 @@ else
 fi
 
 # ---- Debian package ------------------------------------------------------------
-build "$root/linux"
-deb=$(ls "$root/linux/packages/"mistlock_"$version"_*.deb 2>/dev/null | head -n 1)
+build "$linux_dir"
+deb=$(ls "$linux_dir/packages/"mistlock_"$version"_*.deb 2>/dev/null | head -n 1)
 if [[ -n $deb ]]; then
   listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
   expect_entries "$deb" "$listing" ./usr/bin/mistlock ./usr/share/man/man1/mistlock.1.gz \
@@ -117,7 +135,7 @@ if [[ -n $deb ]]; then
   dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/  /'
   dpkg-deb -c "$deb" | sed 's/^/  /'
 else
-  fail "CPack made no .deb in $root/linux/packages"
+  fail "CPack made no .deb in $linux_dir/packages"
 fi
 
 echo

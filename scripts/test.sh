@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native build, the Windows build under Wine
-# (both ANSI code pages, windows on a virtual display), and the cipher on a
-# big-endian machine. Installs what it lacks first (see install-deps.sh).
+# Builds and runs every test: the native build, the same under the sanitizers,
+# a short run of every fuzz target, the Windows build under Wine (both ANSI
+# code pages, windows on a virtual display), the cipher on a big-endian
+# machine, and the release packages. Installs what it lacks first (see
+# install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh native windows s390x
+scripts/install-deps.sh native windows s390x fuzz
 
 status=0
 run() {
@@ -32,6 +34,9 @@ run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows
 
 # Big-endian: the cipher gives the same bytes on s390x.
 run scripts/test-s390x.sh
+
+# The release packages, made from the trees built above, and what they hold.
+run scripts/package.sh --reuse-builds
 
 echo
 if [[ $status -eq 0 ]]; then echo "All test suites passed."; else echo "Some test suites FAILED." >&2; fi
