@@ -1,7 +1,7 @@
 #include "tests/support/box_recorder.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "tools/host/box_watch_win32.h"
 #else
 #include "platform/portable/headless.h"
 #endif
@@ -14,64 +14,18 @@ BoxRecorder* active = nullptr;
 
 #if defined(_WIN32)
 
-namespace {
-
-HHOOK hook = nullptr;
-
-// The error box shows an icon: a visible static control of the icon style
-// that holds one. (Its control id differs between Windows and Wine, and Wine
-// keeps a hidden, empty one in every box.)
-BOOL CALLBACK findIcon(HWND child, LPARAM found) {
-    wchar_t className[16] = {};
-    GetClassNameW(child, className, 16);
-    if (lstrcmpiW(className, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-        (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-        *reinterpret_cast<bool*>(found) = true;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-bool hasIcon(HWND box) {
-    bool found = false;
-    EnumChildWindows(box, &findIcon, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-
-std::u16string windowText(HWND window) {
-    const int n = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-    GetWindowTextW(window, text.data(), n + 1);
-    text.resize(static_cast<std::size_t>(n));
-    return std::u16string(text.begin(), text.end());
-}
-
-LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && active) {
-        const HWND window = reinterpret_cast<HWND>(wParam);
-        wchar_t className[32] = {};
-        GetClassNameW(window, className, 32);
-        const HWND textControl = GetDlgItem(window, 0xFFFF);
-        if (lstrcmpW(className, L"#32770") == 0 && textControl && GetDlgItem(window, IDOK)) {
-            active->record({windowText(window), windowText(textControl), hasIcon(window)});
-            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
-        }
-    }
-    return CallNextHookEx(hook, code, wParam, lParam);
-}
-
-}  // namespace
-
 BoxRecorder::BoxRecorder() {
     active = this;
-    hook = SetWindowsHookExW(WH_CBT, &watch, nullptr, GetCurrentThreadId());
+    boxwatch::start([](const boxwatch::SeenBox& box) {
+        if (active) {
+            active->record({std::u16string(box.caption.begin(), box.caption.end()),
+                            std::u16string(box.text.begin(), box.text.end()), box.error});
+        }
+    });
 }
 
 BoxRecorder::~BoxRecorder() {
-    if (hook) UnhookWindowsHookEx(hook);
-    hook = nullptr;
+    boxwatch::stop();
     active = nullptr;
 }
 

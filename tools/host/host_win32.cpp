@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/host/box_watch_win32.h"
 #include "tools/host/host_platform.h"
 
 namespace refhost {
@@ -15,27 +16,6 @@ namespace {
 
 std::function<void(const MessageBoxSeen&)> boxObserver;
 HMODULE plugin = nullptr;
-HHOOK cbtHook = nullptr;
-
-// The error box shows an icon: a visible static control of the icon style
-// that holds one. (Its control id differs between Windows and Wine, and Wine
-// keeps a hidden, empty one in every box.)
-BOOL CALLBACK findIcon(HWND child, LPARAM found) {
-    wchar_t className[16] = {};
-    GetClassNameW(child, className, 16);
-    if (lstrcmpiW(className, L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-        (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-        *reinterpret_cast<bool*>(found) = true;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-bool hasIcon(HWND box) {
-    bool found = false;
-    EnumChildWindows(box, &findIcon, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
 
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -53,40 +33,15 @@ std::wstring widenWith(UINT codePage, const std::string& text) {
     return out;
 }
 
-std::wstring windowText(HWND window) {
-    const int n = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-    GetWindowTextW(window, text.data(), n + 1);
-    text.resize(static_cast<std::size_t>(n));
-    return text;
-}
-
-// A message box is a dialog with a static text of id 0xFFFF and an OK button.
-LRESULT CALLBACK watchBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        const HWND window = reinterpret_cast<HWND>(wParam);
-        wchar_t className[32] = {};
-        GetClassNameW(window, className, 32);
-        const HWND textControl = GetDlgItem(window, 0xFFFF);
-        if (lstrcmpW(className, L"#32770") == 0 && textControl && GetDlgItem(window, IDOK)) {
-            MessageBoxSeen box;
-            box.caption = toUtf8(windowText(window));
-            box.text = toUtf8(windowText(textControl));
-            box.error = hasIcon(window);
-            boxObserver(box);
-            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
-        }
-    }
-    return CallNextHookEx(cbtHook, code, wParam, lParam);
-}
-
 }  // namespace
 
 PluginFun loadPlugin(const std::string& path, const Options& options,
                      std::function<void(const MessageBoxSeen&)> onMessageBox) {
     boxObserver = std::move(onMessageBox);
     if (options.dismissBoxes && !_isatty(_fileno(stdin))) {
-        cbtHook = SetWindowsHookExW(WH_CBT, &watchBoxes, nullptr, GetCurrentThreadId());
+        boxwatch::start([](const boxwatch::SeenBox& box) {
+            boxObserver({toUtf8(box.caption), toUtf8(box.text), box.error});
+        });
     }
     plugin = LoadLibraryW(widenWith(CP_UTF8, hostPath(path)).c_str());
     if (!plugin) {
