@@ -17,25 +17,23 @@ std::wstring windowText(HWND window) {
     return text;
 }
 
-// The error box shows an icon: a visible static control of the icon style
-// that holds one. (Its control id differs between Windows and Wine, and Wine
-// keeps a hidden, empty one in every box.)
-BOOL CALLBACK findIcon(HWND child, LPARAM found) {
-    wchar_t className[16] = {};
-    GetClassNameW(child, className, 16);
-    const LONG style = GetWindowLongW(child, GWL_STYLE);
-    if (lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && (style & WS_VISIBLE) &&
-        SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-        *reinterpret_cast<bool*>(found) = true;
-        return FALSE;
+// What the visible controls of a box show. The error box shows an icon: a
+// static control of the icon style that holds one. (Its control id differs
+// between Windows and Wine, and Wine keeps a hidden, empty one in every box.)
+void readControls(HWND box, SeenBox& seen) {
+    int buttons = 0;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        if (!(style & WS_VISIBLE)) continue;
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, 16);
+        if (lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
+            SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+            seen.error = true;
+        }
+        if (lstrcmpiW(className, L"Button") == 0) ++buttons;
     }
-    return TRUE;
-}
-
-bool hasIcon(HWND box) {
-    bool found = false;
-    EnumChildWindows(box, &findIcon, reinterpret_cast<LPARAM>(&found));
-    return found;
+    seen.okOnly = buttons == 1;
 }
 
 // A message box is a dialog with a static text of id 0xFFFF and an OK button.
@@ -47,7 +45,9 @@ LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam) {
         const HWND textControl = GetDlgItem(window, 0xFFFF);
         const HWND okButton = GetDlgItem(window, IDOK);
         if (lstrcmpW(className, L"#32770") == 0 && textControl && okButton) {
-            callback({windowText(window), windowText(textControl), hasIcon(window)});
+            SeenBox seen{windowText(window), windowText(textControl)};
+            readControls(window, seen);
+            callback(seen);
             PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(okButton));
         }
     }

@@ -11,10 +11,12 @@ namespace boxwatch {
 struct SeenBox {
     std::wstring caption;
     std::wstring text;
-    bool error = false;  // shows an icon: the toolkit's error box
+    bool error = false;   // shows an icon: the toolkit's error box
+    bool okOnly = false;  // OK is its only button
 };
 
-// Starts watching this thread's message boxes; a second call replaces the callback.
+// Starts watching this thread's message boxes; a second call replaces the
+// callback. The callback runs while the box is up, before it is closed.
 void start(std::function<void(const SeenBox&)> onBox);
 void stop();
 

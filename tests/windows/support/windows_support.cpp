@@ -1,5 +1,7 @@
 #include "tests/windows/support/windows_support.h"
 
+#include "tools/host/box_watch_win32.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -91,48 +93,19 @@ std::string show(const std::u16string& text) {
 
 // ---- Message boxes -------------------------------------------------------
 
-namespace {
-
-MessageBoxes* activeBoxes = nullptr;
-
-LRESULT CALLBACK watchBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && activeBoxes) {
-        const HWND box = reinterpret_cast<HWND>(wParam);
-        // A message box: a dialog with its text in the static 0xFFFF.
-        const HWND text = GetDlgItem(box, 0xFFFF);
-        if (classOf(box) == L"#32770" && text && GetDlgItem(box, IDOK)) {
-            SeenBox seen;
-            seen.caption = textOf(box);
-            seen.text = textOf(text);
-            int buttons = 0;
-            for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                const LONG style = GetWindowLongW(child, GWL_STYLE);
-                if (!(style & WS_VISIBLE)) continue;
-                if (classOf(child) == L"Static" && (style & SS_TYPEMASK) == SS_ICON &&
-                    SendMessageW(child, STM_GETICON, 0, 0) != 0) {
-                    seen.icon = true;
-                }
-                if (classOf(child) == L"Button") ++buttons;
-            }
-            seen.okOnly = buttons == 1;
-            if (activeBoxes->whileShown) seen.note = activeBoxes->whileShown();
-            activeBoxes->seen.push_back(seen);
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-        }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+MessageBoxes::MessageBoxes() {
+    boxwatch::start([this](const boxwatch::SeenBox& box) {
+        SeenBox seen;
+        seen.caption.assign(box.caption.begin(), box.caption.end());
+        seen.text.assign(box.text.begin(), box.text.end());
+        seen.icon = box.error;
+        seen.okOnly = box.okOnly;
+        if (whileShown) seen.note = whileShown();
+        this->seen.push_back(seen);
+    });
 }
 
-}  // namespace
-
-MessageBoxes::MessageBoxes() : hook_(SetWindowsHookExW(WH_CBT, &watchBoxes, nullptr, GetCurrentThreadId())) {
-    activeBoxes = this;
-}
-
-MessageBoxes::~MessageBoxes() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-    activeBoxes = nullptr;
-}
+MessageBoxes::~MessageBoxes() { boxwatch::stop(); }
 
 // ---- The file chooser ----------------------------------------------------------
 

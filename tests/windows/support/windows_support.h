@@ -51,9 +51,6 @@ public:
     std::vector<SeenBox> seen;
     // Runs while each box is up, before it is closed; its text lands in note.
     std::function<std::string()> whileShown;
-
-private:
-    HHOOK hook_;
 };
 
 // Answers the next file chooser owned by `owner`: types the path and
