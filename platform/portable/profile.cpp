@@ -1,6 +1,7 @@
 // A profile (INI) reader that behaves as GetPrivateProfileStringW does for what
 // the plug-in relies on: section and key names in any letter case, blanks
-// around names and values ignored, the first of duplicate keys wins, a value
+// around names and values ignored, the first of duplicate keys and sections
+// wins, a line without "=" names no key, a value
 // cut to 2047 characters, UTF-16LE with a byte-order mark or else the ANSI
 // code page, ';' starting a comment line.
 #include <algorithm>
@@ -68,6 +69,8 @@ std::optional<std::u16string> readProfileString(const std::u16string& path, cons
         pos = end + 1;
         if (line.empty() || line[0] == u';') continue;
         if (line[0] == u'[') {
+            // Only the first section of the name is searched.
+            if (inSection) return std::nullopt;
             const auto close = line.find(u']');
             const std::u16string name = trim(std::u16string_view(line).substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
             inSection = equalNoCase(name, section);
@@ -75,9 +78,10 @@ std::optional<std::u16string> readProfileString(const std::u16string& path, cons
         }
         if (!inSection) continue;
         const auto eq = line.find(u'=');
+        if (eq == std::u16string::npos) continue;  // a line without "=" names no key
         const std::u16string name = trim(std::u16string_view(line).substr(0, eq));
         if (!equalNoCase(name, key)) continue;
-        std::u16string value = eq == std::u16string::npos ? std::u16string() : trim(std::u16string_view(line).substr(eq + 1));
+        std::u16string value = trim(std::u16string_view(line).substr(eq + 1));
         if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
         }

@@ -81,6 +81,8 @@ const Case cases[] = {
     {"names in other letter case", "upper_case_names.lng",
      {{Text::KeyNotFound, u"Key file not found. Sending cancelled."}}},
     {"other section only", "other_section.lng", {}},
+    // A line without "=" names no key; only the first section of the name counts.
+    {"duplicate section, line without a value", "duplicate_section.lng", {{Text::Pass, u"First"}}},
     {"UTF-16LE with mark", "utf16le_bom.lng",
      {{Text::FormTitle, u"Настройки Mistlock"},
       {Text::Passwd, u"Password"},
