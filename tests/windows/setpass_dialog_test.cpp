@@ -303,7 +303,7 @@ TEST_F(SetpassDialog, LanguageFileCaptionsAppearOnTheControls) {
     } const captions[] = {
         {dialog.Label1, u"Password:"},
         {dialog.Label3, u"Key file:"},
-        {dialog.Label2, u"Encrypt messages sent to these UINs:"},
+        {dialog.Label2, u"Encrypt messages to these UINs:"},
         {dialog.Label4, u"Use:"},
         {dialog.pass_check, u"The password"},
         {dialog.file_check, u"The key file"},
