@@ -89,7 +89,8 @@ def rc(name):
 what = {
     "plugin_events": "pluginFun and the button procedure after a real initialise (password and key-file settings, both code pages): "
                      "every event code, well-framed records, counted strings that lie, raw records in blocks of their exact size, "
-                     "button codes, dialog edits and closes, finalise and initialise in any order",
+                     "button codes, dialog edits and closes, finalise and initialise in any order, and the host calling in again "
+                     "while a box of the plug-in is open",
     "envelope_open": "opening envelopes (hex digits, strict UTF-8, code page, length prefix, AES) under random keys in code pages 1251 "
                      "and 1252, raw payloads, and seal-then-open round trips",
     "settings_readers": "text decoding with byte-order marks and line splitting, LoadSettings/SaveSettings through a real dialog, "
@@ -163,11 +164,13 @@ def fault_lines(log):
         if not m:
             continue
         row = (m.group(1).strip(), m.group(2).strip(), (m.group(3) or "").strip())
-        if row in seen or row[1] == "nothing shown" and any(r[0] == row[0] for r in rows):
+        if row in seen:
             continue
         seen.add(row)
         rows.append(row)
-    return rows
+    # "nothing shown" only where nothing else was seen either.
+    shown = {r[0] for r in rows if r[1] != "nothing shown"}
+    return [r for r in rows if r[1] != "nothing shown" or r[0] not in shown]
 
 def clean_path(text):
     # The temporary folder differs on every run; show it as <folder>.
@@ -244,8 +247,8 @@ if rows:
 else:
     L.append("Nothing so far.")
 L.append("")
-L.append("Inputs that once failed stay in `fuzz/corpus/TARGET/` (named `regress-*`) and run with every native test "
-         "run; the other fixes have unit tests, named above.")
+L.append("Every fix has a unit test, named above; the inputs that reproduce a fault stay in `fuzz/corpus/TARGET/` "
+         "and are replayed with every native test run.")
 L.append("")
 
 L.append("## Sanitizers")
@@ -311,6 +314,11 @@ for label, name in [("Natively (Linux, headless layer)", "faults-native"), ("Nat
     for case, kind, text in rows:
         L.append(f"| {case} | {kind} | {clean_path(text)} |")
     L.append("")
+    if any(kind == "reply" and "?" in text for _, kind, text in rows):
+        L.append("A reply is 8-bit text in the system code page. The Wine prefix runs with a Western code page, which has "
+                 "no Cyrillic letters, so the built-in Russian error line reaches the messenger as question marks there; "
+                 "a language file gives it in the user's language. Message boxes are UTF-16 and show it whole.")
+        L.append("")
 
 L.append("### The host calling at the wrong times")
 L.append("")
