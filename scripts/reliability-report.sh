@@ -203,15 +203,16 @@ L.append("|---|---|---|")
 for t in targets:
     L.append(f"| `{t}` | {what[t]} | {checks[t]} |")
 L.append("")
-L.append(f"Figures of the last run, {seconds} s per target, two targets at a time on a 2-core machine shared with other work, at niceness 10:")
+L.append(f"Figures of the last run of each target (asked for {seconds} s each), two targets at a time on a 2-core "
+         "machine shared with other work, at niceness 10:")
 L.append("")
-L.append("| target | executions | exec/s | coverage cov (of instrumented) | features ft | corpus: repository (seeds) | corpus at the end (inputs/bytes) | new inputs | peak RSS | findings |")
-L.append("|---|---|---|---|---|---|---|---|---|---|")
+L.append("| target | time | executions | exec/s | coverage cov (of instrumented) | features ft | corpus: repository (seeds) | corpus at the end (inputs/bytes) | new inputs | peak RSS | findings |")
+L.append("|---|---|---|---|---|---|---|---|---|---|---|")
 any_crash = False
 for t in targets:
     f = fuzz_figures(t)
     if not f["log"]:
-        L.append(f"| `{t}` | no log | | | | | | | | |")
+        L.append(f"| `{t}` | no log | | | | | | | | | |")
         continue
     cov = f.get("cov")
     covtext = f"{num(f.get('cov0'))} → {num(cov)}"
@@ -222,7 +223,8 @@ for t in targets:
     if f["crash"] or f["artifacts"]:
         any_crash = True
         findings = "**" + (", ".join(f["artifacts"]) or "see log") + "**"
-    L.append(f"| `{t}` | {num(f.get('number_of_executed_units'))} | {num(f.get('average_exec_per_sec'))} | {covtext} | "
+    secs = f.get("secs")
+    L.append(f"| `{t}` | {num(secs) + ' s' if secs else '–'} | {num(f.get('number_of_executed_units'))} | {num(f.get('average_exec_per_sec'))} | {covtext} | "
              f"{num(f.get('ft0'))} → {num(f.get('ft'))} | {f['repo_corpus']} ({f['repo_seeds']}) | {corp[0]} / {corp[1]} | "
              f"{num(f.get('new_units_added'))} | {num(f.get('peak_rss_mb'))} MB | {findings} |")
 L.append("")
