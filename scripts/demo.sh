@@ -15,7 +15,10 @@ if [[ $mode == windows ]]; then
   scripts/install-deps.sh native windows
   cmake --preset windows >/dev/null
   cmake --build --preset windows --target Mistlock mistlock-host >/dev/null
-  scripts/wine-prefix.sh build/windows
+  # One virtual display and one Wine session for the whole demonstration.
+  source scripts/virtual-display.sh
+  scripts/wine-prefix.sh build/windows --start
+  trap 'scripts/wine-prefix.sh build/windows --stop; [[ -n ${xvfb_pid:-} ]] && kill $xvfb_pid 2>/dev/null' EXIT
   host() { LC_ALL=ru_RU.UTF-8 build/windows/wine-run.sh build/windows/tools/host/mistlock-host.exe build/windows/host/Mistlock.dll | tr -d '\r'; }
 else
   scripts/install-deps.sh native
