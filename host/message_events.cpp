@@ -24,12 +24,6 @@ envelope::KeySource keySourceFromDialog() {
     return {dialog.pass_check.checked(), dialog.Edit1.text(), dialog.Edit2.text()};
 }
 
-// A counted string appended in place: the length field, then the bytes.
-void appendCountedString(std::string& body, std::string_view text) {
-    body += encodeInt32(static_cast<std::int32_t>(text.size()));
-    body += text;
-}
-
 const void* dataReply(std::string_view first) {
     std::string body;
     body.reserve(1 + 4 + first.size());

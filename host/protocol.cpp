@@ -28,8 +28,8 @@ std::string buttonBody(std::uint8_t command, std::string_view first32, platform:
     body += static_cast<char>(command);
     body += first32;
     body += encodeLow32(icon);
-    body += encodeCountedString(firstText);
-    body += encodeCountedString(secondText);
+    appendCountedString(body, firstText);
+    appendCountedString(body, secondText);
     return body;
 }
 
@@ -66,11 +66,15 @@ std::string encodeInt32(std::int32_t value) {
     return out;
 }
 
+void appendCountedString(std::string& body, std::string_view text) {
+    body += encodeInt32(static_cast<std::int32_t>(text.size()));
+    body += text;
+}
+
 std::string encodeCountedString(std::string_view text) {
     std::string out;
     out.reserve(4 + text.size());
-    out += encodeInt32(static_cast<std::int32_t>(text.size()));
-    out += text;
+    appendCountedString(out, text);
     return out;
 }
 

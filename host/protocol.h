@@ -41,6 +41,8 @@ using HostCallback = const void* (*)(const void* commandRecord);
 std::string encodeInt32(std::int32_t value);
 // A counted string: the length as encodeInt32, then the bytes.
 std::string encodeCountedString(std::string_view text);
+// The same appended to a body in place, without a string of its own.
+void appendCountedString(std::string& body, std::string_view text);
 
 std::uint8_t readByte(const void* record, std::int32_t offset);
 std::int32_t readInt32(const void* record, std::int32_t offset);

@@ -16,12 +16,15 @@
 #include "platform/platform.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
+#include "tests/support/show_text.h"
 
 #ifndef _WIN32
 #include "platform/portable/headless.h"
 #endif
 
 namespace settings_test {
+
+using ::show;
 
 namespace fs = std::filesystem;
 
@@ -45,21 +48,6 @@ inline void writeBytes(const fs::path& path, const std::string& bytes) {
 }
 
 inline fs::path dataPath(const std::string& relative) { return fs::path(MISTLOCK_TEST_DATA) / relative; }
-
-// UTF-16 for gtest messages.
-inline std::string show(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char buffer[12];
-            std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
-            out += buffer;
-        }
-    }
-    return out;
-}
 
 class SettingsFolderTest : public ::testing::Test {
 protected:

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/show_text.h"
+
 namespace wintest {
+
+using ::show;
 
 // A path the build handed over (a Linux path under Wine) as Windows can open it.
 std::wstring windowsPath(const std::string& path);
@@ -28,7 +32,6 @@ void typeText(const std::u16string& text);
 
 std::u16string textOf(HWND window);
 std::wstring classOf(HWND window);
-std::string show(const std::u16string& text);  // printable, for test output
 
 // A message box seen on the screen.
 struct SeenBox {
