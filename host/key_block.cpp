@@ -34,11 +34,17 @@ std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, c
     return std::nullopt;
 }
 
-std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder) {
-    if (source.usePassword) return keyBlockFromText(source.password);
+std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
+                                        bool* emptyKeyText) {
+    if (source.usePassword) {
+        if (emptyKeyText) *emptyKeyText = source.password.empty();
+        return keyBlockFromText(source.password);
+    }
     const auto path = locateKeyFile(settingsFolder, source.keyFilePath);
     if (!path) return std::nullopt;
-    return keyBlockFromText(readKeyFileFirstLine(*path));
+    const std::u16string keyText = readKeyFileFirstLine(*path);
+    if (emptyKeyText) *emptyKeyText = keyText.empty();
+    return keyBlockFromText(keyText);
 }
 
 }  // namespace envelope

@@ -30,7 +30,9 @@ struct KeySource {
 };
 
 // The key block for a message, or nullopt when the key file is missing.
-// Raises when the key file cannot be read or has no line.
-std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder);
+// Raises when the key file cannot be read or has no line. `emptyKeyText`, when
+// given, learns whether the key came from an empty text (the all-zero key).
+std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
+                                        bool* emptyKeyText = nullptr);
 
 }  // namespace envelope

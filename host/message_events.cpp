@@ -43,16 +43,27 @@ bool beginsWithMarker(std::string_view received) {
 
 // Framed only once the message box has closed: while a box is open the host
 // may call in again and frame records of its own, and the pointer returned
-// must be the latest framing.
-const void* cancelReply() { return frameRecord(std::string(1, static_cast<char>(CancelReply))); }
-
-// A box that cannot be shown (no memory left for its text) must not turn a
-// message held back into one sent in clear: the reply is given regardless.
-void tellUser(Text text, const std::u16string& caption) noexcept {
+// must be the latest framing. Should even that fail (no memory for the
+// buffer), a record of its own still keeps the message from leaving.
+const void* cancelReply() noexcept {
     try {
-        platform::messageBox(uiText(text), caption);
+        return frameRecord(std::string_view("\x04", 1));
+    } catch (...) {
+        static const unsigned char standalone[5] = {1, 0, 0, 0, CancelReply};
+        return standalone;
+    }
+}
+
+// The message is not sent, and the user is told why: in an untitled box for
+// a failure of the encryption itself, under "Warning" for everything else. A
+// box that cannot be shown (no memory left for its text) must not turn a
+// message held back into one sent in clear: the reply is given regardless.
+const void* holdBack(Text why) noexcept {
+    try {
+        platform::messageBox(uiText(why), why == Text::CryptError ? std::u16string() : uiText(Text::Warning));
     } catch (...) {
     }
+    return cancelReply();
 }
 
 bool uinIsListed(std::int32_t uin) {
@@ -62,6 +73,9 @@ bool uinIsListed(std::int32_t uin) {
     }
     return false;
 }
+
+bool listFileExists() { return platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName)); }
+bool loaded(setpassform::SettingsFile file) { return setpassform::loadFailure(file).empty(); }
 
 }  // namespace
 
@@ -88,18 +102,31 @@ const void* decryptReceivedMessage(const void* eventRecord) {
     }
 }
 
+// Whether the message goes out as written (null), sealed, or is held back,
+// in that order of questions. Anything that goes wrong on the way, before or
+// after the contact is known, holds the message back: while the switch is on
+// only a decision that the message is meant to go in clear may answer null.
 const void* encryptMessageToSend(const void* eventRecord) {
     if (!setpassform::encryptionSwitch) return nullptr;
-    if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) return nullptr;
-    const MessageToSendFields fields = parseMessageToSendEvent(eventRecord);
-    if (!uinIsListed(fields.uin)) return nullptr;
-
     try {
-        const auto key = envelope::buildKeyBlock(keySourceFromDialog(), setpassform::settingsFolder);
-        if (!key) {
-            tellUser(Text::KeyNotFound, uiText(Text::Warning));
-            return cancelReply();
-        }
+        // Without the list as it was saved, nobody can say who is listed.
+        if (!loaded(setpassform::SettingsFile::UinList)) return holdBack(Text::ListUnread);
+        const bool listFile = listFileExists();
+        const MessageToSendFields fields = parseMessageToSendEvent(eventRecord);
+        const bool listed = uinIsListed(fields.uin);
+        // A fresh install has no list file and an empty list; a listed contact
+        // without the file means the file has gone since.
+        if (!listFile) return listed ? holdBack(Text::ListMissing) : nullptr;
+        if (!listed) return nullptr;
+        if (!loaded(setpassform::SettingsFile::Settings)) return holdBack(Text::SettingsUnread);
+
+        const envelope::KeySource source = keySourceFromDialog();
+        bool emptyKeyText = false;
+        const auto key = envelope::buildKeyBlock(source, setpassform::settingsFolder, &emptyKeyText);
+        if (!key) return holdBack(Text::KeyNotFound);
+        // The all-zero key of an empty text is one anybody can try first.
+        if (emptyKeyText) return holdBack(source.usePassword ? Text::EmptyPassword : Text::EmptyKeyLine);
+
         const std::string sealed = envelope::seal(fields.text, *key, platform::ansiCodePage());
         std::string body;
         body.reserve(1 + 4 + sealed.size() + 4 + fields.text.size());
@@ -107,10 +134,22 @@ const void* encryptMessageToSend(const void* eventRecord) {
         appendCountedString(body, sealed);
         appendCountedString(body, fields.text);
         return frameRecord(body);
-    } catch (const std::exception&) {
-        tellUser(Text::CryptError, u"");
-        return cancelReply();
+    } catch (...) {
+        return holdBack(Text::CryptError);
     }
 }
+
+const void* refuseMalformedMessage() noexcept {
+    if (!setpassform::encryptionSwitch) return nullptr;
+    try {
+        if (loaded(setpassform::SettingsFile::UinList) && !listFileExists()) return nullptr;
+    } catch (...) {
+    }
+    return holdBack(Text::BadRecord);
+}
+
+const void* refuseWhileNotStarted() noexcept { return holdBack(Text::NotStarted); }
+
+const void* refuseAfterFailure() noexcept { return holdBack(Text::CryptError); }
 
 }  // namespace host

@@ -11,9 +11,7 @@
 #include "host/protocol.h"
 #include "platform/forms.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
 #include "settings/setpassform.h"
-#include "settings/text_file.h"
 #include "settings/translations.h"
 
 namespace host {
@@ -36,7 +34,12 @@ private:
 
 std::int32_t theButtonId = 0;
 std::unique_ptr<ToolbarIcon> toolbarIcon;
-bool isInitialised = false;
+
+// Between an initialise event and the finalise event the plug-in runs. An
+// initialise that failed half-way leaves it unable to say what the settings
+// are: messages to send are then held back until the host starts it again.
+enum class Stage { Stopped, Running, FailedStart };
+Stage stage = Stage::Stopped;
 
 const char16_t* iconFor(bool switchOn) { return switchOn ? u"ZEV_CRYPT" : u"ZEV"; }
 
@@ -49,50 +52,38 @@ std::u16string aboutText() {
 void showAbout() { platform::messageBox(aboutText(), setpassform::uiText(setpassform::Text::AboutPlugin)); }
 
 // "\" closes the folder path. An empty path stands for the host's current
-// folder, so that the settings files still have a well-formed place.
+// folder, taken once, now: the host may change its current folder later, and
+// the settings must not move with it.
 std::string settingsFolderFrom(const std::string& path) {
-    if (path.empty()) return ".\\";
+    if (path.empty()) return platform::narrow(platform::currentFolder()) + '\\';
     if (path.back() == '\\') return path;
     return path + '\\';
 }
 
-// True when the first line of the settings file is exactly "on". A file that
-// cannot be read has already been reported while the dialog loaded it.
-bool settingsFileSaysOn() {
-    const std::u16string path = setpassform::settingsPath(setpassform::settingsFileName);
-    if (!platform::fileExists(path)) return false;
-    try {
-        const auto lines = setpassform::splitLines(setpassform::readTextFile(path).text);
-        return !lines.empty() && lines.front() == u"on";
-    } catch (const Exception&) {
-        return false;
-    }
-}
-
 const void* initialise(const void* record) {
+    // Until the end is reached, a failure leaves the plug-in unable to send.
+    stage = Stage::FailedStart;
     // What an earlier initialise that failed half-way left behind goes first.
     delete setpassform::setpass;
     setpassform::setpass = nullptr;
+    toolbarIcon.reset();
 
     const InitialiseFields fields = parseInitialiseEvent(record);
     setpassform::settingsFolder = settingsFolderFrom(fields.secondPath);
 
-    // The dialog is reachable through the module value only once its creation
-    // has returned.
+    // The dialog reads the settings files as it is created, the switch from
+    // the first line of "Mistlock.ini" among them. It is reachable through the
+    // module value only once its creation has returned.
+    setpassform::encryptionSwitch = false;
     auto* dialog = new setpassform::Tsetpass();
     setpassform::setpass = dialog;
 
     toolbarIcon = std::make_unique<ToolbarIcon>();
-    setpassform::encryptionSwitch = false;
-    toolbarIcon->assign(platform::loadIcon(iconFor(false)));
-    if (settingsFileSaysOn()) {
-        setpassform::encryptionSwitch = true;
-        toolbarIcon->assign(platform::loadIcon(iconFor(true)));
-    }
+    toolbarIcon->assign(platform::loadIcon(iconFor(setpassform::encryptionSwitch)));
 
     theButtonId = addToolbarButton(reinterpret_cast<const void*>(&toolbarButtonProc), toolbarIcon->handle(),
                                    pluginTitle, "");
-    isInitialised = true;
+    stage = Stage::Running;
 
     std::string body;
     body += static_cast<char>(DataReply);
@@ -102,7 +93,7 @@ const void* initialise(const void* record) {
 }
 
 void finalise() {
-    isInitialised = false;
+    stage = Stage::Stopped;
     if (theButtonId != 0) removeToolbarButton(theButtonId);
     toolbarIcon.reset();
     // Destroyed without closing: nothing is saved.
@@ -111,11 +102,23 @@ void finalise() {
     delete dialog;
 }
 
+// The switch is on whenever the icon the host shows says so: switching on,
+// the switch changes before the host is told; switching off, after. Should
+// telling the host fail, the two still agree.
 void toggleEncryption() {
-    setpassform::encryptionSwitch = !setpassform::encryptionSwitch;
-    toolbarIcon->assign(platform::loadIcon(iconFor(setpassform::encryptionSwitch)));
-    updateToolbarButton(theButtonId, toolbarIcon->handle(), pluginTitle, "");
-    setpassform::SaveSettings(*setpassform::setpass);
+    const bool on = !setpassform::encryptionSwitch;
+    const platform::IconHandle icon = platform::loadIcon(iconFor(on));
+    try {
+        if (on) setpassform::encryptionSwitch = true;
+        updateToolbarButton(theButtonId, icon, pluginTitle, "");
+        setpassform::encryptionSwitch = on;
+    } catch (...) {
+        setpassform::encryptionSwitch = !on;
+        platform::destroyIcon(icon);
+        throw;
+    }
+    toolbarIcon->assign(icon);
+    setpassform::SaveSwitch(*setpassform::setpass);
 }
 
 void showSettings() {
@@ -134,22 +137,39 @@ void showSettings() {
     dialog.show();
 }
 
+bool running() { return stage == Stage::Running; }
+
+const void* messageToSend(const void* record) {
+    switch (stage) {
+        case Stage::Running: return encryptMessageToSend(record);
+        case Stage::FailedStart: return refuseWhileNotStarted();
+        case Stage::Stopped: break;
+    }
+    return nullptr;
+}
+
 const void* dispatch(const void* record) {
-    if (!eventFitsRecord(record)) return nullptr;
-    switch (readByte(record, 5)) {
+    if (!isFramedEvent(record)) return nullptr;
+    const std::uint8_t code = readByte(record, 5);
+    if (!eventFitsRecord(record)) {
+        // A message whose contact or text cannot be read safely may still be
+        // one to a listed contact.
+        return code == MessageToSendEvent && running() ? refuseMalformedMessage() : nullptr;
+    }
+    switch (code) {
         case InitialiseEvent:
             // A second initialise without a finalise changes nothing.
-            return isInitialised ? nullptr : initialise(record);
+            return running() ? nullptr : initialise(record);
         case FinaliseEvent:
-            if (isInitialised) finalise();
+            if (stage != Stage::Stopped) finalise();
             return nullptr;
         case AboutEvent:
-            if (isInitialised) showAbout();
+            if (running()) showAbout();
             return nullptr;
         case MessageReceivedEvent:
-            return isInitialised ? decryptReceivedMessage(record) : nullptr;
+            return running() ? decryptReceivedMessage(record) : nullptr;
         case MessageToSendEvent:
-            return isInitialised ? encryptMessageToSend(record) : nullptr;
+            return messageToSend(record);
         default:
             return nullptr;
     }
@@ -157,20 +177,26 @@ const void* dispatch(const void* record) {
 
 // Runs an entry point's work for the host: what it raises is shown in the
 // toolkit's error box, and should showing it fail too (no memory left for the
-// message, a box that cannot be shown), nothing goes any further.
+// message, a box that cannot be shown), nothing goes any further. False when
+// the work did not complete.
 template <typename Work>
-void forTheHost(const Work& work) noexcept {
+bool forTheHost(const Work& work) noexcept {
+    bool done = false;
     try {
-        forms::TForm::runHandler(work);
+        forms::TForm::runHandler([&] {
+            work();
+            done = true;
+        });
     } catch (...) {
     }
+    return done;
 }
 
 }  // namespace
 
 void toolbarButtonProc(std::int32_t code) {
     forTheHost([code] {
-        if (!isInitialised) return;
+        if (!running()) return;
         switch (code) {
             case 0: toggleEncryption(); break;
             case 1: showSettings(); break;
@@ -182,12 +208,18 @@ void toolbarButtonProc(std::int32_t code) {
 
 std::int32_t buttonId() { return theButtonId; }
 std::uintptr_t toolbarIconHandle() { return toolbarIcon ? toolbarIcon->handle() : 0; }
-bool initialised() { return isInitialised; }
+bool initialised() { return running(); }
 
 }  // namespace host
 
 extern "C" MISTLOCK_EXPORT const void* pluginFun(const void* eventRecord) {
     const void* reply = nullptr;
-    host::forTheHost([&] { reply = host::dispatch(eventRecord); });
-    return reply;
+    if (host::forTheHost([&] { reply = host::dispatch(eventRecord); })) return reply;
+    // A message to send must not go out as written because something failed
+    // on its way through the plug-in.
+    if (host::isFramedEvent(eventRecord) && host::readByte(eventRecord, 5) == host::MessageToSendEvent &&
+        setpassform::encryptionSwitch) {
+        return host::refuseAfterFailure();
+    }
+    return nullptr;
 }

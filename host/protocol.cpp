@@ -180,11 +180,16 @@ MessageToSendFields parseMessageToSendEvent(const void* record) {
     return f;
 }
 
-bool eventFitsRecord(const void* record) {
+bool isFramedEvent(const void* record) {
     if (!record) return false;
     const std::int32_t length = readInt32(record, 0);
     if (length <= 0 || readByte(record, 4) != EventRecord) return false;
-    if (length < 2) return false;  // no room for the event code
+    return length >= 2;  // room for the event code
+}
+
+bool eventFitsRecord(const void* record) {
+    if (!isFramedEvent(record)) return false;
+    const std::int32_t length = readInt32(record, 0);
     FieldCursor cursor(record, 4 + static_cast<std::int64_t>(length));
     switch (readByte(record, 5)) {
         case InitialiseEvent:

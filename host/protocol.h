@@ -92,6 +92,10 @@ InitialiseFields parseInitialiseEvent(const void* record);
 MessageReceivedFields parseMessageReceivedEvent(const void* record);
 MessageToSendFields parseMessageToSendEvent(const void* record);
 
+// True when the record is framed as an event: not null, a length field that
+// leaves room for the event code, and kind 3.
+bool isFramedEvent(const void* record);
+
 // True when the record is a well-framed event (length above 0, kind 3) whose
 // fields for its event code all lie within its length field, so that parsing
 // it reads nothing outside the record. Codes without fields need only their code.

@@ -35,6 +35,9 @@ std::string narrow(std::u16string_view text);
 // Paths are UTF-16 and use the backslash as Windows does; the headless layer
 // maps them onto its own file system.
 
+// The process's current folder as a full path, without a trailing separator.
+std::u16string currentFolder();
+
 // True when the path names an existing file; a directory does not count.
 bool fileExists(const std::u16string& path);
 
@@ -46,6 +49,11 @@ std::string readFile(const std::u16string& path);
 // old content stays whole when anything fails. Throws EFileError naming the
 // file and the cause.
 void writeFileReplacing(const std::u16string& path, std::string_view bytes);
+
+// Creates a file that must not exist yet and writes the bytes to it. Throws
+// EFileError naming the file when it exists or anything fails; a file left
+// half-written is removed.
+void writeFileNew(const std::u16string& path, std::string_view bytes);
 
 // ---- Profile (INI) files -------------------------------------------------
 

@@ -40,6 +40,9 @@ Tsetpass::~Tsetpass() {
 }
 
 void Tsetpass::FormCreate() {
+    // Should anything below fail before the files are read, the plug-in must
+    // not take the dialog's empty controls for the user's settings.
+    markSettingsUnloaded("The settings were not loaded: the settings dialog could not be set up.");
     LoadTranslations();
     Label1.setCaption(uiText(Text::Pass));
     Label3.setCaption(uiText(Text::KeyFile));
@@ -59,6 +62,8 @@ void Tsetpass::FormClose() {
     // A failure propagates: the toolkit shows it and the dialog stays open,
     // so the user can mend the cause and close again.
     SaveSettings(*this);
+    // The user has seen what the dialog holds, and it is saved.
+    confirmSettings();
 }
 
 void Tsetpass::SaveBtnClick() { (setpass ? setpass : this)->close(); }

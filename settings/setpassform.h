@@ -60,14 +60,43 @@ std::u16string settingsPath(const char* fileName);
 // Writes "Mistlock.ini" from the switch and the dialog, then "MistlockWho.ini"
 // from Memo1. Each file is replaced whole or not at all; when the first fails
 // the second is not touched. Throws with a message naming the file and cause.
+// A file that did not load has its bytes kept beside it first (the user is
+// told where).
 void SaveSettings(Tsetpass& dialog);
 
 // Fills Memo1 from "MistlockWho.ini", then the switch, the key source, Edit1
-// and Edit2 from "Mistlock.ini", each file only if it exists. A settings file
-// of fewer than four lines applies what it has and then throws.
+// and Edit2 from "Mistlock.ini", each file only if it exists. Each file is
+// loaded on its own: one that does not load whole (see loadFailure) applies
+// what it has, the other file is still loaded, and then one exception tells
+// the user about both.
 void LoadSettings(Tsetpass& dialog);
 
 // Writes Memo1 alone to "MistlockWho.ini", by the same rules as SaveSettings.
 void SaveUinList(Tsetpass& dialog);
+
+// ---- Files that did not load -------------------------------------------------
+// A settings file that exists but did not load whole (it could not be read,
+// is not in the encoding it claims, is cut short by a NUL, or lacks lines)
+// leaves the dialog without the user's settings. Until the user has looked at
+// the dialog and closed it, the plug-in cannot know what those settings were:
+// messages are held back, and the file's bytes are kept beside it before
+// anything is saved over it.
+
+enum class SettingsFile { Settings, UinList };
+
+// Why the file did not load when the dialog was created; empty when it loaded
+// or was absent, and again once the user has confirmed the dialog.
+const std::string& loadFailure(SettingsFile file);
+
+// Before the files are loaded: both count as not loaded, so that a failure
+// that ends the dialog's creation early still holds messages back.
+void markSettingsUnloaded(const std::string& cause);
+// The user has seen the dialog and closed it, which saved it: what it holds
+// is the user's settings from now on.
+void confirmSettings();
+
+// Writes both files as a toggle of the switch does: a UIN list that did not
+// load is left as it is, since a toggle changes nothing in it.
+void SaveSwitch(Tsetpass& dialog);
 
 }  // namespace setpassform

@@ -37,8 +37,9 @@ DecodedText decodeText(std::string_view bytes, const std::string& fileName) {
         if (!text) throw Exception("The file \"" + fileName + "\" is marked as UTF-8 but is not valid UTF-8.");
         return {std::move(*text), TextEncoding::Utf8};
     }
-    if (startsWith(bytes, "\xFF\xFE")) return {decodeUtf16(bytes.substr(2), false), TextEncoding::Utf16LE};
-    if (startsWith(bytes, "\xFE\xFF")) return {decodeUtf16(bytes.substr(2), true), TextEncoding::Utf16BE};
+    const bool odd = bytes.size() % 2 != 0;
+    if (startsWith(bytes, "\xFF\xFE")) return {decodeUtf16(bytes.substr(2), false), TextEncoding::Utf16LE, odd};
+    if (startsWith(bytes, "\xFE\xFF")) return {decodeUtf16(bytes.substr(2), true), TextEncoding::Utf16BE, odd};
     return {platform::widen(bytes), TextEncoding::Ansi};
 }
 

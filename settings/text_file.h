@@ -13,6 +13,7 @@ enum class TextEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 struct DecodedText {
     std::u16string text;  // the byte-order mark removed
     TextEncoding encoding = TextEncoding::Ansi;
+    bool oddByteDropped = false;  // UTF-16 content of odd length lost its last byte
 };
 
 // Decodes a file's bytes. Content marked as UTF-8 that is not valid UTF-8

@@ -22,8 +22,16 @@ enum class Text {
     AboutPlugin,
     OriginalMsgError,
     BrowseFile,
+    // Why a message to a listed contact was held back.
+    ListUnread,
+    SettingsUnread,
+    ListMissing,
+    EmptyPassword,
+    EmptyKeyLine,
+    BadRecord,
+    NotStarted,
 };
-inline constexpr int textCount = 14;
+inline constexpr int textCount = 21;
 
 // The current text.
 const std::u16string& uiText(Text key);

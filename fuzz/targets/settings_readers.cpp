@@ -15,6 +15,7 @@
 //   - a key file's first line holds no line break or NUL;
 //   - profile values are at most 2047 characters and hold no line break, and
 //     section and key names match in any letter case.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -103,6 +104,9 @@ void settingsFiles(Input& in) {
     setpassform::Tsetpass first;
     FUZZ_CHECK(boxes.messages == 0 && boxes.errors <= 1, hex(settingsFile));
     FUZZ_CHECK(folderFiles(folder) == before, "loading the settings changed a file");
+    const bool failed[2] = {!setpassform::loadFailure(setpassform::SettingsFile::Settings).empty(),
+                            !setpassform::loadFailure(setpassform::SettingsFile::UinList).empty()};
+    FUZZ_CHECK((failed[0] || failed[1]) == (boxes.errors == 1), hex(settingsFile));
 
     // Saving, loading and saving again reaches the same bytes, and what was
     // saved always loads.
@@ -119,7 +123,19 @@ void settingsFiles(Input& in) {
     FUZZ_CHECK(platform::narrow(secondState.edit2) == platform::narrow(firstState.edit2), saved);
     setpassform::SaveSettings(second);
     FUZZ_CHECK(folderFiles(folder) == saved, saved);
-    const std::vector<std::string> names = Scratch::list(folder);
+    // A file that did not load is kept, byte for byte, before it is replaced.
+    std::vector<std::string> names = Scratch::list(folder);
+    const struct {
+        const char* kept;
+        bool failed;
+        const std::string& original;
+    } files[] = {{"Mistlock.ini.bad", failed[0], settingsFile}, {"MistlockWho.ini.bad", failed[1], uinList}};
+    for (const auto& f : files) {
+        FUZZ_CHECK(Scratch::exists(folder + "/" + f.kept) == f.failed, folderFiles(folder));
+        if (!f.failed) continue;
+        FUZZ_CHECK(Scratch::read(folder + "/" + f.kept) == f.original, folderFiles(folder));
+        names.erase(std::find(names.begin(), names.end(), f.kept));
+    }
     FUZZ_CHECK(names == (std::vector<std::string>{"Mistlock.ini", "MistlockWho.ini"}), folderFiles(folder));
 }
 

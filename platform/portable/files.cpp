@@ -115,3 +115,30 @@ void writeFileReplacing(const std::u16string& path, std::string_view bytes) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void writeFileNew(const std::u16string& path, std::string_view bytes) {
+    const std::string name = headless::nativePath(path);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw EFileError(describe("create", name, errno));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(name.c_str());
+            throw EFileError(describe("write", name, error));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(name.c_str());
+        throw EFileError(describe("write", name, error));
+    }
+}
+
+}  // namespace platform

@@ -145,3 +145,23 @@ void writeFileReplacing(const std::u16string& path, std::string_view bytes) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void writeFileNew(const std::u16string& path, std::string_view bytes) {
+    HANDLE created = CreateFileW(win32::wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE) throw EFileError(win32::fileFailure("create", path, GetLastError()));
+    Handle file(created);
+    try {
+        writeAll(file.get(), bytes, path);
+        if (!FlushFileBuffers(file.get()) || !file.close()) {
+            throw EFileError(win32::fileFailure("write", path, GetLastError()));
+        }
+    } catch (...) {
+        file.close();
+        DeleteFileW(win32::wide(path));
+        throw;
+    }
+}
+
+}  // namespace platform

@@ -24,6 +24,16 @@ const std::u16string kKeyNotFound2 =
     u"Файл с ключём не найден. Проверьте заданный путь. Сообщение будет отображено в неизменённом виде.";
 const std::u16string kCryptError = u"Ошибка при шифровании сообщения, отправка отменена.";
 const std::u16string kOriginalMsgError = u"[Ошибка при расшифровке] Оригинальное сообщение:";
+const std::u16string kListMissing =
+    u"Файл со списком уинов (MistlockWho.ini) пропал из папки настроек, а этот контакт есть в списке. "
+    u"Отправка отменена. Откройте настройки шифрования и нажмите ОК, чтобы записать список снова, или выключите "
+    u"шифрование.";
+const std::u16string kEmptyPassword =
+    u"Пароль пуст: сообщение, зашифрованное пустым ключом, прочтёт любой. Отправка отменена. Введите пароль в "
+    u"настройках шифрования.";
+const std::u16string kEmptyKeyLine =
+    u"Первая строка файла с ключом пуста: сообщение, зашифрованное пустым ключом, прочтёт любой. Отправка "
+    u"отменена. Запишите ключ в первую строку файла.";
 
 const std::int32_t kUin = 12345;
 // "secret": 6 units, so its first 6 UTF-16LE bytes.
@@ -142,10 +152,14 @@ TEST(MessageEventsGates, WhichMessagesAreSealed) {
         const char* uinList;  // null: no list file
         std::int32_t uin;
         bool sealed;
+        bool heldBack = false;
     } cases[] = {
         {"listed", "on", "12345\r\n", kUin, true},
         {"switch off", "off", "12345\r\n", kUin, false},
-        {"no list file", "on", nullptr, kUin, false},
+        // The file gone while the dialog lists the contact: it is not a fresh
+        // install, so the message does not leave.
+        {"no list file", "on", nullptr, kUin, false, true},
+        {"no list file, not in the dialog's list", "on", nullptr, 999, false},
         {"empty list", "on", "", kUin, false},
         {"not listed", "on", "111\r\n222\r\n", kUin, false},
         {"a later line", "on", "111\r\n12345\r\n", kUin, true},
@@ -166,16 +180,20 @@ TEST(MessageEventsGates, WhichMessagesAreSealed) {
         if (c.uinList) folder.write("MistlockWho.ini", c.uinList);
         PluginHarness plugin;
         plugin.initialise(folder.hostPath());
-        // Without the file, a list in the dialog alone does not count.
         if (!c.uinList) setpassform::setpass->Memo1.setText(u"12345");
         const void* reply = plugin.call(messageToSend(c.uin, "Hi"));
         if (c.sealed) {
             ASSERT_NE(reply, nullptr) << c.what;
             EXPECT_EQ(replyString(reply, 0), envelopeFor("Hi", kSecretKey)) << c.what;
+        } else if (c.heldBack) {
+            ASSERT_NE(reply, nullptr) << c.what;
+            EXPECT_EQ(bytesOf(reply), kCancel) << c.what;
         } else {
             EXPECT_EQ(reply, nullptr) << c.what;
         }
-        EXPECT_TRUE(plugin.boxes.boxes().empty()) << c.what;
+        const std::size_t boxesExpected = c.heldBack ? 1 : 0;
+        ASSERT_EQ(plugin.boxes.boxes().size(), boxesExpected) << c.what;
+        if (c.heldBack) EXPECT_EQ(plugin.boxes.boxes()[0].text, kListMissing) << c.what;
     }
 }
 
@@ -190,7 +208,7 @@ TEST_F(MessageEvents, SendingWithAKeyFile) {
         Boxes shown;
     } cases[] = {
         {"UTF-8 key file", "k1.key", dataFile("key_utf8_bom.txt"), keyOf("1A043B044E0447"), true, {}},
-        {"empty first line", "k2.key", "\r\nsecond", kZeroKey, true, {}},
+        {"empty first line", "k2.key", "\r\nsecond", {}, false, {{kWarning, kEmptyKeyLine}}},
         {"missing", nullptr, "", {}, false, {{kWarning, kKeyNotFound}}},
         {"0 bytes", "k4.key", "", {}, false, {{u"", kCryptError}}},
         {"mark only", "k5.key", "\xEF\xBB\xBF", {}, false, {{u"", kCryptError}}},
@@ -222,7 +240,9 @@ TEST_F(MessageEvents, DialogEditsCountForTheNextMessageBeforeAnySave) {
     dialog.Edit1.setText(u"новый");
     EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", keyOf("3D043E0432")));
     dialog.Edit1.setText(u"");
-    EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", kZeroKey));
+    EXPECT_EQ(bytesOf(send("Hi")), kCancel) << "nothing is sealed under the all-zero key";
+    EXPECT_EQ(boxes(), (Boxes{{kWarning, kEmptyPassword}}));
+    plugin.boxes.clear();
     dialog.Edit1.setText(u" x ");  // untrimmed: blank, x, blank
     EXPECT_EQ(replyString(send("Hi"), 0), envelopeFor("Hi", keyOf("200078")));
 

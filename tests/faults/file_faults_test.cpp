@@ -370,17 +370,40 @@ TEST_P(LockedAtStart, PluginStartsAndReportsTheFile) {
 #if !defined(_WIN32)
     EXPECT_NE(textOf(box).find(std::strerror(EACCES)), std::string::npos) << textOf(box);
 #endif
-    // Loading stops at the file that failed; the UIN list is read first. The
-    // switch comes from the settings file's first line, read once more at
-    // start, but with the list unread no contact is listed: nothing is sealed
-    // with the unread password.
+    // The other file loads all the same. A held settings file leaves the
+    // switch off, and the icon says so; a held list leaves nobody known to be
+    // unlisted, so with the switch on every message is held back.
     const bool settingsFileHeld = std::string(GetParam().heldFile) == "Mistlock.ini";
     EXPECT_EQ(setpassform::encryptionSwitch, !settingsFileHeld);
-    EXPECT_EQ(setpassform::setpass->Edit1.text(), u"");
+    EXPECT_EQ(setpassform::setpass->Edit1.text(), settingsFileHeld ? u"" : u"old password");
     EXPECT_EQ(setpassform::setpass->Memo1.text(), settingsFileHeld ? platform::widen(kWho) : u"");
-    EXPECT_EQ(plugin.call(messageToSend(kListedUin, "not sealed with an unread password")), nullptr);
+    plugin.boxes.clear();
+    const void* sent = plugin.call(messageToSend(kListedUin, "not sealed with an unread password"));
+    if (settingsFileHeld) {
+        EXPECT_EQ(sent, nullptr) << "the switch is off";
+    } else {
+        ASSERT_NE(sent, nullptr);
+        EXPECT_EQ(bytesOf(sent), std::string("\x01\x00\x00\x00\x04", 5));
+        ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
+        EXPECT_NE(textOf(plugin.boxes.boxes()[0]).find("MistlockWho.ini"), std::string::npos);
+    }
     held.release();
     EXPECT_EQ(describe(contentsOf(test.hostPath())), describe(before));
+
+    // A toggle saves the switch: the unread settings file is kept beside it
+    // first, and the user is told where; an unread list is left alone.
+    plugin.boxes.clear();
+    plugin.button(0);
+    auto after = contentsOf(test.hostPath());
+    if (settingsFileHeld) {
+        EXPECT_EQ(after["Mistlock.ini.bad"], kIni);
+        ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
+        EXPECT_NE(textOf(plugin.boxes.boxes()[0]).find("Mistlock.ini.bad"), std::string::npos);
+    } else {
+        EXPECT_EQ(after.count("MistlockWho.ini.bad"), 0u);
+        EXPECT_TRUE(plugin.boxes.boxes().empty());
+    }
+    EXPECT_EQ(after["MistlockWho.ini"], kWho);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LockedAtStart,

@@ -2,6 +2,8 @@
 // playing the messenger in-process.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "host/plugin.h"
 #include "platform/platform.h"
 #include "settings/setpassform.h"
@@ -55,10 +57,20 @@ TEST_F(Dispatch, SettingsFolderGetsOneBackslash) {
     EXPECT_EQ(setpassform::settingsFolder, folder.hostPath() + "\\");
 }
 
-TEST_F(Dispatch, EmptySettingsPathMeansTheCurrentFolder) {
+// The current folder as it is at initialise: the settings stay there when the
+// host changes its current folder later.
+TEST_F(Dispatch, EmptySettingsPathMeansTheCurrentFolderAtInitialise) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    TempFolder elsewhere;
+    std::filesystem::current_path(folder.file(""));
     const void* reply = plugin.initialise("");
+    std::filesystem::current_path(elsewhere.file(""));
     ASSERT_NE(reply, nullptr);
-    EXPECT_EQ(setpassform::settingsFolder, ".\\");
+    plugin.button(0);
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(folder.exists("Mistlock.ini"));
+    EXPECT_FALSE(elsewhere.exists("Mistlock.ini"));
+    EXPECT_EQ(setpassform::settingsFolder.back(), '\\');
 }
 
 TEST(DispatchSettingsFile, FirstLineSetsTheSwitch) {

@@ -139,7 +139,10 @@ TEST_F(SettingsFiles, SettingsFileLinesAreAppliedInOrder) {
         {"empty password", "off\r\nfile_check\r\n\r\nC:\\k\r\n", false, false, u"", u"C:\\k", 0},
         {"lines after the fourth", "off\r\npass_check\r\na\r\nb\r\nextra\r\nmore\r\n", false, true, u"a", u"b", 0},
         {"blanks kept", "on\r\npass_check\r\n pw \r\n\tpath\r\n", true, true, u" pw ", u"\tpath", 0},
-        {"NUL inside line 4", "on\r\npass_check\r\npw\r\npa\0th\r\n"s, true, true, u"pw", u"pa", 0},
+        // A NUL that cuts the text short applies what comes before it, and is
+        // reported: the rest of the file would be lost on the next save.
+        {"NUL inside line 4", "on\r\npass_check\r\npw\r\npa\0th\r\n"s, true, true, u"pw", u"pa", 1},
+        {"NUL at the very end", "on\r\npass_check\r\npw\r\npath\r\n\0\0"s, true, true, u"pw", u"path", 0},
         {"NUL in line 2 ends the text", "on\r\nfile_check\0\r\npw\r\npath\r\n"s, true, false, u"", u"", 1},
         {"UTF-8 mark", "\xEF\xBB\xBFon\r\nfile_check\r\npw\r\npath\r\n", true, false, u"pw", u"path", 0},
         {"UTF-16LE mark", utf16le(u"on\r\nfile_check\r\npw\r\npath\r\n"), true, false, u"pw", u"path", 0},
@@ -209,7 +212,7 @@ TEST_F(SettingsFiles, FoldersNamedLikeTheFilesAreNotFiles) {
     expectErrorBoxes(0);
 }
 
-TEST_F(SettingsFiles, UnreadableListEndsTheLoadBeforeTheSettingsFile) {
+TEST_F(SettingsFiles, UnreadableListStillLetsTheSettingsFileLoad) {
     SKIP_WITHOUT_HEADLESS_UI();
     put(who, "\xEF\xBB\xBF" "111\xFF\r\n");
     put(ini, "on\r\nfile_check\r\npw\r\npath\r\n");
@@ -218,9 +221,11 @@ TEST_F(SettingsFiles, UnreadableListEndsTheLoadBeforeTheSettingsFile) {
     ASSERT_EQ(errorBoxes(), 1);
     EXPECT_NE(show(boxes[0].text).find("MistlockWho.ini"), std::string::npos) << show(boxes[0].text);
     EXPECT_EQ(dialog.Memo1.text(), u"");
-    EXPECT_FALSE(setpassform::encryptionSwitch);
-    EXPECT_TRUE(dialog.pass_check.checked());
-    EXPECT_EQ(dialog.Edit1.text(), u"");
+    EXPECT_TRUE(setpassform::encryptionSwitch);
+    EXPECT_TRUE(dialog.file_check.checked());
+    EXPECT_EQ(dialog.Edit1.text(), u"pw");
+    EXPECT_FALSE(setpassform::loadFailure(setpassform::SettingsFile::UinList).empty());
+    EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::Settings).empty());
 }
 
 // ---- The UIN list ----------------------------------------------------------
@@ -241,7 +246,6 @@ TEST_F(SettingsFiles, UinListIsReadAndWrittenBackInItsEncoding) {
         {"mixed breaks", "1\n\r2\r\r\n3", u"1\r\n\r\n2\r\n\r\n3", "1\r\n\r\n2\r\n\r\n3"},
         {"empty lines and blanks stay", "\r\n\r\n 5 \r\n", u"\r\n\r\n 5 \r\n", "\r\n\r\n 5 \r\n"},
         {"empty file", "", u"", ""},
-        {"NUL ends the text", "111\r\n22\0" "2\r\n"s, u"111\r\n22", "111\r\n22"},
         {"UTF-8 mark", readBytes(dataPath("settings/uins_utf8_bom.txt")), bomList,
          readBytes(dataPath("settings/uins_utf8_bom.txt"))},
         {"UTF-16LE mark", readBytes(dataPath("settings/uins_utf16le_bom.txt")), bomList + u"\r\n",

@@ -38,6 +38,20 @@ const BuiltIn builtIns[] = {
     {Text::AboutPlugin, u"AboutPlugin", u"О плагине"},
     {Text::OriginalMsgError, u"OriginalMsgError", u"[Ошибка при расшифровке] Оригинальное сообщение:"},
     {Text::BrowseFile, u"BrowseFile", u"Указать файл..."},
+    {Text::ListUnread, u"ListUnread",
+     u"Список уинов (MistlockWho.ini) не удалось прочитать при запуске, поэтому неизвестно, кому шифровать. Отправка отменена. Исправьте файл и перезапустите мессенджер, проверьте список в настройках шифрования и нажмите ОК или выключите шифрование."},
+    {Text::SettingsUnread, u"SettingsUnread",
+     u"Файл настроек (Mistlock.ini) не удалось прочитать при запуске, поэтому ключ неизвестен. Отправка отменена. Исправьте файл и перезапустите мессенджер, проверьте настройки шифрования и нажмите ОК или выключите шифрование."},
+    {Text::ListMissing, u"ListMissing",
+     u"Файл со списком уинов (MistlockWho.ini) пропал из папки настроек, а этот контакт есть в списке. Отправка отменена. Откройте настройки шифрования и нажмите ОК, чтобы записать список снова, или выключите шифрование."},
+    {Text::EmptyPassword, u"EmptyPassword",
+     u"Пароль пуст: сообщение, зашифрованное пустым ключом, прочтёт любой. Отправка отменена. Введите пароль в настройках шифрования."},
+    {Text::EmptyKeyLine, u"EmptyKeyLine",
+     u"Первая строка файла с ключом пуста: сообщение, зашифрованное пустым ключом, прочтёт любой. Отправка отменена. Запишите ключ в первую строку файла."},
+    {Text::BadRecord, u"BadRecord",
+     u"Мессенджер передал сообщение в повреждённом виде, его нельзя зашифровать. Отправка отменена."},
+    {Text::NotStarted, u"NotStarted",
+     u"Плагин шифрования не смог запуститься, поэтому сообщение нельзя зашифровать. Отправка отменена. Перезапустите мессенджер."},
 };
 
 using Overrides = std::map<Text, std::u16string>;
@@ -65,6 +79,13 @@ const std::u16string english[] = {
     u"About the plug-in",
     u"[Decryption failed] Original message:",
     u"Choose a file...",
+    u"The UIN list could not be read. Not sent.",
+    u"The settings could not be read. Not sent.",
+    u"The UIN list has gone. Not sent.",
+    u"The password is empty. Not sent.",
+    u"The key line is empty. Not sent.",
+    u"A damaged message. Not sent.",
+    u"Not started. Not sent.",
 };
 
 Overrides allEnglish() {
