@@ -6,6 +6,9 @@
 
 #include "host/plugin.h"
 #include "platform/platform.h"
+#if !defined(_WIN32)
+#include "platform/portable/headless.h"
+#endif
 #include "settings/setpassform.h"
 #include "tests/support/plugin_harness.h"
 #include "tests/support/records.h"
@@ -222,6 +225,30 @@ TEST_F(Dispatch, SecondInitialiseIsIgnoredAndInitialiseAfterFinaliseWorks) {
     EXPECT_EQ(host::buttonId(), 8);
     EXPECT_EQ(setpassform::settingsFolder, other.hostPath() + "\\");
 }
+
+#if !defined(_WIN32)
+// The dialog (391 x 271 outside) centred on the foreground window's monitor,
+// wherever that monitor lies; each half is truncated on its own.
+TEST_F(Dispatch, SettingsDialogIsCentredOnTheForegroundMonitor) {
+    struct Case {
+        platform::MonitorBounds monitor;
+        int left, top;
+    } const cases[] = {
+        {{-1920, 0, 1920, 1080}, -1155, 405},  // left of the primary monitor
+        {{0, 0, 1280, 1024}, 445, 377},
+        {{1280, -200, 1024, 768}, 1597, 49},   // right of it and higher
+        {{-1921, 1, 1921, 1081}, -1156, 406},  // odd sizes
+    };
+    plugin.initialise(folder.hostPath());
+    for (const Case& c : cases) {
+        platform::headless::setMonitorBounds(c.monitor);
+        plugin.button(1);
+        EXPECT_EQ(setpassform::setpass->left(), c.left) << c.monitor.left;
+        EXPECT_EQ(setpassform::setpass->top(), c.top) << c.monitor.left;
+    }
+    platform::headless::setMonitorBounds({0, 0, 1280, 1024});
+}
+#endif
 
 TEST_F(Dispatch, SettingsButtonCreatesAMissingUinListAndCentresTheDialog) {
     plugin.initialise(folder.hostPath());

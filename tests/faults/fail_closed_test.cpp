@@ -1,0 +1,143 @@
+// Settings the plug-in could not read never let a listed contact's message
+// leave readable, and never cost the user a byte: each case starts the
+// plug-in on a settings folder as a user could leave it, sends to a listed
+// contact, then does what a user would (switch, close the dialog), and checks
+// the reply, the boxes and every byte left in the folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/utf8.h"
+#include "settings/setpassform.h"
+#include "tests/support/plugin_harness.h"
+#include "tests/support/records.h"
+
+namespace fs = std::filesystem;
+using namespace testing_records;
+using testing_host::PluginHarness;
+using testing_host::TempFolder;
+
+namespace {
+
+const std::string kCancel("\x01\x00\x00\x00\x04", 5);
+const std::string kIni = "on\r\npass_check\r\nmy secret password\r\nC:\\keys\\k.txt\r\n";
+const std::string kWho = "111111\r\n222222";
+
+// What a send to a listed contact must give.
+enum class Sent { HeldBack, Sealed };
+
+// Which box explains a message held back: a fragment of its built-in text.
+const char* const kListUnread = "MistlockWho.ini) не удалось прочитать";
+const char* const kSettingsUnread = "Mistlock.ini) не удалось прочитать";
+const char* const kListMissing = "пропал из папки настроек";
+const char* const kBadRecord = "в повреждённом виде";
+
+struct Case {
+    const char* name;
+    std::string ini, who;  // "" with absent set: no such file
+    bool whoAbsent;
+    std::int32_t uin;
+    std::function<void(TempFolder&)> meanwhile;  // between start and send
+    std::function<std::string(std::int32_t)> record;
+    Sent sent;
+    const char* why;              // fragment of the held-back box, or null
+    const char* errorAtStart;     // file the start's error box names, or null
+    std::map<std::string, std::string> keptAfterOk;  // NAME.bad -> bytes, after closing the dialog
+};
+
+std::string normalRecord(std::int32_t uin) { return messageToSend(uin, "hello"); }
+
+std::vector<Case> cases() {
+    return {
+        {"list marked UTF-8 holding cp1251 bytes", kIni, "\xEF\xBB\xBF" "111111\r\n\xCF\xF0\xE8", false, 111111,
+         nullptr, normalRecord, Sent::HeldBack, kListUnread, "MistlockWho.ini",
+         {{"MistlockWho.ini.bad", "\xEF\xBB\xBF" "111111\r\n\xCF\xF0\xE8"}}},
+        {"a NUL in the list cuts it short", kIni, std::string("7\r\n8\0\r\n9", 8), false, 9, nullptr, normalRecord,
+         Sent::HeldBack, kListUnread, "MistlockWho.ini", {{"MistlockWho.ini.bad", std::string("7\r\n8\0\r\n9", 8)}}},
+        {"settings file marked UTF-8 holding cp1251 bytes",
+         "\xEF\xBB\xBF" "on\r\nfile_check\r\n\xEF\xE0\xF0\xEE\xEB\xFC\r\nC:\\keys\\k.txt\r\n", kWho, false, 111111,
+         nullptr, normalRecord, Sent::HeldBack, kSettingsUnread, "Mistlock.ini",
+         {{"Mistlock.ini.bad", "\xEF\xBB\xBF" "on\r\nfile_check\r\n\xEF\xE0\xF0\xEE\xEB\xFC\r\nC:\\keys\\k.txt\r\n"}}},
+        {"settings file of two lines", "on\r\npass_check\r\n", kWho, false, 111111, nullptr, normalRecord,
+         Sent::HeldBack, kSettingsUnread, "Mistlock.ini", {{"Mistlock.ini.bad", "on\r\npass_check\r\n"}}},
+        {"list file deleted while running", kIni, kWho, false, 222222,
+         [](TempFolder& f) { fs::remove(f.file("MistlockWho.ini")); }, normalRecord, Sent::HeldBack, kListMissing,
+         nullptr, {}},
+        {"record one byte short", kIni, kWho, false, 111111, nullptr,
+         [](std::int32_t uin) {
+             std::string r = messageToSend(uin, "Hi");
+             return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
+         },
+         Sent::HeldBack, kBadRecord, nullptr, {}},
+        {"all well", kIni, kWho, false, 111111, nullptr, normalRecord, Sent::Sealed, nullptr, nullptr, {}},
+    };
+}
+
+std::string textOf(const testing_boxes::Box& box) { return utf8::encode(box.text); }
+
+TEST(FailClosed, UnreadSettingsHoldMessagesBackAndKeepTheirBytes) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        folder.write("Mistlock.ini", c.ini);
+        if (!c.whoAbsent) folder.write("MistlockWho.ini", c.who);
+        PluginHarness plugin;
+        ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
+        if (c.errorAtStart) {
+            ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
+            EXPECT_NE(textOf(plugin.boxes.boxes()[0]).find(c.errorAtStart), std::string::npos);
+            EXPECT_NE(textOf(plugin.boxes.boxes()[0]).find(".bad"), std::string::npos) << "the user learns where";
+        } else {
+            EXPECT_TRUE(plugin.boxes.boxes().empty());
+        }
+        // A file that was never read left the switch off: the user turns it on.
+        if (!setpassform::encryptionSwitch) plugin.button(0);
+        ASSERT_TRUE(setpassform::encryptionSwitch);
+        if (c.meanwhile) c.meanwhile(folder);
+
+        const std::size_t boxesBefore = plugin.boxes.boxes().size();
+        const void* reply = plugin.call(c.record(c.uin));
+        ASSERT_NE(reply, nullptr) << "null would send the message as written";
+        if (c.sent == Sent::HeldBack) {
+            EXPECT_EQ(bytesOf(reply), kCancel);
+            ASSERT_EQ(plugin.boxes.boxes().size(), boxesBefore + 1);
+            const std::string why = textOf(plugin.boxes.boxes().back());
+            EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        } else {
+            EXPECT_EQ(replyString(reply, 0).rfind("#MSTLK:", 0), 0u);
+        }
+
+        // Closing the dialog saves what it shows; what could not be read is
+        // kept beside it first (by the switch, or now), and the user is told.
+        plugin.button(1);
+        setpassform::setpass->SaveBtn.click();
+        for (const auto& [name, bytes] : c.keptAfterOk) {
+            ASSERT_TRUE(folder.exists(name)) << name;
+            EXPECT_EQ(hex(folder.read(name)), hex(bytes)) << name;
+            bool told = false;
+            for (const auto& box : plugin.boxes.boxes()) told = told || textOf(box).find(name) != std::string::npos;
+            EXPECT_TRUE(told) << "no box names " << name;
+        }
+        // Once the user has seen and closed the dialog, its settings stand.
+        EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::Settings).empty());
+        EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::UinList).empty());
+    }
+}
+
+// A kept copy never replaces an earlier one.
+TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
+    TempFolder folder;
+    folder.write("Mistlock.ini.bad", "first");
+    folder.write("Mistlock.ini", "on\r\n");
+    PluginHarness plugin;
+    plugin.initialise(folder.hostPath());
+    plugin.button(0);
+    EXPECT_EQ(folder.read("Mistlock.ini.bad"), "first");
+    EXPECT_EQ(folder.read("Mistlock.ini.bad2"), "on\r\n");
+}
+
+}  // namespace
