@@ -75,7 +75,6 @@ bool uinIsListed(std::int32_t uin) {
 }
 
 bool listFileExists() { return platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName)); }
-bool loaded(setpassform::SettingsFile file) { return setpassform::loadFailure(file).empty(); }
 
 }  // namespace
 
@@ -110,7 +109,7 @@ const void* encryptMessageToSend(const void* eventRecord) {
     if (!setpassform::encryptionSwitch) return nullptr;
     try {
         // Without the list as it was saved, nobody can say who is listed.
-        if (!loaded(setpassform::SettingsFile::UinList)) return holdBack(Text::ListUnread);
+        if (!setpassform::loaded(setpassform::SettingsFile::UinList)) return holdBack(Text::ListUnread);
         const bool listFile = listFileExists();
         const MessageToSendFields fields = parseMessageToSendEvent(eventRecord);
         const bool listed = uinIsListed(fields.uin);
@@ -118,7 +117,7 @@ const void* encryptMessageToSend(const void* eventRecord) {
         // without the file means the file has gone since.
         if (!listFile) return listed ? holdBack(Text::ListMissing) : nullptr;
         if (!listed) return nullptr;
-        if (!loaded(setpassform::SettingsFile::Settings)) return holdBack(Text::SettingsUnread);
+        if (!setpassform::loaded(setpassform::SettingsFile::Settings)) return holdBack(Text::SettingsUnread);
 
         const envelope::KeySource source = keySourceFromDialog();
         bool emptyKeyText = false;
@@ -142,7 +141,7 @@ const void* encryptMessageToSend(const void* eventRecord) {
 const void* refuseMalformedMessage() noexcept {
     if (!setpassform::encryptionSwitch) return nullptr;
     try {
-        if (loaded(setpassform::SettingsFile::UinList) && !listFileExists()) return nullptr;
+        if (setpassform::loaded(setpassform::SettingsFile::UinList) && !listFileExists()) return nullptr;
     } catch (...) {
     }
     return holdBack(Text::BadRecord);

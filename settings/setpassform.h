@@ -84,16 +84,18 @@ void SaveUinList(Tsetpass& dialog);
 
 enum class SettingsFile { Settings, UinList };
 
-// Why the file did not load when the dialog was created; empty when it loaded
-// or was absent, and again once the user has confirmed the dialog.
+// False from a failed load until the user has confirmed the dialog; true
+// when the file loaded or was absent.
+bool loaded(SettingsFile file);
+// Why it did not load; empty while it counts as loaded.
 const std::string& loadFailure(SettingsFile file);
 
 // Before the files are loaded: both count as not loaded, so that a failure
 // that ends the dialog's creation early still holds messages back.
-void markSettingsUnloaded(const std::string& cause);
+void markSettingsUnloaded(const char* cause) noexcept;
 // The user has seen the dialog and closed it, which saved it: what it holds
 // is the user's settings from now on.
-void confirmSettings();
+void confirmSettings() noexcept;
 
 // Writes both files as a toggle of the switch does: a UIN list that did not
 // load is left as it is, since a toggle changes nothing in it.

@@ -23,9 +23,12 @@ constexpr const char16_t* lineBreak = u"\r\n";
 TextEncoding uinListEncoding = TextEncoding::Ansi;
 
 // A file that did not load, from the load until the user confirms the dialog.
+// Marking a file needs no memory: a failure to record the cause must not
+// leave it counted as loaded.
 struct Unloaded {
-    std::string cause;       // empty: the file loaded, or was absent
-    bool kept = false;       // its bytes have been kept beside it
+    bool failed = false;
+    std::string cause;
+    bool kept = false;  // its bytes have been kept beside it
 };
 Unloaded unloaded[2];
 
@@ -108,17 +111,20 @@ void loadSettingsFile(Tsetpass& dialog) {
 template <typename Load>
 void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, std::string& report) {
     Unloaded& state = stateOf(file);
+    state.failed = true;
+    state.kept = false;
     std::string cause;
     try {
         load(dialog);
-        state = {};
+        state.failed = false;
+        state.cause.clear();
         return;
     } catch (const std::exception& e) {
         cause = e.what();
     } catch (...) {
         cause = "Unexpected error.";
     }
-    state = {cause, false};
+    state.cause = cause;
     const std::u16string path = settingsPath(nameOf(file));
     if (!report.empty()) report += "\n\n";
     report += cause + "\nUntil this is mended, messages to your contacts are held back while encryption is on. "
@@ -131,7 +137,7 @@ void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, std::string&
 // Returns a line for the user saying where they went, or nothing.
 std::string keepIfUnloaded(SettingsFile file) {
     Unloaded& state = stateOf(file);
-    if (state.cause.empty() || state.kept) return {};
+    if (!state.failed || state.kept) return {};
     const std::u16string path = settingsPath(nameOf(file));
     // A file that has gone since holds nothing to lose.
     if (!platform::fileExists(path)) {
@@ -184,6 +190,7 @@ void saveTelling(const Save& save) {
 
 }  // namespace
 
+bool loaded(SettingsFile file) { return !stateOf(file).failed; }
 const std::string& loadFailure(SettingsFile file) { return stateOf(file).cause; }
 
 void SaveSettings(Tsetpass& dialog) {
@@ -200,7 +207,7 @@ void SaveSwitch(Tsetpass& dialog) {
         replaceFile(SettingsFile::Settings, settingsFileBytes(dialog), notes);
         // The memo holds nothing of a list that did not load: writing it would
         // only replace the user's list with what the dialog was left with.
-        if (loadFailure(SettingsFile::UinList).empty()) {
+        if (loaded(SettingsFile::UinList)) {
             replaceFile(SettingsFile::UinList, uinListBytes(dialog), notes);
         }
     });
@@ -217,12 +224,23 @@ void LoadSettings(Tsetpass& dialog) {
     if (!report.empty()) throw Exception(report);
 }
 
-void markSettingsUnloaded(const std::string& cause) {
-    for (Unloaded& state : unloaded) state = {cause, false};
+void markSettingsUnloaded(const char* cause) noexcept {
+    for (Unloaded& state : unloaded) {
+        state.failed = true;
+        state.kept = false;
+        try {
+            state.cause = cause;
+        } catch (...) {
+        }
+    }
 }
 
-void confirmSettings() {
-    for (Unloaded& state : unloaded) state = {};
+void confirmSettings() noexcept {
+    for (Unloaded& state : unloaded) {
+        state.failed = false;
+        state.kept = false;
+        state.cause.clear();
+    }
 }
 
 }  // namespace setpassform

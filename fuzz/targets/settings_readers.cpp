@@ -104,8 +104,8 @@ void settingsFiles(Input& in) {
     setpassform::Tsetpass first;
     FUZZ_CHECK(boxes.messages == 0 && boxes.errors <= 1, hex(settingsFile));
     FUZZ_CHECK(folderFiles(folder) == before, "loading the settings changed a file");
-    const bool failed[2] = {!setpassform::loadFailure(setpassform::SettingsFile::Settings).empty(),
-                            !setpassform::loadFailure(setpassform::SettingsFile::UinList).empty()};
+    const bool failed[2] = {!setpassform::loaded(setpassform::SettingsFile::Settings),
+                            !setpassform::loaded(setpassform::SettingsFile::UinList)};
     FUZZ_CHECK((failed[0] || failed[1]) == (boxes.errors == 1), hex(settingsFile));
 
     // Saving, loading and saving again reaches the same bytes, and what was

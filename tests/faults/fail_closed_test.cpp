@@ -123,8 +123,8 @@ TEST(FailClosed, UnreadSettingsHoldMessagesBackAndKeepTheirBytes) {
             EXPECT_TRUE(told) << "no box names " << name;
         }
         // Once the user has seen and closed the dialog, its settings stand.
-        EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::Settings).empty());
-        EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::UinList).empty());
+        EXPECT_TRUE(setpassform::loaded(setpassform::SettingsFile::Settings));
+        EXPECT_TRUE(setpassform::loaded(setpassform::SettingsFile::UinList));
     }
 }
 

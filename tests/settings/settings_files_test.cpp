@@ -225,7 +225,7 @@ TEST_F(SettingsFiles, UnreadableListStillLetsTheSettingsFileLoad) {
     EXPECT_TRUE(dialog.file_check.checked());
     EXPECT_EQ(dialog.Edit1.text(), u"pw");
     EXPECT_FALSE(setpassform::loadFailure(setpassform::SettingsFile::UinList).empty());
-    EXPECT_TRUE(setpassform::loadFailure(setpassform::SettingsFile::Settings).empty());
+    EXPECT_TRUE(setpassform::loaded(setpassform::SettingsFile::Settings));
 }
 
 // ---- The UIN list ----------------------------------------------------------

@@ -13,6 +13,8 @@ namespace fs = std::filesystem;
 
 namespace testing_host {
 
+thread_local int hostCodeDepth = 0;
+
 namespace {
 PluginHarness* active = nullptr;
 }
@@ -25,6 +27,7 @@ PluginHarness::~PluginHarness() {
 }
 
 const void* PluginHarness::callback(const void* commandRecord) {
+    const InHostCode host;
     PluginHarness& self = *active;
     self.commands.push_back(testing_records::bytesOf(commandRecord));
     if (self.answerNull) return nullptr;
@@ -47,16 +50,20 @@ const void* PluginHarness::initialise(const std::string& folder) {
 
 const void* PluginHarness::finalise() { return call(testing_records::event(2)); }
 
-void PluginHarness::button(std::int32_t code) {
+void (*PluginHarness::buttonProcedure() const)(std::int32_t) {
     for (auto it = commands.rbegin(); it != commands.rend(); ++it) {
         if (it->size() > 10 && static_cast<unsigned char>((*it)[5]) == 0xC9) {
             const std::int32_t low = testing_records::readInt32(it->data(), 6);
-            const auto procedure = reinterpret_cast<void (*)(std::int32_t)>(static_cast<std::intptr_t>(low));
-            procedure(code);
-            return;
+            return reinterpret_cast<void (*)(std::int32_t)>(static_cast<std::intptr_t>(low));
         }
     }
-    throw std::logic_error("the plug-in has sent no add-button command");
+    return nullptr;
+}
+
+void PluginHarness::button(std::int32_t code) {
+    const auto procedure = buttonProcedure();
+    if (!procedure) throw std::logic_error("the plug-in has sent no add-button command");
+    procedure(code);
 }
 
 TempFolder::TempFolder() {

@@ -10,6 +10,17 @@
 
 namespace testing_host {
 
+// Above zero while the test plays the host inside a call of the plug-in (its
+// callback, a message box being recorded): a fault sweep injects failures
+// into the plug-in's own work only.
+extern thread_local int hostCodeDepth;
+struct InHostCode {
+    InHostCode() { ++hostCodeDepth; }
+    ~InHostCode() { --hostCodeDepth; }
+    InHostCode(const InHostCode&) = delete;
+    InHostCode& operator=(const InHostCode&) = delete;
+};
+
 class PluginHarness {
 public:
     PluginHarness();
@@ -21,6 +32,8 @@ public:
     const void* finalise();
     // Calls the button procedure through the 32-bit address of the last add-button command.
     void button(std::int32_t code);
+    // That address, widened as the host widens it; null before any add-button command.
+    void (*buttonProcedure() const)(std::int32_t);
 
     // The command records the plug-in sent, whole.
     std::vector<std::string> commands;

@@ -1,0 +1,248 @@
+// One whole session of a user, run again and again with exactly one thing
+// failing each time: the Nth file operation, or (natively) the Nth
+// allocation the plug-in makes, for N = 1, 2, ... until a run completes
+// without reaching the failure. Every run must keep three promises:
+//   - nothing is thrown into the host;
+//   - while the icon the host shows says encryption is on, a message to a
+//     listed contact never leaves in clear, and is never sealed under any key
+//     but the user's;
+//   - no byte of either settings file is lost: each file ends as it was (the
+//     switch line aside, which the session changes) or is kept beside it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/plugin.h"
+#include "platform/platform.h"
+#include "platform/test_seams.h"
+#include "settings/setpassform.h"
+#include "settings/text_file.h"
+#include "tests/support/plugin_harness.h"
+#include "tests/support/records.h"
+
+namespace fs = std::filesystem;
+using namespace testing_records;
+using testing_host::PluginHarness;
+using testing_host::TempFolder;
+
+// ---- Allocations that fail on demand ------------------------------------------
+
+namespace {
+
+bool allocationsArmed = false;
+long allocationsSeen = 0;
+long failingAllocation = 0;  // 0: none
+
+// True when this allocation is the one to fail: only the plug-in's own,
+// never the test's while it plays the host.
+bool failThisAllocation() {
+    if (!allocationsArmed || testing_host::hostCodeDepth > 0) return false;
+    return ++allocationsSeen == failingAllocation;
+}
+
+void* allocate(std::size_t size) {
+    if (failThisAllocation()) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+void* allocateNoThrow(std::size_t size) noexcept {
+    if (failThisAllocation()) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace {
+
+// ---- The session -----------------------------------------------------------------
+
+const std::string kIni = "off\r\npass_check\r\ncorrect horse\r\nC:\\keys\\k.txt\r\n";
+const std::string kWho = "111111\r\n222222";
+constexpr std::int32_t kListed = 111111;
+const std::string kMessage = "hello";
+
+// One kind of fault: arms the Nth failure, and says how many of its
+// operations were seen since.
+struct Injector {
+    const char* what;
+    std::function<void(long n)> arm;
+    std::function<long()> seen;
+    std::function<void()> disarm;
+    bool perCall;  // armed only inside the plug-in's calls
+};
+
+struct Session {
+    std::vector<std::string> problems;
+    std::string envelope;  // what the send was sealed to, if it was
+    std::string opened;    // what the receipt gave, if a text
+};
+
+std::vector<std::string> linesOf(const std::string& bytes) {
+    std::vector<std::string> lines;
+    for (const std::u16string& l : setpassform::splitLines(setpassform::decodeText(bytes, "").text)) {
+        lines.emplace_back(l.begin(), l.end());
+    }
+    return lines;
+}
+
+class Sweep {
+public:
+    explicit Sweep(const Injector& injector) : in_(injector) {}
+
+    // Runs the session with the Nth operation failing (0: none).
+    Session run(long n, const std::string& golden) {
+        Session s;
+        TempFolder folder;
+        folder.write("Mistlock.ini", kIni);
+        folder.write("MistlockWho.ini", kWho);
+        {
+            PluginHarness plugin;
+            const std::string init =
+                initialise(reinterpret_cast<const void*>(&PluginHarness::callback), folder.hostPath());
+            const std::string finalise = event(2);
+            if (n > 0) in_.arm(n);
+            calling(s, [&] { pluginFun(init.data()); });
+            const auto button = plugin.buttonProcedure();
+            if (button) {
+                calling(s, [&] { button(0); });  // switch on
+                calling(s, [&] { button(1); });  // open the settings
+                if (setpassform::setpass) calling(s, [&] { setpassform::setpass->SaveBtn.click(); });  // and OK
+            }
+            send(s, plugin, golden);
+            receive(s, golden);
+            calling(s, [&] { pluginFun(finalise.data()); });
+            in_.disarm();
+            plugin.commands.clear();
+        }
+        checkFiles(s, folder);
+        return s;
+    }
+
+    long seen() const { return in_.seen(); }
+
+private:
+    const Injector& in_;
+
+    // One call into the plug-in, as the host makes it.
+    template <typename Call>
+    void calling(Session& s, const Call& call) {
+        if (in_.perCall) allocationsArmed = true;
+        try {
+            call();
+        } catch (...) {
+            s.problems.push_back("an exception reached the host");
+        }
+        allocationsArmed = false;
+    }
+
+    // Whether the host shows the "on" icon: the last add or update command's.
+    static bool iconSaysOn(const PluginHarness& plugin) {
+        for (auto it = plugin.commands.rbegin(); it != plugin.commands.rend(); ++it) {
+            const auto code = static_cast<unsigned char>((*it)[5]);
+            if (code != 0xC9 && code != 0xCA) continue;
+            const auto on = static_cast<std::uint32_t>(platform::loadIcon(u"ZEV_CRYPT"));
+            return static_cast<std::uint32_t>(readInt32(it->data(), 10)) == on;
+        }
+        return false;
+    }
+
+    void send(Session& s, const PluginHarness& plugin, const std::string& golden) {
+        const std::string record = messageToSend(kListed, kMessage);
+        const void* reply = nullptr;
+        calling(s, [&] { reply = pluginFun(record.data()); });
+        const std::string bytes = reply ? bytesOf(reply) : std::string();
+        if (bytes.size() > 5 && bytes[4] == '\x02') s.envelope = replyString(reply, 0);
+        if (!s.envelope.empty() && !golden.empty() && s.envelope != golden) {
+            s.problems.push_back("sealed under another key: " + s.envelope);
+        }
+        // After the user has seen and closed the dialog, its list is theirs.
+        const auto* dialog = setpassform::setpass;
+        bool listed = !dialog || !setpassform::loaded(setpassform::SettingsFile::UinList);
+        if (dialog) {
+            for (const auto& line : dialog->Memo1.lines()) listed = listed || line == u"111111";
+        }
+        if (iconSaysOn(plugin) && listed && !reply) s.problems.push_back("sent in clear while the icon said on");
+    }
+
+    void receive(Session& s, const std::string& golden) {
+        if (golden.empty()) return;
+        const std::string record = messageReceived(golden);
+        const void* reply = nullptr;
+        calling(s, [&] { reply = pluginFun(record.data()); });
+        if (reply) s.opened = replyString(reply, 0);
+    }
+
+    static void checkFiles(Session& s, const TempFolder& folder) {
+        const auto keptOrSame = [&](const char* name, const std::string& original, bool switchLineFree) {
+            const std::string kept = std::string(name) + ".bad";
+            if (folder.exists(kept) && folder.read(kept) == original) return;
+            if (!folder.exists(name)) return s.problems.push_back(std::string(name) + " is gone");
+            std::vector<std::string> now = linesOf(folder.read(name)), was = linesOf(original);
+            if (switchLineFree && !now.empty() && !was.empty()) now[0] = was[0];
+            if (now != was) s.problems.push_back(std::string(name) + " lost its content");
+        };
+        keptOrSame("Mistlock.ini", kIni, true);
+        keptOrSame("MistlockWho.ini", kWho, false);
+        for (const auto& entry : fs::directory_iterator(folder.file(""))) {
+            const std::string name = entry.path().filename().string();
+            if (name != "Mistlock.ini" && name != "MistlockWho.ini" && name.find(".bad") == std::string::npos) {
+                s.problems.push_back("left behind: " + name);
+            }
+        }
+    }
+};
+
+// Runs the sweep for one kind of fault; returns how many operations the
+// session makes.
+long sweep(const Injector& injector) {
+    Sweep runner(injector);
+    const Session clean = runner.run(0, "");
+    EXPECT_TRUE(clean.problems.empty()) << clean.problems.front();
+    EXPECT_EQ(clean.envelope.rfind("#MSTLK:", 0), 0u) << "the session without faults must seal";
+    const std::string golden = clean.envelope;
+    long n = 1, faults = 0;
+    for (;; ++n) {
+        const Session s = runner.run(n, golden);
+        for (const std::string& problem : s.problems) {
+            ADD_FAILURE() << injector.what << " " << n << " failing: " << problem;
+        }
+        faults += s.problems.empty() ? 0 : 1;
+        if (runner.seen() < n) break;  // the session ended before reaching it
+    }
+    std::printf("[sweep] %s: %ld in the session, each failed once, %ld faults\n", injector.what, n - 1, faults);
+    return n - 1;
+}
+
+#if !defined(_WIN32)
+TEST(FaultSweep, EveryAllocationFailingOnce) {
+    const Injector allocations{"allocations",
+                               [](long n) {
+                                   allocationsSeen = 0;
+                                   failingAllocation = n;
+                               },
+                               [] { return allocationsSeen; },
+                               [] { failingAllocation = 0; },
+                               true};
+    EXPECT_GT(sweep(allocations), 100);
+}
+#endif
+
+}  // namespace
