@@ -202,15 +202,14 @@ TEST_F(KeyFile, PasswordSourceIgnoresTheFile) {
     EXPECT_TRUE(envelope::buildKeyBlock({true, u"pw", u"absent.key"}, settingsFolder()).has_value());
 }
 
-// The password copied out of the dialog goes with the key source: read back
-// from storage the test owns, where a short text lives in the object itself.
+// The dialog's password copy goes with the key source; a short text lives in
+// the object itself, here in storage the test owns.
 TEST(KeySource, ThePasswordCopyIsWipedWithIt) {
     const std::u16string password = u"pw#1";
     const auto* pattern = reinterpret_cast<const unsigned char*>(password.data());
     alignas(envelope::KeySource) unsigned char storage[sizeof(envelope::KeySource)];
     const auto holdsPassword = [&] {
-        return std::search(storage, storage + sizeof storage, pattern, pattern + 2 * password.size()) !=
-               storage + sizeof storage;
+        return std::search(storage, std::end(storage), pattern, pattern + 2 * password.size()) != std::end(storage);
     };
     auto* source = new (storage) envelope::KeySource{true, password, u"k.key"};
     ASSERT_TRUE(holdsPassword());
