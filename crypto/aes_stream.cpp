@@ -1,5 +1,6 @@
 // Electronic codebook over byte streams: one Read, one block operation and one
-// Write per 16 bytes, with the schedule and both blocks on this frame. The
+// Write per 16 bytes, with the schedule and both blocks on this frame, wiped
+// before it is left (by return or by a stream's exception alike). The
 // loops are written once and instantiated for each implementation, so that the
 // block operation is a direct call; the routines of ElAES.h pick the
 // implementation once per call.
@@ -7,6 +8,7 @@
 
 #include "crypto/ElAES.h"
 #include "crypto/aes_internal.h"
+#include "crypto/wipe.h"
 
 namespace ElAES {
 namespace {
@@ -65,6 +67,8 @@ void encryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedul
     std::uint64_t remaining = resolveCount(source, count);
     Block input;
     Block output;
+    const WipeOnExit wipeInput(input);
+    const WipeOnExit wipeOutput(output);
     while (remaining >= kBlockSize) {
         readExactly(source, input.data(), kBlockSize);
         encrypt(input, schedule, output);
@@ -92,6 +96,8 @@ void decryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedul
     }
     Block input;
     Block output;
+    const WipeOnExit wipeInput(input);
+    const WipeOnExit wipeOutput(output);
     while (remaining >= kBlockSize) {
         readExactly(source, input.data(), kBlockSize);
         decrypt(input, schedule, output);
@@ -106,12 +112,14 @@ namespace portable {
 
 void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
     Schedule schedule;
+    const WipeOnExit wipeSchedule(schedule);
     portable::buildEncryptionSchedule(key, schedule);
     encryptRun<portable::encryptBlock>(source, count, schedule, destination);
 }
 
 void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
     Schedule schedule;
+    const WipeOnExit wipeSchedule(schedule);
     portable::buildDecryptionSchedule(key, schedule);
     decryptRun<portable::decryptBlock>(source, count, schedule, destination);
 }
@@ -133,12 +141,14 @@ namespace aesni {
 
 void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
     Schedule schedule;
+    const WipeOnExit wipeSchedule(schedule);
     aesni::buildEncryptionSchedule(key, schedule);
     encryptRun<aesni::encryptBlock>(source, count, schedule, destination);
 }
 
 void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
     Schedule schedule;
+    const WipeOnExit wipeSchedule(schedule);
     aesni::buildDecryptionSchedule(key, schedule);
     decryptRun<aesni::decryptBlock>(source, count, schedule, destination);
 }

@@ -8,8 +8,8 @@
 
 namespace envelope {
 
-ElAES::Key keyBlockFromText(std::u16string_view keyText) {
-    ElAES::Key key{};
+ElAES::SecretKey keyBlockFromText(std::u16string_view keyText) {
+    ElAES::SecretKey key;
     const std::size_t n = std::min<std::size_t>(keyText.size(), key.size());
     // Byte i of the UTF-16LE form: the low byte of unit i/2 for even i.
     for (std::size_t i = 0; i < n; ++i) {
@@ -20,7 +20,13 @@ ElAES::Key keyBlockFromText(std::u16string_view keyText) {
 }
 
 std::u16string readKeyFileFirstLine(const std::u16string& path) {
-    const std::u16string text = setpassform::readTextFile(path).text;
+    // Read here rather than through readTextFile, so that the file's bytes and
+    // their decoded text are wiped once the line is out.
+    std::string bytes = platform::readFile(path);
+    const ElAES::WipeOnExit wipeBytes(bytes);
+    setpassform::DecodedText decoded = setpassform::decodeText(bytes, utf8::encode(path));
+    const ElAES::WipeOnExit wipeText(decoded.text);
+    const std::u16string& text = decoded.text;
     if (text.empty() || text[0] == u'\0') {
         throw Exception("The key file \"" + utf8::encode(path) + "\" is empty: its first line holds the key.");
     }
@@ -34,15 +40,16 @@ std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, c
     return std::nullopt;
 }
 
-std::optional<ElAES::Key> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
-                                        bool* emptyKeyText) {
+std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
+                                              bool* emptyKeyText) {
     if (source.usePassword) {
         if (emptyKeyText) *emptyKeyText = source.password.empty();
         return keyBlockFromText(source.password);
     }
     const auto path = locateKeyFile(settingsFolder, source.keyFilePath);
     if (!path) return std::nullopt;
-    const std::u16string keyText = readKeyFileFirstLine(*path);
+    std::u16string keyText = readKeyFileFirstLine(*path);
+    const ElAES::WipeOnExit wipeKeyText(keyText);
     if (emptyKeyText) *emptyKeyText = keyText.empty();
     return keyBlockFromText(keyText);
 }

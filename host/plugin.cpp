@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "host/button_address.h"
 #include "host/message_events.h"
 #include "host/protocol.h"
 #include "platform/forms.h"
@@ -81,8 +82,10 @@ const void* initialise(const void* record) {
     toolbarIcon = std::make_unique<ToolbarIcon>();
     toolbarIcon->assign(platform::loadIcon(iconFor(setpassform::encryptionSwitch)));
 
-    theButtonId = addToolbarButton(reinterpret_cast<const void*>(&toolbarButtonProc), toolbarIcon->handle(),
-                                   pluginTitle, "");
+    // No button rather than one whose first click crashes the host.
+    const void* procedure = buttonProcedureAddress();
+    theButtonId = procedure ? addToolbarButton(procedure, toolbarIcon->handle(), pluginTitle, "") : 0;
+    if (!procedure) platform::messageBox(noButtonMessage(setpassform::encryptionSwitch), platform::widen(pluginTitle));
     stage = Stage::Running;
 
     std::string body;

@@ -6,6 +6,7 @@
 // Text conventions: std::u16string is UTF-16 (the same bytes as wchar_t on
 // Windows); std::string is 8-bit text in an ANSI code page, or raw bytes.
 // Exception messages are UTF-8.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -91,5 +92,13 @@ struct MonitorBounds {
 // The full bounds (not the work area) of the monitor nearest to the window
 // that has the foreground.
 MonitorBounds foregroundMonitorBounds();
+
+// ---- Code in low memory --------------------------------------------------
+
+// Copies `size` bytes of machine code into fresh memory below 2 GB, where a
+// sign-extended 32-bit address reaches it, and makes that memory executable
+// and no longer writable. Returns the copy, or null when no such memory can
+// be had. The memory is never released.
+void* placeCodeInLowMemory(const void* code, std::size_t size);
 
 }  // namespace platform

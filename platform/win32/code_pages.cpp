@@ -20,6 +20,42 @@ int checkedLength(std::size_t size) {
                     utf8::encode(cause));
 }
 
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+bool hasSurrogatePair(std::u16string_view text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (isHighSurrogate(text[i]) && isLowSurrogate(text[i + 1])) return true;
+    }
+    return false;
+}
+
+// The UTF-16 unit of a single-byte code page's default character, which the
+// code page gives back as that character; nothing for other code pages.
+bool singleByteDefaultUnit(unsigned codePage, wchar_t& unit) {
+    CPINFO info{};
+    if (!GetCPInfo(codePage, &info) || info.MaxCharSize != 1) return false;
+    return MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(info.DefaultChar), 1, &unit, 1) == 1;
+}
+
+// A single-byte code page holds no character beyond U+FFFF, and a surrogate
+// pair is one character: one default character, as the headless layer gives.
+// Windows itself would give one for each half.
+std::u16string_view withPairsAsDefault(unsigned codePage, std::u16string_view text, std::u16string& storage) {
+    wchar_t unit = 0;
+    if (!hasSurrogatePair(text) || !singleByteDefaultUnit(codePage, unit)) return text;
+    storage.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            storage += static_cast<char16_t>(unit);
+            ++i;
+        } else {
+            storage += text[i];
+        }
+    }
+    return storage;
+}
+
 }  // namespace
 
 unsigned ansiCodePage() { return GetACP(); }
@@ -37,14 +73,25 @@ std::u16string widenCodePage(unsigned codePage, std::string_view text) {
     return out;
 }
 
+// Without WC_NO_BEST_FIT_CHARS Windows would write a look-alike for many a
+// character the code page lacks (e for é in 1251), where the headless layer
+// and every other reader of an envelope give the default character. A code
+// page that refuses the flag (UTF-8, UTF-7) has no look-alikes to give.
 std::string narrowCodePage(unsigned codePage, std::u16string_view text) {
     if (text.empty()) return {};
+    std::u16string pairsReplaced;
+    text = withPairsAsDefault(codePage, text, pairsReplaced);
     const int length = checkedLength(text.size());
     const auto* source = reinterpret_cast<const wchar_t*>(text.data());
-    const int needed = WideCharToMultiByte(codePage, 0, source, length, nullptr, 0, nullptr, nullptr);
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int needed = WideCharToMultiByte(codePage, flags, source, length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+        flags = 0;
+        needed = WideCharToMultiByte(codePage, flags, source, length, nullptr, 0, nullptr, nullptr);
+    }
     if (needed <= 0) conversionFailed("to", codePage);
     std::string out(static_cast<std::size_t>(needed), '\0');
-    const int done = WideCharToMultiByte(codePage, 0, source, length, out.data(), needed, nullptr, nullptr);
+    const int done = WideCharToMultiByte(codePage, flags, source, length, out.data(), needed, nullptr, nullptr);
     if (done <= 0) conversionFailed("to", codePage);
     out.resize(static_cast<std::size_t>(done));
     return out;

@@ -43,9 +43,12 @@ HMODULE ownModule() {
 std::u16string windowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     if (length <= 0) return {};
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const int copied = GetWindowTextW(window, text.data(), length + 1);
-    return fromWide(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+    // Read straight into the result: the password field's text leaves no
+    // second copy behind in freed memory.
+    std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
+    const int copied = GetWindowTextW(window, reinterpret_cast<wchar_t*>(text.data()), length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
 }
 
 }  // namespace platform::win32

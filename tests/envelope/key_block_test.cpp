@@ -3,7 +3,9 @@
 // key text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <new>
 
 #include "host/key_block.h"
 #include "tests/envelope/envelope_reference.h"
@@ -198,6 +200,21 @@ TEST_F(KeyFile, PasswordSourceIgnoresTheFile) {
     EXPECT_EQ(hexOfKey(*key), zeros(32));
     // And a missing file does not matter to it.
     EXPECT_TRUE(envelope::buildKeyBlock({true, u"pw", u"absent.key"}, settingsFolder()).has_value());
+}
+
+// The dialog's password copy goes with the key source; a short text lives in
+// the object itself, here in storage the test owns.
+TEST(KeySource, ThePasswordCopyIsWipedWithIt) {
+    const std::u16string password = u"pw#1";
+    const auto* pattern = reinterpret_cast<const unsigned char*>(password.data());
+    alignas(envelope::KeySource) unsigned char storage[sizeof(envelope::KeySource)];
+    const auto holdsPassword = [&] {
+        return std::search(storage, std::end(storage), pattern, pattern + 2 * password.size()) != std::end(storage);
+    };
+    auto* source = new (storage) envelope::KeySource{true, password, u"k.key"};
+    ASSERT_TRUE(holdsPassword());
+    source->~KeySource();
+    EXPECT_FALSE(holdsPassword());
 }
 
 }  // namespace

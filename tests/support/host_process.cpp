@@ -50,7 +50,7 @@ std::wstring windowsPath(const std::string& path) {
     return out;
 }
 
-std::string runCaptured(const std::string& scriptPath, unsigned) {
+std::string runCaptured(const std::string& scriptPath, unsigned, const std::string& hostOptions) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = CreateFileW(windowsPath(scriptPath).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -64,7 +64,9 @@ std::string runCaptured(const std::string& scriptPath, unsigned) {
     startup.hStdInput = input;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring command = L"\"" + windowsPath(MISTLOCK_HOST_EXE) + L"\" \"" + windowsPath(MISTLOCK_PLUGIN_PATH) + L"\"";
+    std::wstring command = L"\"" + windowsPath(MISTLOCK_HOST_EXE) + L"\" " +
+                           std::wstring(hostOptions.begin(), hostOptions.end()) + L" \"" +
+                           windowsPath(MISTLOCK_PLUGIN_PATH) + L"\"";
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         throw std::runtime_error("cannot start mistlock-host");
@@ -84,9 +86,10 @@ std::string runCaptured(const std::string& scriptPath, unsigned) {
 
 #else
 
-std::string runCaptured(const std::string& scriptPath, unsigned codePage) {
+std::string runCaptured(const std::string& scriptPath, unsigned codePage, const std::string& hostOptions) {
     std::string command = std::string("'") + MISTLOCK_HOST_EXE + "'";
     if (codePage) command += " --codepage " + std::to_string(codePage);
+    if (!hostOptions.empty()) command += " " + hostOptions;
     command += std::string(" '") + MISTLOCK_PLUGIN_PATH + "' < '" + scriptPath + "'";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) throw std::runtime_error("cannot start mistlock-host");
@@ -154,7 +157,7 @@ Line parseLine(const std::string& json) {
     return line;
 }
 
-std::vector<Line> runHost(const std::string& script, unsigned codePage) {
+std::vector<Line> runHost(const std::string& script, unsigned codePage, const std::string& hostOptions) {
     const std::string path = tempScriptPath();
     {
         std::ofstream out(path, std::ios::binary);
@@ -162,7 +165,7 @@ std::vector<Line> runHost(const std::string& script, unsigned codePage) {
     }
     std::string output;
     try {
-        output = runCaptured(path, codePage);
+        output = runCaptured(path, codePage, hostOptions);
     } catch (...) {
         std::filesystem::remove(path);
         throw;

@@ -20,8 +20,9 @@ Line parseLine(const std::string& json);
 
 // Runs the host with the plug-in of this build over the script. codePage 0
 // leaves the host's default; natively a code page is passed on, under Windows
-// the locale of the test decides.
-std::vector<Line> runHost(const std::string& script, unsigned codePage = 0);
+// the locale of the test decides. hostOptions go on the host's command line
+// before the plug-in's path.
+std::vector<Line> runHost(const std::string& script, unsigned codePage = 0, const std::string& hostOptions = "");
 
 // The lines of one type ("reply", "command", "message_box", ...).
 std::vector<Line> ofType(const std::vector<Line>& lines, const std::string& type);

@@ -87,10 +87,11 @@ TEST(CodePages, KnownCharactersBothWays) {
     }
 }
 
-// Without flags WideCharToMultiByte first looks for a close character of the
-// code page ("best fit": é becomes e in 1251) and gives the default character
-// only where there is none. Each half of a surrogate pair counts as one.
-TEST(CodePages, MissingCharactersAsWindowsMapsThemWithoutFlags) {
+// Windows would first look for a close character of the code page ("best
+// fit": é becomes e in 1251) and give each half of a surrogate pair its own
+// default character. The plug-in gives the default character for whatever the
+// code page lacks, and one for a whole pair, as the headless layer does.
+TEST(CodePages, MissingCharactersBecomeTheDefaultCharacter) {
     struct Case {
         unsigned codePage;
         std::u16string text;
@@ -98,14 +99,19 @@ TEST(CodePages, MissingCharactersAsWindowsMapsThemWithoutFlags) {
     } const cases[] = {
         {1251, u"\u4E2D", "?"},           // CJK in a Cyrillic page
         {1252, u"\u0416\u0430", "??"},    // Cyrillic in a Western page
-        {1251, u"a\u00E9b", "aeb"},       // é is not in 1251: best fit
-        {1251, u"\u00C0", "A"},           // nor is À
-        {1252, u"\U0001F600", "??"},      // outside the BMP
-        {1251, u"\U0001F600", "??"},
+        {1251, u"a\u00E9b", "a?b"},       // é is not in 1251: no best fit
+        {1251, u"\u00C0", "?"},           // nor is À
+        {1252, u"\U0001F600", "?"},       // outside the BMP: one character
+        {1251, u"\U0001F600", "?"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(platform::narrowCodePage(c.codePage, c.text), c.expected) << "cp" << c.codePage;
     }
+}
+
+// Code pages that refuse WC_NO_BEST_FIT_CHARS still convert.
+TEST(CodePages, Utf8NarrowsWithoutTheBestFitFlag) {
+    EXPECT_EQ(platform::narrowCodePage(CP_UTF8, u"\u00E9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
 }
 
 TEST(CodePages, SystemConversionsUseTheSystemCodePage) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "crypto/wipe.h"
 #include "host/envelope.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
@@ -30,7 +31,7 @@ int seal(const Invocation& inv, Console& console) {
     const std::string input = inv.operand ? *inv.operand : readAll(console.input());
     const std::string_view text = inv.operand ? std::string_view(input) : withoutFinalLineBreak(input);
     const MessageBytes message = messageFromText(text, inv.codePage);
-    const ElAES::Key key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
+    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
     if (message.unmappable) {
         console.writeError("mistlock: warning: " + std::to_string(message.unmappable) +
                            (message.unmappable == 1 ? " character is" : " characters are") + " not in code page " +
@@ -48,14 +49,14 @@ int open(const Invocation& inv, Console& console) {
                            std::string(envelope::marker) + "\".\n");
         return Failure;
     }
-    const ElAES::Key key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
+    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
     const auto opened = envelope::open(text.substr(envelope::marker.size()), key, inv.codePage);
     console.writeOutput((inv.hexOutput ? hexDigits(opened.text) : textFromMessage(opened.text, inv.codePage)) + "\n");
     return Success;
 }
 
 int openLog(const Invocation& inv, Console& console) {
-    const ElAES::Key key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
+    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
     std::unique_ptr<ByteSource> file;
     if (inv.operand && *inv.operand != "-") file = console.openFile(*inv.operand);
     ByteSource& source = file ? *file : console.input();
@@ -77,6 +78,8 @@ int run(const std::vector<std::string>& args, Console& console) {
     } catch (const UsageError& e) {
         return wrongUsage(console, e.what(), e.command());
     }
+    // The password, when it was given on the command line.
+    const ElAES::WipeOnExit wipeKeyValue(inv.keyValue);
     try {
         if (inv.version) {
             console.writeOutput(versionText());

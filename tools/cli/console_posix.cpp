@@ -119,6 +119,9 @@ private:
     // A line up to its LF; nothing when the terminal ends before one.
     static std::optional<std::string> readLine() {
         std::string line;
+        // Room enough that the typed password never moves to a larger buffer,
+        // leaving the old one behind unwiped; later moves take the buffer along.
+        line.reserve(1024);
         char c;
         for (;;) {
             const ssize_t n = ::read(ttyFd, &c, 1);

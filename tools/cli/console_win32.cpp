@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "crypto/wipe.h"
 #include "platform/exception.h"
 #include "platform/utf8.h"
 #include "tools/cli/console.h"
@@ -166,10 +167,15 @@ public:
         promptInput = in;
         SetConsoleCtrlHandler(restoreOnControl, TRUE);
         SetConsoleMode(in, (savedMode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
+        // The password as typed, wiped once converted; room enough that it
+        // never moves to a larger buffer and leaves the old one behind.
         std::wstring line;
+        line.reserve(1024);
+        const ElAES::WipeOnExit wipeLine(line);
+        wchar_t chars[256];
+        const ElAES::WipeOnExit wipeChars(chars);
         bool complete = false;
         for (;;) {
-            wchar_t chars[256];
             DWORD n = 0;
             if (!ReadConsoleW(in, chars, 256, &n, nullptr) || n == 0) break;
             line.append(chars, n);

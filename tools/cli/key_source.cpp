@@ -1,6 +1,7 @@
 #include "tools/cli/key_source.h"
 
 #include <string_view>
+#include <utility>
 
 #include "host/key_block.h"
 #include "platform/platform.h"
@@ -44,51 +45,66 @@ void requireFile(const std::u16string& path, const std::string& description) {
 std::u16string keyFileText(const std::u16string& path, unsigned codePage) {
     const std::string description = "The key file \"" + utf8::encode(path) + "\"";
     requireFile(path, description);
-    const std::string bytes = platform::readFile(path);
+    std::string bytes = platform::readFile(path);
+    const ElAES::WipeOnExit wipeBytes(bytes);
     // The plug-in reads a file without a mark in the system's code page,
     // which on the peers' machines is the peers' one.
     if (hasByteOrderMark(bytes) || codePage == platform::ansiCodePage()) return envelope::readKeyFileFirstLine(path);
-    return firstLine(platform::widenCodePage(codePage, bytes), description);
+    std::u16string text = platform::widenCodePage(codePage, bytes);
+    const ElAES::WipeOnExit wipeText(text);
+    return firstLine(text, description);
 }
 
 std::u16string passwordFileText(const std::u16string& path) {
     const std::string name = utf8::encode(path);
     const std::string description = "The password file \"" + name + "\"";
     requireFile(path, description);
-    const std::string bytes = platform::readFile(path);
-    if (hasByteOrderMark(bytes)) return firstLine(setpassform::decodeText(bytes, name).text, description);
+    std::string bytes = platform::readFile(path);
+    const ElAES::WipeOnExit wipeBytes(bytes);
+    if (hasByteOrderMark(bytes)) {
+        setpassform::DecodedText decoded = setpassform::decodeText(bytes, name);
+        const ElAES::WipeOnExit wipeText(decoded.text);
+        return firstLine(decoded.text, description);
+    }
     auto text = utf8::decode(bytes);
     if (!text) {
         throw Exception(description +
                         " is not valid UTF-8. Save it as UTF-8, or use --key-file for a file in the code page.");
     }
+    const ElAES::WipeOnExit wipeText(*text);
     return firstLine(*text, description);
 }
 
-ElAES::Key keyFor(const Invocation& invocation, const PasswordPrompt& ask) {
+// The key block of a key text, which is wiped then, in place.
+ElAES::SecretKey keyBlockOf(std::u16string&& keyText) {
+    const ElAES::WipeOnExit wipeKeyText(keyText);
+    return envelope::keyBlockFromText(keyText);
+}
+
+ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask) {
     switch (invocation.keyKind) {
         case KeyKind::Password: {
             auto password = utf8::decode(invocation.keyValue);
             if (!password) throw UsageError("The password is not valid UTF-8.", invocation.command);
-            return envelope::keyBlockFromText(*password);
+            return keyBlockOf(std::move(*password));
         }
         case KeyKind::PasswordFile:
-            return envelope::keyBlockFromText(passwordFileText(pathOf(invocation, "--password-file")));
+            return keyBlockOf(passwordFileText(pathOf(invocation, "--password-file")));
         case KeyKind::KeyFile:
-            return envelope::keyBlockFromText(
-                keyFileText(pathOf(invocation, "--key-file"), invocation.codePage));
+            return keyBlockOf(keyFileText(pathOf(invocation, "--key-file"), invocation.codePage));
         case KeyKind::Prompt: break;
     }
-    const auto typed = ask ? ask("Password: ") : std::nullopt;
+    auto typed = ask ? ask("Password: ") : std::nullopt;
     if (!typed) {
         throw UsageError(
             "No key given, and no terminal to ask for the password: "
             "use --password, --password-file or --key-file.",
             invocation.command);
     }
+    const ElAES::WipeOnExit wipeTyped(*typed);
     auto password = utf8::decode(*typed);
     if (!password) throw UsageError("The password typed is not valid UTF-8.", invocation.command);
-    return envelope::keyBlockFromText(*password);
+    return keyBlockOf(std::move(*password));
 }
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "crypto/ElAES.h"
+#include "crypto/wipe.h"
 #include "tools/cli/command_line.h"
 
 namespace cli {
@@ -17,7 +18,7 @@ using PasswordPrompt = std::function<std::optional<std::string>(const std::strin
 // UTF-16 text the user would type into the plug-in's dialog. Raises
 // UsageError for a key that cannot be asked for or is not UTF-8, and
 // Exception (naming the file) for a file that is missing or cannot be read.
-ElAES::Key keyFor(const Invocation& invocation, const PasswordPrompt& ask);
+ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask);
 
 // The key text of a key file, by the plug-in's rules: the first line, after a
 // UTF-8 or UTF-16 byte-order mark; without one in the peers' code page.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/ElAES.h"
+#include "crypto/wipe.h"
 #include "tools/cli/message_text.h"
 
 namespace cli {
@@ -46,7 +47,7 @@ private:
     void appendText(std::string_view text, bool lineIsUtf8);
     void flushIfLarge();
 
-    ElAES::Key key_;
+    ElAES::SecretKey key_;
     unsigned codePage_;
     CodePageToUtf8 toUtf8_;
     Sink sink_;

@@ -20,11 +20,18 @@ struct MessageBoxSeen {
 struct Options {
     unsigned codePage = 0;  // 0: the system's (Windows) or 1251 (headless)
     bool dismissBoxes = true;
+    // Memory is taken at the plug-in's preferred base while it is loaded, so
+    // that the loader must place it elsewhere (above 4 GB), as in a crowded
+    // messenger.
+    bool occupyPreferredBase = false;
 };
 
 // Loads the plug-in library and returns its pluginFun; exits with a message on failure.
 PluginFun loadPlugin(const std::string& path, const Options& options,
                      std::function<void(const MessageBoxSeen&)> onMessageBox);
+
+// Where the plug-in library was loaded (its first byte), 0 when not known.
+std::uintptr_t pluginBase();
 
 // The name of a plug-in icon handle ("ZEV", "ZEV_CRYPT"), or "" when unknown.
 std::string iconName(std::uintptr_t handle);

@@ -1,7 +1,9 @@
 // The reference host on Linux: loads the headless plug-in library and takes
 // the place of the screen through the hooks it exports beside pluginFun.
 #include <dlfcn.h>
+#include <sys/mman.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,6 +23,20 @@ using IconNameOf = const char16_t* (*)(std::uintptr_t);
 
 std::function<void(const MessageBoxSeen&)> boxObserver;
 IconNameOf pluginIconName = nullptr;
+void* pluginEntry = nullptr;
+
+// The library is linked to load at 0x10000000 (-Ttext-segment); a page taken
+// there makes the loader's request for that address fail.
+void occupyPreferredBase() {
+    void* const preferred = reinterpret_cast<void*>(0x10000000);
+    void* taken = mmap(preferred, 0x10000, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (taken == preferred) return;
+    // Something is there already: as good, unless the kernel put it elsewhere.
+    if (taken != MAP_FAILED) munmap(taken, 0x10000);
+    if (taken == MAP_FAILED && errno == EEXIST) return;
+    std::fprintf(stderr, "mistlock-host: cannot take the plug-in's preferred base\n");
+    std::exit(2);
+}
 
 void* symbol(void* library, const char* name) {
     void* address = dlsym(library, name);
@@ -39,6 +55,7 @@ void onBox(void*, const char16_t* text, const char16_t* caption, int isError) {
 
 PluginFun loadPlugin(const std::string& path, const Options& options,
                      std::function<void(const MessageBoxSeen&)> onMessageBox) {
+    if (options.occupyPreferredBase) occupyPreferredBase();
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "mistlock-host: cannot load %s: %s\n", path.c_str(), dlerror());
@@ -50,7 +67,14 @@ PluginFun loadPlugin(const std::string& path, const Options& options,
     boxObserver = std::move(onMessageBox);
     reinterpret_cast<SetMessageBoxHook>(symbol(library, "mistlockHeadlessSetMessageBoxHook"))(&onBox, nullptr);
     pluginIconName = reinterpret_cast<IconNameOf>(symbol(library, "mistlockHeadlessIconName"));
-    return reinterpret_cast<PluginFun>(symbol(library, "pluginFun"));
+    pluginEntry = symbol(library, "pluginFun");
+    return reinterpret_cast<PluginFun>(pluginEntry);
+}
+
+std::uintptr_t pluginBase() {
+    Dl_info info{};
+    if (!pluginEntry || !dladdr(pluginEntry, &info)) return 0;
+    return reinterpret_cast<std::uintptr_t>(info.dli_fbase);
 }
 
 std::string iconName(std::uintptr_t handle) {

@@ -4,8 +4,10 @@
 #include <windows.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "tools/host/box_watch_win32.h"
 #include "tools/host/host_platform.h"
@@ -33,6 +35,27 @@ std::wstring widenWith(UINT codePage, const std::string& text) {
     return out;
 }
 
+// Reserves every free stretch below 4 GB that starts on the allocation
+// granularity; what is left between them is too small for a library.
+std::vector<void*> takeMemoryBelow4GB() {
+    std::vector<void*> taken;
+    const std::uintptr_t granularity = 0x10000, limit = 0x100000000ull;
+    std::uintptr_t address = granularity;
+    MEMORY_BASIC_INFORMATION region{};
+    while (address < limit && VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region)) {
+        const std::uintptr_t end = std::min<std::uintptr_t>(
+            reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize, limit);
+        const std::uintptr_t start = (address + granularity - 1) / granularity * granularity;
+        if (region.State == MEM_FREE && start < end) {
+            if (void* memory = VirtualAlloc(reinterpret_cast<void*>(start), end - start, MEM_RESERVE, PAGE_NOACCESS)) {
+                taken.push_back(memory);
+            }
+        }
+        address = end;
+    }
+    return taken;
+}
+
 }  // namespace
 
 PluginFun loadPlugin(const std::string& path, const Options& options,
@@ -43,9 +66,16 @@ PluginFun loadPlugin(const std::string& path, const Options& options,
             boxObserver({toUtf8(box.caption), toUtf8(box.text), box.error});
         });
     }
+    // Windows puts a library whose base is taken wherever its memory manager
+    // likes, above 4 GB as often as not; Wine takes the lowest free address.
+    // Taking all free memory below 4 GB while the library loads sends it
+    // above on both, and giving it back leaves the plug-in its low memory.
+    const std::vector<void*> taken = options.occupyPreferredBase ? takeMemoryBelow4GB() : std::vector<void*>();
     plugin = LoadLibraryW(widenWith(CP_UTF8, hostPath(path)).c_str());
+    const DWORD loadError = GetLastError();
+    for (void* memory : taken) VirtualFree(memory, 0, MEM_RELEASE);
     if (!plugin) {
-        std::fprintf(stderr, "mistlock-host: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+        std::fprintf(stderr, "mistlock-host: cannot load %s (error %lu)\n", path.c_str(), loadError);
         std::exit(2);
     }
     auto fun = reinterpret_cast<PluginFun>(reinterpret_cast<void*>(GetProcAddress(plugin, "pluginFun")));
@@ -55,6 +85,8 @@ PluginFun loadPlugin(const std::string& path, const Options& options,
     }
     return fun;
 }
+
+std::uintptr_t pluginBase() { return reinterpret_cast<std::uintptr_t>(plugin); }
 
 std::string iconName(std::uintptr_t handle) {
     // The plug-in's icons are shared: loading one by name gives the same handle.

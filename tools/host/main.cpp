@@ -7,6 +7,10 @@
 //   about | finalise | button N
 //   raw HEX            an arbitrary event record, given whole in hex
 //
+// With --occupy-base the host takes the plug-in's preferred base (under
+// Windows all free memory below 4 GB) while it loads the library, so that the
+// library lands elsewhere, and prints where ("type":"plugin").
+//
 // TEXT is UTF-8 (converted to the host's ANSI code page, as the messenger
 // would) or "hex:" followed by raw bytes. Every reply, every command record the
 // plug-in sends and every message box it shows is printed as one JSON object a
@@ -237,15 +241,17 @@ int run(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--codepage" && i + 1 < argc) {
             options.codePage = static_cast<unsigned>(std::stoul(argv[++i]));
+        } else if (arg == "--occupy-base") {
+            options.occupyPreferredBase = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::puts("usage: mistlock-host [--codepage 1251|1252] PLUGIN < script");
+            std::puts("usage: mistlock-host [--codepage 1251|1252] [--occupy-base] PLUGIN < script");
             return 0;
         } else {
             pluginPath = arg;
         }
     }
     if (pluginPath.empty()) {
-        std::fputs("usage: mistlock-host [--codepage 1251|1252] PLUGIN < script\n", stderr);
+        std::fputs("usage: mistlock-host [--codepage 1251|1252] [--occupy-base] PLUGIN < script\n", stderr);
         return 2;
     }
     pluginFun = loadPlugin(pluginPath, options, [](const MessageBoxSeen& box) {
@@ -255,6 +261,13 @@ int run(int argc, char** argv) {
         line.add("error", box.error);
         line.print();
     });
+    if (options.occupyPreferredBase) {
+        // Where the loader put the plug-in instead, for the check that follows.
+        const auto base = static_cast<std::uint64_t>(pluginBase());
+        JsonLine line("plugin");
+        line.add("base", toHexNumber(static_cast<std::uint32_t>(base >> 32)) + toHexNumber(static_cast<std::uint32_t>(base)).substr(2));
+        line.print();
+    }
     std::string scriptLine;
     while (std::getline(std::cin, scriptLine)) {
         if (!scriptLine.empty() && scriptLine.back() == '\r') scriptLine.pop_back();
