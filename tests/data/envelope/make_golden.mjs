@@ -55,10 +55,11 @@ function bytesIn(cp, text) {
 }
 
 // 32 zero bytes with the first min(n, 32) bytes of the key text's UTF-16LE
-// form copied in.
+// form copied in, n being its number of UTF-16 units (a JS string's length):
+// bytes, not units, so a short key counts with half of itself.
 function keyBlock(keyText) {
   const block = Buffer.alloc(32);
-  Buffer.from(keyText, 'utf16le').copy(block, 0, 0, 32);
+  Buffer.from(keyText, 'utf16le').copy(block, 0, 0, Math.min(keyText.length, 32));
   return block;
 }
 
