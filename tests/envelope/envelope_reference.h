@@ -46,9 +46,10 @@ inline std::string ecb(const std::string& input, const ElAES::Key& key, bool enc
     return padded;
 }
 
-// The characters of the bytes 0x80..0xFF (below them, ASCII), as Windows'
-// tables have them; the byte values a code page leaves undefined read as
-// U+00xx, as MultiByteToWideChar reads them under Windows and Wine.
+// The characters of the bytes 0x80..0xFF (below them, ASCII), written out
+// from Python's cp1251 and cp1252 codecs rather than from the product's
+// tables; the byte values a code page leaves undefined read as U+00xx, as
+// MultiByteToWideChar reads them under Windows and Wine.
 inline constexpr std::u16string_view kCp1251High =
     u"ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—\u0098™љ›њќћџ"
     u"\u00A0ЎўЈ¤Ґ¦§Ё©Є«¬\u00AD®Ї°±Ііґµ¶·ё№є»јЅѕї"
