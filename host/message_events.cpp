@@ -90,7 +90,16 @@ const void* decryptReceivedMessage(const void* eventRecord) {
 
 const void* encryptMessageToSend(const void* eventRecord) {
     if (!setpassform::encryptionSwitch) return nullptr;
-    if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) return nullptr;
+    bool listFilePresent = false;
+    try {
+        listFilePresent = platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName));
+    } catch (const std::exception&) {
+        // Whether this contact's messages are encrypted cannot be told: the
+        // message is held back rather than sent in clear.
+        tellUser(Text::CryptError, u"");
+        return cancelReply();
+    }
+    if (!listFilePresent) return nullptr;
     const MessageToSendFields fields = parseMessageToSendEvent(eventRecord);
     if (!uinIsListed(fields.uin)) return nullptr;
 

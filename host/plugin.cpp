@@ -57,11 +57,11 @@ std::string settingsFolderFrom(const std::string& path) {
 }
 
 // True when the first line of the settings file is exactly "on". A file that
-// cannot be read has already been reported while the dialog loaded it.
+// cannot be read (or found) has already been reported while the dialog loaded it.
 bool settingsFileSaysOn() {
     const std::u16string path = setpassform::settingsPath(setpassform::settingsFileName);
-    if (!platform::fileExists(path)) return false;
     try {
+        if (!platform::fileExists(path)) return false;
         const auto lines = setpassform::splitLines(setpassform::readTextFile(path).text);
         return !lines.empty() && lines.front() == u"on";
     } catch (const Exception&) {
@@ -119,14 +119,16 @@ void toggleEncryption() {
 }
 
 void showSettings() {
-    if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) {
-        // Without the list file nothing is encrypted; a failure to create it
-        // is reported and the dialog still opens.
-        forms::TForm::runHandler([] { setpassform::SaveUinList(*setpassform::setpass); });
-        // While the error box was open the host may have called in again,
-        // even to finalise, which destroys the dialog.
-        if (!setpassform::setpass) return;
-    }
+    // Without the list file nothing is encrypted; a failure to create it (or
+    // to tell whether it is there) is reported and the dialog still opens.
+    forms::TForm::runHandler([] {
+        if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) {
+            setpassform::SaveUinList(*setpassform::setpass);
+        }
+    });
+    // While an error box was open the host may have called in again, even to
+    // finalise, which destroys the dialog.
+    if (!setpassform::setpass) return;
     setpassform::Tsetpass& dialog = *setpassform::setpass;
     const platform::MonitorBounds monitor = platform::foregroundMonitorBounds();
     dialog.setTop(monitor.top + monitor.height / 2 - dialog.height() / 2);

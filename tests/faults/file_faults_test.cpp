@@ -207,8 +207,10 @@ std::vector<SaveFault> saveFaults() {
          [](const fs::path& folder) { held.push_back(std::make_unique<HeldOpen>(folder / "MistlockWho.ini")); },
          noArm, [](const fs::path&) { held.clear(); }},
 #if !defined(_WIN32)
-        // A read-only folder does not keep files from being replaced under Windows.
-        {"settings folder read-only", "Mistlock.ini", "Permission denied", "", true, false, true,
+        // A read-only folder does not keep files from being replaced under
+        // Windows, and natively existing files are then rewritten in place:
+        // only files still to be made cannot be.
+        {"settings folder read-only, no settings files yet", "Mistlock.ini", "Permission denied", "", false, true, true,
          [](const fs::path& folder) {
              fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                              fs::perm_options::remove);
