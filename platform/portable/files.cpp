@@ -100,6 +100,12 @@ std::optional<std::string> realPath(const std::string& path) {
 
 }  // namespace sys
 
+// Removes a file of our own (a temporary file, a copy); a second try gets past
+// a failure of the moment.
+void discard(const std::string& path) {
+    if (sys::unlink(path) != 0 && errno != ENOENT) sys::unlink(path);
+}
+
 // An open file descriptor, closed when it goes out of scope.
 class Fd {
 public:
@@ -177,7 +183,7 @@ void createNew(const char* action, const std::string& name, std::string_view byt
         syncAndClose(file, name);
     } catch (...) {
         file.close();
-        sys::unlink(name);
+        discard(name);
         throw;
     }
 }
@@ -254,7 +260,7 @@ bool replaceThroughTemporary(const std::string& name, const Existing& old, std::
         if (sys::rename(temp, old.target) != 0) fail("write", name, errno);
     } catch (...) {
         file.close();
-        sys::unlink(temp);
+        discard(temp);
         throw;
     }
     return true;
@@ -273,9 +279,9 @@ std::string keepCopy(const std::string& name, std::string_view old) {
     if (!kept) {
         const int error = errno;
         file.close();
-        if (created) sys::unlink(copy);
+        if (created) discard(copy);
         failWith("write", name,
-                 "no copy of its present content could be kept in \"" + folder + "\": " + std::strerror(error));
+                 "no copy of its present content could be made in \"" + folder + "\": " + std::strerror(error));
     }
     return copy;
 }
@@ -305,10 +311,10 @@ void rewriteInPlace(const std::string& name, const std::string& target, std::str
                              ". Putting its previous content back failed too; that content is kept in \"" + copy +
                              "\".");
         }
-        sys::unlink(copy);
+        discard(copy);
         throw;
     }
-    sys::unlink(copy);
+    discard(copy);
 }
 
 }  // namespace

@@ -144,6 +144,12 @@ private:
     HANDLE handle_;
 };
 
+// Removes a file of our own (a temporary file, a backup, a copy). A second try
+// gets past a scanner or indexer that held it for a moment.
+void discard(const std::u16string& path) {
+    if (!os::remove(path) && GetLastError() != ERROR_FILE_NOT_FOUND) os::remove(path);
+}
+
 [[noreturn]] void fail(const char* action, const std::u16string& path, DWORD error) {
     throw EFileError(fileFailure(action, path, error));
 }
@@ -286,7 +292,7 @@ void createNew(const char* action, const std::u16string& systemPath, const std::
         flushAndClose(file, shownPath);
     } catch (...) {
         file.close();
-        os::remove(systemPath);
+        discard(systemPath);
         throw;
     }
 }
@@ -368,14 +374,14 @@ void keepAttributes(const Existing& old) {
 bool replaceKeepingTheOld(const std::u16string& path, const std::u16string& target, const std::u16string& temp) {
     const std::u16string backup = folderOf(target) + u"~mistlock-" + uniqueName("%08x-%04x-%02x.bak", 0);
     if (os::replace(target, temp, backup)) {
-        os::remove(backup);
+        discard(backup);
         return true;
     }
     const DWORD error = GetLastError();
     const bool oldOnlyAsBackup =
         os::attributes(target) == INVALID_FILE_ATTRIBUTES && os::attributes(backup) != INVALID_FILE_ATTRIBUTES;
     if (!oldOnlyAsBackup) {
-        if (os::attributes(backup) != INVALID_FILE_ATTRIBUTES) os::remove(backup);
+        if (os::attributes(backup) != INVALID_FILE_ATTRIBUTES) discard(backup);
     } else if (!os::move(backup, target)) {
         throw EFileError(fileFailure("write", path, error) + ". Its previous content is kept in \"" +
                          utf8::encode(shownForm(backup)) + "\".");
@@ -405,12 +411,12 @@ bool replaceThroughTemporary(const std::u16string& path, Existing& old, std::str
         } else if (!replaceKeepingTheOld(path, old.target, temp)) {
             const DWORD error = GetLastError();
             if (!replaceUnsupported(error)) fail("write", path, error);
-            os::remove(temp);
+            discard(temp);
             return false;
         }
     } catch (...) {
         file.close();
-        os::remove(temp);
+        discard(temp);
         throw;
     }
     if (old.exists) keepAttributes(old);
@@ -431,9 +437,9 @@ std::u16string keepCopy(const std::u16string& path, std::string_view old) {
     if (!kept) {
         const DWORD error = GetLastError();
         file.close();
-        if (created) os::remove(copy);
+        if (created) discard(copy);
         failWith("write", path,
-                 u"no copy of its present content could be kept in \"" + folder + u"\": " +
+                 u"no copy of its present content could be made in \"" + folder + u"\": " +
                      win32::systemMessage(error));
     }
     return folder + baseNameOf(copy);
@@ -464,10 +470,10 @@ void rewriteInPlace(const std::u16string& path, const Existing& old, std::string
                              ". Putting its previous content back failed too; that content is kept in \"" +
                              utf8::encode(copy) + "\".");
         }
-        os::remove(longForm(copy));
+        discard(longForm(copy));
         throw;
     }
-    os::remove(longForm(copy));
+    discard(longForm(copy));
 }
 
 }  // namespace
