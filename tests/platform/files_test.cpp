@@ -57,13 +57,9 @@ std::string failureOf(const std::function<void()>& action) {
     return {};
 }
 
-bool unprivileged() {
-#if defined(_WIN32)
-    return true;
-#else
-    return ::geteuid() != 0;
+#if !defined(_WIN32)
+bool unprivileged() { return ::geteuid() != 0; }
 #endif
-}
 
 // A folder for the settings and one that stands for the user's temporary
 // folder, where copies of old bytes go while a file is rewritten in place.
