@@ -392,6 +392,26 @@ INSTANTIATE_TEST_SUITE_P(Faults, LockedAtStart,
                              return std::string(info.param.heldFile) == "Mistlock.ini" ? "SettingsFile" : "UinList";
                          });
 
+// ---- A UIN list whose existence cannot be told ----------------------------------
+
+// Whether the contact's messages are to be encrypted cannot be known: the
+// message is held back, never sent in clear.
+TEST(UinListOutOfReach, WhenSendingTheMessageIsHeldBack) {
+    TempFolder test;
+    test.write("Mistlock.ini", kIni);
+    test.write("MistlockWho.ini", kWho);
+    PluginHarness plugin;
+    ASSERT_NE(plugin.initialise(test.hostPath()), nullptr);
+    platform::seams::failFileOperation(1);  // the list's existence test
+    const void* reply = plugin.call(messageToSend(kListedUin, "secret"));
+    platform::seams::clear();
+    report("UIN list out of reach when sending", plugin.boxes);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(hex(bytesOf(reply)), "0100000004") << "the cancel reply: the message is not sent";
+    ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
+    EXPECT_EQ(plugin.boxes.boxes()[0].text, u"Ошибка при шифровании сообщения, отправка отменена.");
+}
+
 // ---- A key file that vanishes after its existence test -------------------------
 
 std::u16string vanishing;  // the path of the key file that disappears once found
