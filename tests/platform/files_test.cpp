@@ -94,6 +94,13 @@ private:
     fs::path root_;
 };
 
+// A test name from a case's description.
+const auto caseName = [](const auto& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+};
+
 // ---- Every single operation failing in turn -------------------------------------
 
 struct Sweep {
@@ -168,11 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Sweep{"file that must not exist yet", false, false, true, 1},
                       Sweep{"existing file, everything failing after", true, false, false, 1000},
                       Sweep{"hard-linked file, everything failing after", true, true, false, 1000}),
-    [](const auto& info) {
-        std::string name;
-        for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        return name;
-    });
+    caseName);
 
 TEST(Files, ANewFileNeverOverwritesAnExistingOne) {
     Folders folders;
@@ -269,11 +272,7 @@ TEST_P(SaveKeeps, WhatTheOldFileHad) {
     EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SaveKeeps, ::testing::ValuesIn(keepingCases()), [](const auto& info) {
-    std::string name;
-    for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Files, SaveKeeps, ::testing::ValuesIn(keepingCases()), caseName);
 
 // ---- What ships has no seams -------------------------------------------------------
 

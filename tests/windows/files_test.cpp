@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -276,13 +279,7 @@ struct Keeping {
 
 std::vector<std::wstring> namesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -290,15 +287,8 @@ std::vector<std::wstring> namesIn(const std::wstring& folder) {
 std::wstring in(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
 
 std::string contentOf(const std::wstring& file) {
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string content;
-    char buffer[4096];
-    DWORD got = 0;
-    while (handle != INVALID_HANDLE_VALUE && ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        content.append(buffer, got);
-    }
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    return content;
+    std::ifstream in{std::filesystem::path(file), std::ios::binary};
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<Keeping> keepingCases() {
