@@ -125,14 +125,16 @@ void toggleEncryption() {
 }
 
 void showSettings() {
-    if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) {
-        // Without the list file nothing is encrypted; a failure to create it
-        // is reported and the dialog still opens.
-        forms::TForm::runHandler([] { setpassform::SaveUinList(*setpassform::setpass); });
-        // While the error box was open the host may have called in again,
-        // even to finalise, which destroys the dialog.
-        if (!setpassform::setpass) return;
-    }
+    // Without the list file nothing is encrypted; a failure to create it (or
+    // to tell whether it is there) is reported and the dialog still opens.
+    forms::TForm::runHandler([] {
+        if (!platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName))) {
+            setpassform::SaveUinList(*setpassform::setpass);
+        }
+    });
+    // While an error box was open the host may have called in again, even to
+    // finalise, which destroys the dialog.
+    if (!setpassform::setpass) return;
     setpassform::Tsetpass& dialog = *setpassform::setpass;
     const platform::MonitorBounds monitor = platform::foregroundMonitorBounds();
     dialog.setTop(monitor.top + monitor.height / 2 - dialog.height() / 2);

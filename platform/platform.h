@@ -40,15 +40,35 @@ std::string narrow(std::u16string_view text);
 std::u16string currentFolder();
 
 // True when the path names an existing file; a directory does not count.
+// False only when the system says that nothing is there (or that nothing
+// could be, for a name the file system cannot hold); when the answer cannot
+// be known (access denied, a device error, an unreachable network path) it
+// throws EFileError naming the file and the cause, so that a file that is
+// merely out of reach is never taken for a missing one.
 bool fileExists(const std::u16string& path);
 
-// The whole content of a file. Throws EFileError naming the file and the cause.
+// The whole content of a file. Other programs may hold the file open, even
+// for writing, as long as they share it. Throws EFileError naming the file
+// and the cause.
 std::string readFile(const std::u16string& path);
 
-// Replaces the file with the given bytes in one step: the bytes go to a
-// temporary file in the same folder, which then takes the file's place, so the
-// old content stays whole when anything fails. Throws EFileError naming the
-// file and the cause.
+// Creates a file that must not exist yet and writes all the bytes to disk.
+// Throws EFileError naming the file and the cause when it exists already or
+// anything fails; a file it began is removed again.
+void writeFileNew(const std::u16string& path, std::string_view bytes);
+
+// Replaces the file's content with the given bytes so that the old content is
+// never lost: it stays whole when anything fails. An existing file keeps what
+// it had beside its content: its access list, owner, attributes and
+// encryption (its mode and owner on POSIX), the other names of a file with
+// several hard links, and a symbolic link stays a link (its target is
+// written). Where possible the bytes go to a temporary file beside the file,
+// which then takes its place; where no such file can be made (no right to
+// create files in the folder, a path too long) the file is rewritten in
+// place, with a copy of its old bytes kept in the user's temporary folder
+// until the new ones are on disk. Throws EFileError naming the file and the
+// cause; should even putting the old bytes back fail, the message says where
+// their copy is.
 void writeFileReplacing(const std::u16string& path, std::string_view bytes);
 
 // Creates a file that must not exist yet and writes the bytes to it. Throws

@@ -8,7 +8,13 @@ ExistsObserver existsObserver = nullptr;
 int writesBeforeFailure = -1;  // -1: no failure planned
 std::size_t failingWriteBytes = 0;
 
+std::size_t operationsSeen = 0;
+std::size_t firstFailing = 0;  // 0: no failure armed
+std::size_t failingCount = 0;
+
 }  // namespace
+
+const char buildMark[] = "mistlock-file-layer-seams-v1";
 
 void setAfterFileExists(ExistsObserver observer) { existsObserver = observer; }
 
@@ -17,9 +23,20 @@ void failWrite(int callsBefore, std::size_t bytes) {
     failingWriteBytes = bytes;
 }
 
+void failFileOperation(int n, int count) {
+    operationsSeen = 0;
+    firstFailing = n < 1 ? 1 : static_cast<std::size_t>(n);
+    failingCount = count < 1 ? 1 : static_cast<std::size_t>(count);
+}
+
+std::size_t fileOperationsSeen() { return operationsSeen; }
+
 void clear() {
     existsObserver = nullptr;
     writesBeforeFailure = -1;
+    operationsSeen = 0;
+    firstFailing = 0;
+    failingCount = 0;
 }
 
 void afterFileExists(const std::u16string& path, bool exists) {
@@ -34,6 +51,11 @@ std::size_t writeBudget() {
     }
     writesBeforeFailure = -1;
     return failingWriteBytes;
+}
+
+bool fileOperationFails() {
+    ++operationsSeen;
+    return firstFailing != 0 && operationsSeen >= firstFailing && operationsSeen < firstFailing + failingCount;
 }
 
 }  // namespace platform::seams

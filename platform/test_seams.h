@@ -1,7 +1,10 @@
 #pragma once
-// Fault-injection seams of the file layer, for tests. They do nothing unless a
-// test sets them, which the plug-in itself never does; both platform layers
-// (portable and win32) honour them.
+// Fault-injection seams of the file layer, for tests. They exist only in the
+// file layer built with MISTLOCK_FILE_SEAMS (the library mistlock_files_seams,
+// which the test and fuzz programs link); the plug-in, the command line and
+// everything else that ships link the plain mistlock_files, where every hook
+// site compiles to nothing. Both platform layers (portable and win32) honour
+// them.
 #include <cstddef>
 #include <string>
 
@@ -18,7 +21,18 @@ void setAfterFileExists(ExistsObserver observer);
 // the new content and fails. Once only.
 void failWrite(int callsBefore, std::size_t bytes);
 
-// Both seams back to doing nothing.
+// Every call the file layer makes to the operating system about a file (an
+// existence test, an open or create, a read, a write, a flush, a close, a
+// replace or rename, a delete, an attribute or security call) counts as one
+// operation. Arming makes the nth operation from now fail (n = 1: the next),
+// and the `count - 1` after it as well, the way the system itself would fail
+// that call: the layer's own error handling runs. Counting restarts at arming.
+void failFileOperation(int n, int count = 1);
+// The operations counted since the last arming (or clear()): a run that saw
+// fewer than n never reached the failure.
+std::size_t fileOperationsSeen();
+
+// Every seam back to doing nothing.
 void clear();
 
 // ---- For the platform layers ----------------------------------------------
@@ -29,5 +43,11 @@ inline constexpr std::size_t noFailure = static_cast<std::size_t>(-1);
 // Asked once by every writeFileReplacing(): noFailure, or the number of bytes
 // this call may write before it must fail.
 std::size_t writeBudget();
+
+// Counts one operation; true when it is to fail.
+bool fileOperationFails();
+
+// Only the seam build holds this text; the shipped-binary tests look for it.
+extern const char buildMark[];
 
 }  // namespace platform::seams

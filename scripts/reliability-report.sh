@@ -272,7 +272,12 @@ L.append("`tests/faults/` plays the messenger in-process (the real `pluginFun`, 
          "plug-in's dialog) while the file system fails under it. Natively no file can be held open against others and "
          "the super-user ignores permissions, so those cases use permissions and run a second time as an "
          "unprivileged user; under Wine a handle opened with share mode 0 holds the file. Disk-full failures and the "
-         "vanishing key file use two small seams of the file layer (`platform/test_seams.h`).")
+         "vanishing key file use seams of the file layer (`platform/test_seams.h`), which exist only in the copy of "
+         "the layer that the test and fuzz programs link (`mistlock_files_seams`): `Mistlock.dll`, `libMistlock.so` "
+         "and `mistlock` are built without them, and `tests/windows/pe_image_test.cpp` and "
+         "`tests/platform/files_test.cpp` check that. A save into a read-only folder rewrites an existing file in "
+         "place (a copy of its old bytes kept in the temporary folder meanwhile), so that case now starts without "
+         "settings files.")
 L.append("")
 L.append("Every case asserts: no crash and nothing thrown into the host; the error box text (the file and, natively, "
          "the cause); the old bytes of both settings files intact; no temporary file left; the dialog still open "

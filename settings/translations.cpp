@@ -82,7 +82,12 @@ const char16_t* textKeyName(Text key) { return entries[indexOf(key)].key; }
 
 void LoadTranslations() {
     const std::u16string path = settingsPath(languageFileName);
-    if (!platform::fileExists(path)) return;
+    // A language file is a convenience: one out of reach counts as none.
+    try {
+        if (!platform::fileExists(path)) return;
+    } catch (const Exception&) {
+        return;
+    }
     auto& texts = currentTexts();
     for (int i = 0; i < textCount; ++i) {
         // A language file is a convenience: whatever cannot be read leaves the

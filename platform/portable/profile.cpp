@@ -53,9 +53,10 @@ bool equalNoCase(std::u16string_view a, std::u16string_view b) {
 
 std::optional<std::u16string> readProfileString(const std::u16string& path, const std::u16string& section,
                                                 const std::u16string& key) {
-    if (!fileExists(path)) return std::nullopt;
     std::u16string text;
+    // As GetPrivateProfileStringW: a file out of reach reads as absent.
     try {
+        if (!fileExists(path)) return std::nullopt;
         text = decodeProfile(readFile(path));
     } catch (const Exception&) {
         return std::nullopt;

@@ -17,7 +17,12 @@ constexpr DWORD bufferLength = 2048;  // 2047 characters and the terminator
 
 std::optional<std::u16string> readProfileString(const std::u16string& path, const std::u16string& section,
                                                 const std::u16string& key) {
-    if (!fileExists(path)) return std::nullopt;
+    // A file out of reach reads as absent, as GetPrivateProfileStringW has it.
+    try {
+        if (!fileExists(path)) return std::nullopt;
+    } catch (const EFileError&) {
+        return std::nullopt;
+    }
     // A name without a full path would be looked for in the Windows folder.
     std::u16string fullPath = path;
     std::vector<wchar_t> full(32768);

@@ -207,8 +207,10 @@ std::vector<SaveFault> saveFaults() {
          [](const fs::path& folder) { held.push_back(std::make_unique<HeldOpen>(folder / "MistlockWho.ini")); },
          noArm, [](const fs::path&) { held.clear(); }},
 #if !defined(_WIN32)
-        // A read-only folder does not keep files from being replaced under Windows.
-        {"settings folder read-only", "Mistlock.ini", "Permission denied", "", true, false, true,
+        // A read-only folder does not keep files from being replaced under
+        // Windows, and natively existing files are then rewritten in place:
+        // only files still to be made cannot be.
+        {"settings folder read-only, no settings files yet", "Mistlock.ini", "Permission denied", "", false, true, true,
          [](const fs::path& folder) {
              fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                              fs::perm_options::remove);
@@ -412,6 +414,26 @@ INSTANTIATE_TEST_SUITE_P(Faults, LockedAtStart,
                          [](const auto& info) {
                              return std::string(info.param.heldFile) == "Mistlock.ini" ? "SettingsFile" : "UinList";
                          });
+
+// ---- A UIN list whose existence cannot be told ----------------------------------
+
+// Whether the contact's messages are to be encrypted cannot be known: the
+// message is held back, never sent in clear.
+TEST(UinListOutOfReach, WhenSendingTheMessageIsHeldBack) {
+    TempFolder test;
+    test.write("Mistlock.ini", kIni);
+    test.write("MistlockWho.ini", kWho);
+    PluginHarness plugin;
+    ASSERT_NE(plugin.initialise(test.hostPath()), nullptr);
+    platform::seams::failFileOperation(1);  // the list's existence test
+    const void* reply = plugin.call(messageToSend(kListedUin, "secret"));
+    platform::seams::clear();
+    report("UIN list out of reach when sending", plugin.boxes);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(hex(bytesOf(reply)), "0100000004") << "the cancel reply: the message is not sent";
+    ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
+    EXPECT_EQ(plugin.boxes.boxes()[0].text, u"Ошибка при шифровании сообщения, отправка отменена.");
+}
 
 // ---- A key file that vanishes after its existence test -------------------------
 

@@ -1,7 +1,8 @@
 // Mistlock.dll as the host messenger finds it: loaded at its preferred low
 // base without randomisation (the protocol carries code addresses in 32
 // bits), pluginFun exported by name, only Windows' own DLLs imported, and
-// the icons and version information in its resources.
+// the icons and version information in its resources; and neither it nor the
+// command line carries the file layer's test seams.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,11 +10,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/test_seams.h"
 #include "tests/windows/support/windows_support.h"
 
 namespace {
@@ -135,6 +138,22 @@ TEST(PeImage, ImportsOnlyWindowsOwnLibraries) {
         for (const char* runtime : {"libstdc++", "libgcc", "libwinpthread"}) {
             EXPECT_EQ(lower(dll).find(runtime), std::string::npos) << dll;
         }
+    }
+}
+
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(std::filesystem::path(wintest::windowsPath(path)), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PeImage, HoldsNoFileSeams) {
+    const std::string mark = platform::seams::buildMark;
+    ASSERT_NE(bytesOf(MISTLOCK_SEAM_LIBRARY).find(mark), std::string::npos) << "the check would find nothing anywhere";
+    for (const char* shipped : {MISTLOCK_DLL, MISTLOCK_CLI_PROGRAM}) {
+        const std::string bytes = bytesOf(shipped);
+        ASSERT_GT(bytes.size(), 10000u) << shipped;
+        EXPECT_EQ(bytes.find(mark), std::string::npos) << shipped;
+        EXPECT_EQ(bytes.find("failFileOperation"), std::string::npos) << shipped;
     }
 }
 

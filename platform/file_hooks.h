@@ -1,0 +1,40 @@
+#pragma once
+// The file layer's hook sites. Built with MISTLOCK_FILE_SEAMS (the test and
+// fuzz programs' copy of the layer) they reach the seams of test_seams.h;
+// in what ships each one is a constant, and the compiler drops the site.
+#include <cstddef>
+#include <string>
+
+#if defined(MISTLOCK_FILE_SEAMS)
+#include "platform/test_seams.h"
+#endif
+
+namespace platform::hooks {
+
+inline constexpr std::size_t noFailure = static_cast<std::size_t>(-1);
+
+// Counts one operating-system file operation; true when a test wants it to fail.
+inline bool operationFails() {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::fileOperationFails();
+#else
+    return false;
+#endif
+}
+
+inline void afterFileExists([[maybe_unused]] const std::u16string& path, [[maybe_unused]] bool exists) {
+#if defined(MISTLOCK_FILE_SEAMS)
+    seams::afterFileExists(path, exists);
+#endif
+}
+
+// noFailure, or how many bytes of the new content this save may write.
+inline std::size_t writeBudget() {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::writeBudget();
+#else
+    return noFailure;
+#endif
+}
+
+}  // namespace platform::hooks
