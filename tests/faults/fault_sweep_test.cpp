@@ -129,6 +129,7 @@ public:
             send(s, plugin, golden);
             receive(s, golden);
             calling(s, [&] { pluginFun(finalise.data()); });
+            seen_ = in_.seen();
             in_.disarm();
             plugin.commands.clear();
         }
@@ -136,10 +137,12 @@ public:
         return s;
     }
 
-    long seen() const { return in_.seen(); }
+    // How many operations the last run counted.
+    long seen() const { return seen_; }
 
 private:
     const Injector& in_;
+    long seen_ = 0;
 
     // One call into the plug-in, as the host makes it.
     template <typename Call>
@@ -229,6 +232,15 @@ long sweep(const Injector& injector) {
     }
     std::printf("[sweep] %s: %ld in the session, each failed once, %ld faults\n", injector.what, n - 1, faults);
     return n - 1;
+}
+
+TEST(FaultSweep, EveryFileOperationFailingOnce) {
+    const Injector fileOperations{"file operations",
+                                  [](long n) { platform::seams::failFileOperation(static_cast<int>(n)); },
+                                  [] { return static_cast<long>(platform::seams::fileOperationsSeen()); },
+                                  [] { platform::seams::clear(); },
+                                  false};
+    EXPECT_GT(sweep(fileOperations), 20);
 }
 
 #if !defined(_WIN32)
