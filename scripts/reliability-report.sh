@@ -46,6 +46,8 @@ san=build/native-sanitize/tests/faults
 echo $? >"$out/faults-native.rc"
 "$san/faults_lifecycle" >"$out/lifecycle-native.log" 2>&1
 echo $? >"$out/lifecycle-native.rc"
+"$san/faults_sweep" >"$out/sweep-native.log" 2>&1
+echo $? >"$out/sweep-native.rc"
 rm -f "$out/faults-unprivileged.log" "$out/faults-unprivileged.rc"
 if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
   setpriv --reuid=65534 --regid=65534 --clear-groups env MISTLOCK_EXPECT_READ_ONLY=1 \
@@ -61,7 +63,7 @@ if [[ ${REPORT_WINE:-1} == 1 ]] && command -v wine >/dev/null && command -v x86_
     set -e
     [[ -f $win/build.ninja ]] || cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$win" -j 2 --target faults_files faults_lifecycle >/dev/null
+    cmake --build "$win" -j 2 --target faults_files faults_lifecycle faults_fail_closed faults_sweep >/dev/null
     scripts/wine-prefix.sh "$win" >/dev/null
     source scripts/virtual-display.sh
     cd "$win" && ctest -R '^faults_' -V --timeout 600
@@ -74,6 +76,44 @@ python3 - "$out" "${targets[@]}" <<'PY'
 import os, re, subprocess, sys, glob, datetime
 
 out, targets = sys.argv[1], sys.argv[2:]
+
+READABLE_PATHS = [
+    ("encryption switched off", "sent as written: the icon says off", "tests/envelope/message_events_test.cpp MessageEventsGates"),
+    ("contact not on the list, list loaded (or confirmed by the user in the dialog)", "sent as written: meant",
+     "MessageEventsGates"),
+    ("fresh install: no list file and an empty list", "sent as written; opening the settings creates the file",
+     "MessageEventsGates \"no list file, not in the dialog's list\""),
+    ("UIN list file could not be read at start (held by another program, invalid UTF-8 after its mark, a NUL that "
+     "cuts it short, half a UTF-16 character, an I/O or allocation failure)",
+     "every message held back (cancel reply, box saying why and what to do) until the user closes the settings "
+     "dialog or restarts with the file mended; the file's bytes kept as MistlockWho.ini.bad before anything replaces "
+     "it; a toggle leaves it alone",
+     "tests/faults/fail_closed_test.cpp; file_faults_test.cpp LockedAtStart; fault sweep"),
+    ("UIN list file gone while the messenger runs (deleted, folder unmounted) and the contact is on the dialog's list",
+     "held back, box saying the list file has gone", "fail_closed_test.cpp \"list file deleted while running\"; MessageEventsGates"),
+    ("existence of the UIN list file cannot be told (I/O error)", "held back, encryption-error box", "fault sweep; file_faults_test.cpp"),
+    ("settings file could not be read at start, or lacks lines, or is cut short by a NUL",
+     "what it holds before the fault is applied; unread, the switch stays off and the icon says so; with the switch on, "
+     "messages to listed contacts are held back until the user closes the dialog; its bytes kept as Mistlock.ini.bad "
+     "before the first save over it", "fail_closed_test.cpp; settings_files_test.cpp"),
+    ("empty password, or a key file whose first line is empty (the all-zero key)", "held back, box saying the key is empty",
+     "message_events_test.cpp SendingWithAKeyFile, DialogEditsCountForTheNextMessageBeforeAnySave"),
+    ("key file missing, unreadable, without a line, or invalid UTF-8", "held back with a box, as before",
+     "message_events_test.cpp SendingWithAKeyFile; file_faults_test.cpp KeyFileVanishes"),
+    ("message-to-send record whose fields run past its length", "held back while the switch is on and a list exists",
+     "fail_closed_test.cpp \"record one byte short\"; fuzz target plugin_events"),
+    ("a failure anywhere on the send path (allocation, file error), inside or outside the handler",
+     "held back, encryption-error box; pluginFun's own guard gives the cancel reply too", "fault sweep"),
+    ("initialise failed half-way", "every message to send held back, box saying the plug-in could not start", "fault sweep"),
+    ("switching encryption fails while telling the host", "switch and icon agree: on whenever the icon says on",
+     "fault sweep"),
+    ("the plug-in library loaded where the button procedure's address does not fit 32 bits",
+     "a jump placed below 2 GB is handed over instead; without one, no button and a box", "tests/host/button_address_test.cpp; "
+     "tests/exchange/relocated_plugin_test.cpp"),
+    ("the user presses OK in a dialog whose list did not load (and so shows none)",
+     "the list the user confirmed stands: contacts not in it get clear text, as for any list; the old list is in "
+     "MistlockWho.ini.bad and the user was told at start and at the save", "fail_closed_test.cpp"),
+]
 
 def read(path, default=""):
     try:
@@ -337,14 +377,33 @@ L.append("`tests/faults/lifecycle_test.cpp`: every event code (finalise, about, 
          "message box of the plug-in is open (a received message, a finalise, a toggle): the reply returned afterwards "
          "is still whole and nothing is used after it was freed.")
 L.append("")
-L.append("### Known limits")
+L.append("### Every file operation and every allocation failing once")
 L.append("")
-L.append("- A settings file that cannot be read when the messenger starts (held open by another program) is reported in an "
-         "error box and loading stops there, so the dialog holds the defaults. The next toggle of the switch or OK in "
-         "the dialog saves what the dialog holds, as every save does, and so replaces the unread file: the user is told "
-         "at start, but the old password is gone after that save.")
-L.append("- With the UIN list unreadable at start the switch still comes from the settings file, but no contact is "
-         "listed, so nothing is sealed with the unread password (asserted by the fault tests).")
+L.append("`tests/faults/fault_sweep_test.cpp` runs one whole session of a user (initialise, switch encryption on, open "
+         "the settings and press OK, send to a listed contact, receive, finalise) again and again, failing exactly the "
+         "Nth file operation of the plug-in (or, natively, the Nth allocation it makes) for N = 1, 2, ... until a run "
+         "completes without reaching the failure. Each run asserts: nothing thrown into the host; while the icon the "
+         "host shows says on, a listed contact's message is never sent in clear and never sealed under any key but "
+         "the user's; no byte of either settings file lost (each ends as it was, its switch line aside, or is kept "
+         "beside it as NAME.bad); no stray file left.")
+L.append("")
+L.append("| run | operations in the session, each failed once | faults |")
+L.append("|---|---|---|")
+for label, name in [("native, under ASan and UBSan", "sweep-native"), ("Windows build under Wine", "faults-wine")]:
+    for kind, count, faults in re.findall(r"\[sweep\] ([a-z ]+): (\d+) in the session, each failed once, (\d+) faults",
+                                          read(os.path.join(out, name + ".log"))):
+        L.append(f"| {label} | {count} {kind} | {faults} |")
+L.append("")
+L.append("## Where a message could leave readable")
+L.append("")
+L.append("Every path that could end with a listed contact's message leaving in clear, or sealed under a key anyone "
+         "could guess, and what the plug-in does there now. A null reply means \"send as written\"; the plug-in gives "
+         "it only where the message is meant to go in clear.")
+L.append("")
+L.append("| path | what happens now | shown by |")
+L.append("|---|---|---|")
+for row in READABLE_PATHS:
+    L.append("| " + " | ".join(row) + " |")
 L.append("")
 L.append("## Reproducing")
 L.append("")
