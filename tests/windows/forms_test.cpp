@@ -723,7 +723,12 @@ TEST_F(Form, EnterAndEscapeMeanNothingToTheFormWhereverTheFocusIs) {
         form.Edit2.setText(u"e2");
         form.Memo1.setText(u"m");
         const HWND focused = hwndOf(controlNamed(form, c.focused));
+        // Left and come back to by the keyboard: a control that the dialog
+        // manager has asked about behaves as one in a dialog from then on.
         SetFocus(focused);
+        pressKey(VK_TAB);
+        pressKey(VK_TAB, true);
+        ASSERT_EQ(GetFocus(), focused) << c.focused;
         SendMessageW(focused, EM_SETSEL, 2, 2);  // the caret at the end of an edit; nothing to a button
         pressKey(VK_RETURN);
         pressKey(VK_ESCAPE);
@@ -772,6 +777,9 @@ TEST_F(Form, ControlTabIsTheFocusedControlsOwn) {
         form.Memo1.setText(u"m");
         const HWND focused = hwndOf(controlNamed(form, c.focused));
         SetFocus(focused);
+        pressKey(VK_TAB);
+        pressKey(VK_TAB, true);
+        ASSERT_EQ(GetFocus(), focused) << c.focused;
         SendMessageW(focused, EM_SETSEL, 1, 1);
         pressKeyWithControl(VK_TAB);
         EXPECT_EQ(GetFocus(), focused) << c.focused << ": Ctrl+Tab moves no focus";
