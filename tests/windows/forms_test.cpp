@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -688,7 +687,7 @@ TEST_F(Form, EnterAndEscapeHaveNoDialogWideMeaning) {
 // Tab, Shift+Tab and the arrows move the focus; every other key is the focused
 // control's, as in a window that is no dialog. These pin what a dialog manager
 // would otherwise add: a default button, Enter and Esc as OK and Cancel,
-// Ctrl+Tab as Tab, keyboard cues shown by the first Tab.
+// Ctrl+Tab as Tab.
 
 // A key pressed at the focused window with Ctrl held.
 void pressKeyWithControl(UINT virtualKey) {
@@ -875,21 +874,6 @@ TEST_F(Form, AFocusedRadioButtonThatLostItsCheckStandsForItsGroup) {
         pressKey(VK_TAB, c.backwards);
         EXPECT_EQ(GetFocus(), hwndOf(controlNamed(form, c.next)))
             << c.focused << (c.backwards ? " Shift+Tab" : " Tab");
-    }
-}
-
-TEST_F(Form, NavigatingLeavesTheKeyboardCuesAsTheyWere) {
-    showAndSettle(form);
-    const HWND windows[] = {form.hwnd(), hwndOf(form.Edit1), hwndOf(form.pass_check), hwndOf(form.SaveBtn)};
-    std::vector<LRESULT> before;
-    for (HWND window : windows) before.push_back(SendMessageW(window, WM_QUERYUISTATE, 0, 0));
-    for (int i = 0; i < 5; ++i) pressKey(VK_TAB);
-    pressKey(VK_TAB, true);
-    SetFocus(hwndOf(form.pass_check));
-    pressKey(VK_DOWN);
-    pressKey(VK_UP);
-    for (std::size_t i = 0; i < std::size(windows); ++i) {
-        EXPECT_EQ(SendMessageW(windows[i], WM_QUERYUISTATE, 0, 0), before[i]) << "window " << i;
     }
 }
 
