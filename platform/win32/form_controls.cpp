@@ -120,6 +120,10 @@ HWND createControlWindow(TForm::State& form, const layout::Control& entry, TCont
         case layout::Kind::Edit:
         case layout::Kind::Memo:
             SendMessageW(hwnd, EM_SETLIMITTEXT, 0, 0);  // no limit beyond the system's
+            answerDialogManager(hwnd, state);
+            break;
+        case layout::Kind::Button:
+            answerDialogManager(hwnd, state);
             break;
         case layout::Kind::RadioButton:
             SendMessageW(hwnd, BM_SETCHECK, has(entry, layout::Checked) ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -152,6 +156,7 @@ TControl::TControl(TForm& form, const char* name) : form_(form), entry_(form.lay
         throw;
     }
     win32::stackInTabOrder(owner);
+    win32::keepRadioTabStops(owner);
 }
 
 TControl::~TControl() {
@@ -186,12 +191,14 @@ bool TRadioButton::checked() const { return win32::isChecked(this); }
 
 void TRadioButton::setChecked(bool checked) {
     SendMessageW(state_->hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (!checked) return;
     TForm::State* owner = win32::formState(reinterpret_cast<HWND>(form_.handle()));
     if (!owner) return;
-    for (TControl* member : win32::radioGroup(*owner, this)) {
-        if (member != this) SendMessageW(hwndOf(member), BM_SETCHECK, BST_UNCHECKED, 0);
+    if (checked) {
+        for (TControl* member : win32::radioGroup(*owner, this)) {
+            if (member != this) SendMessageW(hwndOf(member), BM_SETCHECK, BST_UNCHECKED, 0);
+        }
     }
+    win32::keepRadioTabStops(*owner);
 }
 
 std::u16string TSpeedButton::hint() const { return state_->hint; }

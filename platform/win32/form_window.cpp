@@ -1,5 +1,10 @@
 // TForm: the form's top-level window, its window class and procedure, and the
 // forms alive at any time.
+//
+// To the dialog manager the form is a dialog: its class keeps the manager's
+// extra bytes and DefDlgProcW is its default procedure, which moves the focus
+// when asked to (WM_NEXTDLGCTL). Where a dialog would differ from the form
+// (closing, activation, Enter and Esc) the form answers first.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -38,10 +43,10 @@ LRESULT formMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return DefDlgProcW(hwnd, message, wParam, lParam);
     }
     TForm::State* state = formState(hwnd);
-    if (!state || !state->form) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (!state || !state->form) return DefDlgProcW(hwnd, message, wParam, lParam);
     switch (message) {
         case WM_CLOSE:  // the close box, the system menu, Alt+F4
             state->form->close();
@@ -88,7 +93,7 @@ LRESULT formMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             break;
     }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    return DefDlgProcW(hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -107,6 +112,7 @@ void registerClasses() {
     WNDCLASSEXW form{};
     form.cbSize = sizeof form;
     form.lpfnWndProc = &formProc;
+    form.cbWndExtra = DLGWINDOWEXTRA;
     form.hInstance = ownModule();
     form.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);

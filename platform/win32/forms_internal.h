@@ -19,6 +19,9 @@ namespace forms {
 
 struct TControl::State {
     HWND hwnd = nullptr;
+    // Edit boxes and push buttons: the procedure of their standard class,
+    // which answers every message but what the dialog manager asks.
+    WNDPROC standardProc = nullptr;
     // Speed button: hint, glyph and the look of the moment.
     std::u16string hint;
     HIMAGELIST glyph = nullptr;
@@ -72,6 +75,11 @@ bool usable(HWND hwnd);
 // move between controls.
 void watchKeyboard();
 void unwatchKeyboard();
+// Makes an edit box or a push button answer the dialog manager as a control
+// of this form, which is no ordinary dialog (see keyboard_navigation.cpp).
+void answerDialogManager(HWND control, TControl::State& state);
+// After radio buttons are made or checked from the program.
+void keepRadioTabStops(TForm::State& form);
 // On activation: the control that had the focus last, else the first tab stop.
 void restoreFocus(TForm::State& form);
 

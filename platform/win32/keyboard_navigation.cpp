@@ -1,8 +1,17 @@
 // The keys that move between controls, and where the focus goes when the
-// form is activated. The host's message loop is not ours and calls no
-// IsDialogMessage, so Tab, Shift+Tab and the arrows within a radio group are
-// taken from the thread's message queue by a WH_GETMESSAGE hook while a form
-// exists.
+// form is activated.
+//
+// The host's message loop is not ours and calls no IsDialogMessage, so while
+// a form exists a WH_GETMESSAGE hook on its thread hands the dialog manager
+// the keys that navigate: Tab and Shift+Tab through the tab stops, the arrows
+// within a radio group. Every other key stays the focused control's, as in a
+// window that is no dialog: Enter and Esc are no OK and Cancel here, Ctrl+Tab
+// is no Tab, and the form has no default button.
+//
+// The dialog manager reads the tab order from the stacking of the children
+// and their WS_TABSTOP and WS_GROUP styles; form_controls.cpp stacks them in
+// the layout's tab order, and this file keeps one tab stop per radio group and
+// tells the manager what each control wants.
 #include <algorithm>
 #include <vector>
 
@@ -11,6 +20,46 @@
 namespace forms::win32 {
 
 namespace {
+
+// ---- One tab stop per radio group ----
+
+// As the dialog manager sees it: by the control's own styles, whether or not
+// the form is shown yet.
+bool reachable(HWND control) {
+    return (GetWindowLongPtrW(control, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED)) == WS_VISIBLE;
+}
+
+// The group is entered at its checked button, or at its first when none is
+// checked. A button of it that has the focus stands for the group, checked
+// or not, so that Tab leaves the group from there rather than stopping at
+// the checked button on the way out.
+void placeRadioTabStops(TForm::State& form, HWND focus) {
+    std::vector<const TControl*> groupsDone;
+    for (TControl* control : form.controls) {
+        if (control->layoutEntry().kind != layout::Kind::RadioButton || !hwndOf(control)) continue;
+        const std::vector<TControl*> group = radioGroup(form, control);
+        if (group.empty() || std::find(groupsDone.begin(), groupsDone.end(), group.front()) != groupsDone.end()) {
+            continue;
+        }
+        groupsDone.push_back(group.front());
+        HWND stop = nullptr;
+        for (TControl* member : group) {
+            if (hwndOf(member) == focus) stop = focus;
+        }
+        for (auto it = group.begin(); !stop && it != group.end(); ++it) {
+            if (reachable(hwndOf(*it)) && isChecked(*it)) stop = hwndOf(*it);
+        }
+        for (auto it = group.begin(); !stop && it != group.end(); ++it) {
+            if (reachable(hwndOf(*it))) stop = hwndOf(*it);
+        }
+        for (TControl* member : group) {
+            const HWND hwnd = hwndOf(member);
+            const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+            const LONG_PTR wanted = hwnd == stop ? style | WS_TABSTOP : style & ~LONG_PTR(WS_TABSTOP);
+            if (wanted != style) SetWindowLongPtrW(hwnd, GWL_STYLE, wanted);
+        }
+    }
+}
 
 // ---- The hook of each thread that has a form ----
 
@@ -33,123 +82,36 @@ struct UnhookAtUnload {
     }
 } unhookAtUnload;
 
-// ---- Tab order ----
-
-// The controls that Tab visits, in tab order. A radio group is one stop: its
-// checked button, or its first when none is checked.
-std::vector<HWND> tabStops(TForm::State& form) {
-    std::vector<TControl*> ordered;
-    for (TControl* control : form.controls) {
-        if (control->layoutEntry().tabOrder >= 0 && hwndOf(control)) ordered.push_back(control);
-    }
-    std::stable_sort(ordered.begin(), ordered.end(), [](const TControl* a, const TControl* b) {
-        return a->layoutEntry().tabOrder < b->layoutEntry().tabOrder;
-    });
-    std::vector<HWND> stops;
-    std::vector<const TControl*> groupsDone;
-    for (TControl* control : ordered) {
-        if (control->layoutEntry().kind != layout::Kind::RadioButton) {
-            if (usable(hwndOf(control))) stops.push_back(hwndOf(control));
-            continue;
-        }
-        const std::vector<TControl*> group = radioGroup(form, control);
-        if (group.empty() || std::find(groupsDone.begin(), groupsDone.end(), group.front()) != groupsDone.end()) {
-            continue;
-        }
-        groupsDone.push_back(group.front());
-        HWND stop = nullptr;
-        for (TControl* member : group) {
-            if (usable(hwndOf(member)) && isChecked(member)) stop = hwndOf(member);
-        }
-        for (auto it = group.begin(); !stop && it != group.end(); ++it) {
-            if (usable(hwndOf(*it))) stop = hwndOf(*it);
-        }
-        if (stop) stops.push_back(stop);
-    }
-    return stops;
-}
-
-void focusControl(HWND control) {
-    if (!control) return;
-    SetFocus(control);
-    wchar_t className[16] = {};
-    GetClassNameW(control, className, 16);
-    // As in a dialog: an edit box entered from the keyboard has its text selected.
-    if (lstrcmpiW(className, L"Edit") == 0) SendMessageW(control, EM_SETSEL, 0, -1);
-}
-
-void focusFirst(TForm::State& form) {
-    const std::vector<HWND> stops = tabStops(form);
-    if (!stops.empty()) focusControl(stops.front());
-}
-
-// ---- Tab, Shift+Tab and the arrows of a radio group ----
-
 bool keyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 
-bool moveByTab(TForm::State& form, bool backwards) {
-    const std::vector<HWND> stops = tabStops(form);
-    if (stops.empty()) return true;
-    HWND focus = GetFocus();
-    // A radio button that is focused stands for its group's stop.
-    if (TControl* control = controlOf(form, focus); control && control->layoutEntry().kind == layout::Kind::RadioButton) {
-        for (TControl* member : radioGroup(form, control)) {
-            if (std::find(stops.begin(), stops.end(), hwndOf(member)) != stops.end()) focus = hwndOf(member);
-        }
-    }
-    const auto at = std::find(stops.begin(), stops.end(), focus);
-    const std::size_t n = stops.size();
-    std::size_t next;
-    if (at == stops.end()) {
-        next = backwards ? n - 1 : 0;
-    } else {
-        const std::size_t index = static_cast<std::size_t>(at - stops.begin());
-        next = backwards ? (index + n - 1) % n : (index + 1) % n;
-    }
-    focusControl(stops[next]);
-    return true;
-}
-
-bool moveInRadioGroup(TForm::State& form, TControl* radio, bool backwards) {
-    std::vector<TControl*> group = radioGroup(form, radio);
-    group.erase(std::remove_if(group.begin(), group.end(), [](TControl* c) { return !usable(hwndOf(c)); }),
-                group.end());
-    const auto at = std::find(group.begin(), group.end(), radio);
-    if (group.size() < 2 || at == group.end()) return true;
-    const std::size_t n = group.size();
-    const std::size_t index = static_cast<std::size_t>(at - group.begin());
-    auto* next = static_cast<TRadioButton*>(group[backwards ? (index + n - 1) % n : (index + 1) % n]);
-    SetFocus(hwndOf(next));
-    next->setChecked(true);
-    return true;
-}
-
-// True when the key was the toolkit's to handle; the message then goes no further.
-bool handleKey(const MSG& message) {
-    TForm::State* form = liveFormOf(message.hwnd);
-    if (!form) return false;
+bool navigates(const MSG& message) {
+    if (message.message != WM_KEYDOWN) return false;
     switch (message.wParam) {
-        case VK_TAB:
-            if (keyDown(VK_CONTROL) || keyDown(VK_MENU)) return false;
-            return moveByTab(*form, keyDown(VK_SHIFT));
+        case VK_TAB: return !keyDown(VK_CONTROL) && !keyDown(VK_MENU);
         case VK_UP:
         case VK_DOWN:
         case VK_LEFT:
-        case VK_RIGHT: {
-            TControl* control = controlOf(*form, message.hwnd);
-            if (!control || control->layoutEntry().kind != layout::Kind::RadioButton) return false;
-            return moveInRadioGroup(*form, control, message.wParam == VK_UP || message.wParam == VK_LEFT);
-        }
-        default:
-            return false;
+        case VK_RIGHT: return true;
+        default: return false;
     }
+}
+
+// True when the dialog manager took the key. It dispatches what it does not
+// act on itself (an arrow in an edit box), so the key is done with either way.
+bool navigate(TForm::State& form, MSG& message) {
+    if (message.wParam != VK_TAB) return IsDialogMessageW(form.hwnd, &message) != FALSE;
+    placeRadioTabStops(form, GetFocus());
+    const BOOL taken = IsDialogMessageW(form.hwnd, &message);
+    placeRadioTabStops(form, nullptr);
+    return taken != FALSE;
 }
 
 LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && wParam == PM_REMOVE) {
         try {
             MSG* message = reinterpret_cast<MSG*>(lParam);
-            if (message->message == WM_KEYDOWN && handleKey(*message)) {
+            TForm::State* form = navigates(*message) ? liveFormOf(message->hwnd) : nullptr;
+            if (form && navigate(*form, *message)) {
                 message->message = WM_NULL;
                 message->wParam = 0;
                 message->lParam = 0;
@@ -158,6 +120,53 @@ LRESULT CALLBACK keyboardHook(int code, WPARAM wParam, LPARAM lParam) {
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// ---- What each control tells the dialog manager ----
+
+TControl::State* subclassedState(HWND hwnd) {
+    return reinterpret_cast<TControl::State*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+LRESULT subclassedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    TControl::State* state = subclassedState(hwnd);
+    if (!state || !state->standardProc) return DefWindowProcW(hwnd, message, wParam, lParam);
+    const WNDPROC standard = state->standardProc;
+    switch (message) {
+        case WM_GETDLGCODE: {
+            // Asked without the message: an edit box asked with one takes
+            // itself to be in a dialog for good, and then closes it on Esc
+            // and moves the focus on Ctrl+Tab. Without "all keys" the memo
+            // leaves Tab to the dialog manager; without the push-button
+            // codes no button is made the default one.
+            const LRESULT code = CallWindowProcW(standard, hwnd, message, wParam, 0);
+            return code & ~(DLGC_WANTALLKEYS | DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
+        }
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(standard));
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            state->standardProc = nullptr;
+            break;
+        default:
+            break;
+    }
+    return CallWindowProcW(standard, hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK subclassedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return subclassedMessage(hwnd, message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The first tab stop, with an edit box's text selected as when Tab enters it.
+void focusFirst(TForm::State& form) {
+    const HWND first = GetNextDlgTabItem(form.hwnd, nullptr, FALSE);
+    if (!first) return;
+    SetFocus(first);
+    if (SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(first, EM_SETSEL, 0, -1);
 }
 
 }  // namespace
@@ -184,6 +193,14 @@ void unwatchKeyboard() {
         }
     }
 }
+
+void answerDialogManager(HWND control, TControl::State& state) {
+    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+    state.standardProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&subclassedProc)));
+}
+
+void keepRadioTabStops(TForm::State& form) { placeRadioTabStops(form, nullptr); }
 
 void restoreFocus(TForm::State& form) {
     if (form.lastFocus && IsChild(form.hwnd, form.lastFocus) && usable(form.lastFocus)) {

@@ -877,6 +877,68 @@ TEST_F(Form, AFocusedRadioButtonThatLostItsCheckStandsForItsGroup) {
     }
 }
 
+TEST_F(Form, EachControlTellsTheDialogManagerWhatItWants) {
+    struct Case {
+        const char* name;
+        LRESULT code;
+    } const cases[] = {
+        // Edit boxes want characters and arrows and take a selection; the
+        // memo does not want Tab or Enter from it.
+        {"Edit1", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"Edit2", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"Memo1", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"pass_check", DLGC_BUTTON | DLGC_RADIOBUTTON},
+        {"file_check", DLGC_BUTTON | DLGC_RADIOBUTTON},
+        {"SaveBtn", DLGC_BUTTON},  // a button, but no push button that could be the default
+        {"OpenKeyFile", 0},
+    };
+    for (const Case& c : cases) {
+        const HWND hwnd = hwndOf(controlNamed(form, c.name));
+        for (UINT key : {VK_TAB, VK_RETURN, VK_ESCAPE, VK_DOWN}) {
+            MSG message{hwnd, WM_KEYDOWN, key, 1, 0, {0, 0}};
+            EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&message)), c.code)
+                << c.name << " asked about key " << key;
+        }
+        EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, 0, 0), c.code) << c.name;
+    }
+    // Having been asked, the memo still takes Esc as a key and not as a
+    // request to close its dialog.
+    showAndSettle(form);
+    SetFocus(hwndOf(form.Memo1));
+    SendMessageW(hwndOf(form.Memo1), WM_KEYDOWN, VK_ESCAPE, 1);
+    pumpMessages(50);
+    EXPECT_EQ(form.closes, 0);
+    EXPECT_TRUE(form.visible());
+}
+
+TEST_F(Form, TheRadioGroupsTabStopFollowsItsCheckShownOrNot) {
+    struct Case {
+        const char* checked;  // null: the checked one unchecked
+        bool shown;
+        bool passStop, fileStop;
+    } const cases[] = {
+        {"file_check", false, false, true}, {"pass_check", false, true, false}, {nullptr, false, true, false},
+        {"file_check", true, false, true},  {nullptr, true, true, false},       {"pass_check", true, true, false},
+    };
+    for (const Case& c : cases) {
+        if (c.shown && !form.visible()) showAndSettle(form);
+        if (c.checked) {
+            static_cast<forms::TRadioButton&>(controlNamed(form, c.checked)).setChecked(true);
+        } else {
+            (form.pass_check.checked() ? form.pass_check : form.file_check).setChecked(false);
+        }
+        const std::string row = std::string(c.checked ? c.checked : "none") + (c.shown ? ", shown" : ", hidden");
+        EXPECT_EQ((styleOf(hwndOf(form.pass_check)) & WS_TABSTOP) != 0, c.passStop) << row;
+        EXPECT_EQ((styleOf(hwndOf(form.file_check)) & WS_TABSTOP) != 0, c.fileStop) << row;
+    }
+}
+
+TEST_F(Form, TheFormKeepsRoomForTheDialogManagersState) {
+    // Without it the system's dialog procedure has nowhere to keep the
+    // dialog's state and does not treat the form as a dialog.
+    EXPECT_GE(GetClassLongPtrW(form.hwnd(), GCL_CBWNDEXTRA), 30);
+}
+
 // ---- The chooser ----------------------------------------------------------------------
 
 class Chooser : public Form {
