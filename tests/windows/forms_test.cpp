@@ -11,6 +11,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/forms.h"
 #include "platform/platform.h"
@@ -679,6 +681,262 @@ TEST_F(Form, EnterAndEscapeHaveNoDialogWideMeaning) {
     EXPECT_EQ(clicks, 0);
     EXPECT_EQ(form.closes, 0);
     EXPECT_TRUE(form.visible());
+}
+
+// ---- The keyboard: what only navigation may do ------------------------------------------
+// Tab, Shift+Tab and the arrows move the focus; every other key is the focused
+// control's, as in a window that is no dialog. These pin what a dialog manager
+// would otherwise add: a default button, Enter and Esc as OK and Cancel,
+// Ctrl+Tab as Tab.
+
+// A key pressed at the focused window with Ctrl held.
+void pressKeyWithControl(UINT virtualKey) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
+    SetKeyboardState(keys);
+    pressKey(virtualKey);
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+std::pair<DWORD, DWORD> selectionOf(HWND edit) {
+    DWORD start = 0, end = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return {start, end};
+}
+
+TEST_F(Form, EnterAndEscapeMeanNothingToTheFormWhereverTheFocusIs) {
+    struct Case {
+        const char* focused;
+        const char16_t* memoAfter;
+    } const cases[] = {
+        {"Edit1", u"m"}, {"Edit2", u"m"}, {"Memo1", u"m\r\n"}, {"pass_check", u"m"}, {"SaveBtn", u"m"},
+    };
+    int clicks = 0;
+    form.SaveBtn.onClick = [&] { ++clicks; };
+    showAndSettle(form);
+    for (const Case& c : cases) {
+        form.Edit1.setText(u"e1");
+        form.Edit2.setText(u"e2");
+        form.Memo1.setText(u"m");
+        const HWND focused = hwndOf(controlNamed(form, c.focused));
+        // Left and come back to by the keyboard: a control that the dialog
+        // manager has asked about behaves as one in a dialog from then on.
+        SetFocus(focused);
+        pressKey(VK_TAB);
+        pressKey(VK_TAB, true);
+        ASSERT_EQ(GetFocus(), focused) << c.focused;
+        SendMessageW(focused, EM_SETSEL, 2, 2);  // the caret at the end of an edit; nothing to a button
+        pressKey(VK_RETURN);
+        pressKey(VK_ESCAPE);
+        EXPECT_EQ(GetFocus(), focused) << c.focused;
+        EXPECT_EQ(form.Edit1.text(), u"e1") << c.focused;
+        EXPECT_EQ(form.Edit2.text(), u"e2") << c.focused;
+        EXPECT_EQ(form.Memo1.text(), c.memoAfter) << c.focused;
+        EXPECT_TRUE(form.pass_check.checked()) << c.focused;
+        EXPECT_EQ(clicks, 0) << c.focused << ": Enter is no click, not even on the button";
+        EXPECT_EQ(form.closes, 0) << c.focused << ": Esc closes nothing, not even from the memo";
+        EXPECT_TRUE(form.visible()) << c.focused;
+    }
+}
+
+TEST_F(Form, ThePushButtonNeverBecomesTheDefaultButton) {
+    int clicks = 0;
+    form.SaveBtn.onClick = [&] { ++clicks; };
+    showAndSettle(form);
+    const HWND button = hwndOf(form.SaveBtn);
+    SetFocus(hwndOf(form.pass_check));
+    pressKey(VK_TAB);
+    ASSERT_EQ(GetFocus(), button);
+    EXPECT_EQ(styleOf(button) & BS_TYPEMASK, BS_PUSHBUTTON) << "focused by Tab";
+    for (UINT arrow : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT}) {
+        pressKey(arrow);
+        EXPECT_EQ(GetFocus(), button) << "arrow " << arrow;
+        EXPECT_EQ(styleOf(button) & BS_TYPEMASK, BS_PUSHBUTTON) << "arrow " << arrow;
+    }
+    pressKey(VK_RETURN);
+    pressKey(VK_TAB);
+    EXPECT_EQ(GetFocus(), hwndOf(form.Edit1));
+    EXPECT_EQ(styleOf(button) & BS_TYPEMASK, BS_PUSHBUTTON) << "after the focus left it";
+    EXPECT_EQ(clicks, 0);
+}
+
+TEST_F(Form, ControlTabIsTheFocusedControlsOwn) {
+    struct Case {
+        const char* focused;
+        const char16_t* memoAfter;
+    } const cases[] = {
+        {"Edit1", u"m"}, {"Edit2", u"m"}, {"Memo1", u"m"}, {"SaveBtn", u"m"},
+    };
+    showAndSettle(form);
+    for (const Case& c : cases) {
+        form.Edit1.setText(u"e1");
+        form.Memo1.setText(u"m");
+        const HWND focused = hwndOf(controlNamed(form, c.focused));
+        SetFocus(focused);
+        pressKey(VK_TAB);
+        pressKey(VK_TAB, true);
+        ASSERT_EQ(GetFocus(), focused) << c.focused;
+        SendMessageW(focused, EM_SETSEL, 1, 1);
+        pressKeyWithControl(VK_TAB);
+        EXPECT_EQ(GetFocus(), focused) << c.focused << ": Ctrl+Tab moves no focus";
+        EXPECT_EQ(form.Edit1.text(), u"e1") << c.focused;
+        EXPECT_EQ(form.Memo1.text(), c.memoAfter) << c.focused;
+    }
+}
+
+TEST_F(Form, ArrowsInAnEditMoveTheCaretNotTheFocus) {
+    struct Case {
+        const char* focused;
+        UINT key;
+        DWORD caretBefore, caretAfter;
+    } const cases[] = {
+        {"Edit1", VK_LEFT, 3, 2},  {"Edit1", VK_RIGHT, 1, 2}, {"Edit1", VK_UP, 2, 1},
+        {"Edit2", VK_LEFT, 3, 2},  {"Memo1", VK_DOWN, 1, 6},  {"Memo1", VK_UP, 6, 1},
+        {"Memo1", VK_RIGHT, 0, 1},
+    };
+    showAndSettle(form);
+    form.Edit1.setText(u"abc");
+    form.Edit2.setText(u"abc");
+    form.Memo1.setText(u"abc\r\ndef");
+    for (const Case& c : cases) {
+        const HWND focused = hwndOf(controlNamed(form, c.focused));
+        SetFocus(focused);
+        SendMessageW(focused, EM_SETSEL, c.caretBefore, c.caretBefore);
+        pressKey(c.key);
+        EXPECT_EQ(GetFocus(), focused) << c.focused << " key " << c.key;
+        EXPECT_EQ(selectionOf(focused), std::make_pair(c.caretAfter, c.caretAfter)) << c.focused << " key " << c.key;
+    }
+    EXPECT_TRUE(form.pass_check.checked());
+}
+
+TEST_F(Form, TabIntoAnEditFromEitherSideSelectsAllOfIt) {
+    struct Case {
+        const char* from;
+        bool backwards;
+        const char* to;
+        DWORD length;
+    } const cases[] = {
+        {"Edit2", false, "Memo1", 8},   {"pass_check", true, "Memo1", 8}, {"SaveBtn", false, "Edit1", 3},
+        {"Edit2", true, "Edit1", 3},    {"Memo1", true, "Edit2", 5},
+    };
+    form.Edit1.setText(u"abc");
+    form.Edit2.setText(u"a.txt");
+    form.Memo1.setText(u"abc\r\ndef");
+    showAndSettle(form);
+    for (const Case& c : cases) {
+        const HWND to = hwndOf(controlNamed(form, c.to));
+        SendMessageW(to, EM_SETSEL, 1, 1);
+        SetFocus(hwndOf(controlNamed(form, c.from)));
+        pressKey(VK_TAB, c.backwards);
+        ASSERT_EQ(GetFocus(), to) << c.from << " to " << c.to;
+        EXPECT_EQ(selectionOf(to), std::make_pair(DWORD(0), c.length)) << c.from << " to " << c.to;
+    }
+}
+
+TEST_F(Form, WithNoRadioButtonCheckedTheGroupsStopIsItsFirstButton) {
+    form.pass_check.setChecked(false);
+    ASSERT_FALSE(form.file_check.checked());
+    showAndSettle(form);
+    SetFocus(hwndOf(form.Memo1));
+    pressKey(VK_TAB);
+    EXPECT_EQ(GetFocus(), hwndOf(form.pass_check));
+    pressKey(VK_TAB);
+    EXPECT_EQ(GetFocus(), hwndOf(form.SaveBtn));
+    pressKey(VK_TAB, true);
+    EXPECT_EQ(GetFocus(), hwndOf(form.pass_check));
+    pressKey(VK_TAB, true);
+    EXPECT_EQ(GetFocus(), hwndOf(form.Memo1));
+}
+
+TEST_F(Form, AFocusedRadioButtonThatLostItsCheckStandsForItsGroup) {
+    struct Case {
+        const char* focused;
+        const char* checkedLater;
+        bool backwards;
+        const char* next;
+    } const cases[] = {
+        {"pass_check", "file_check", false, "SaveBtn"},
+        {"pass_check", "file_check", true, "Memo1"},
+        {"file_check", "pass_check", false, "SaveBtn"},
+        {"file_check", "pass_check", true, "Memo1"},
+    };
+    showAndSettle(form);
+    for (const Case& c : cases) {
+        const HWND focused = hwndOf(controlNamed(form, c.focused));
+        static_cast<forms::TRadioButton&>(controlNamed(form, c.focused)).setChecked(true);
+        SetFocus(focused);
+        static_cast<forms::TRadioButton&>(controlNamed(form, c.checkedLater)).setChecked(true);
+        ASSERT_EQ(GetFocus(), focused);
+        ASSERT_EQ(SendMessageW(focused, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        pressKey(VK_TAB, c.backwards);
+        EXPECT_EQ(GetFocus(), hwndOf(controlNamed(form, c.next)))
+            << c.focused << (c.backwards ? " Shift+Tab" : " Tab");
+    }
+}
+
+TEST_F(Form, EachControlTellsTheDialogManagerWhatItWants) {
+    struct Case {
+        const char* name;
+        LRESULT code;
+    } const cases[] = {
+        // Edit boxes want characters and arrows and take a selection; the
+        // memo does not want Tab or Enter from it.
+        {"Edit1", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"Edit2", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"Memo1", DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_HASSETSEL},
+        {"pass_check", DLGC_BUTTON | DLGC_RADIOBUTTON},
+        {"file_check", DLGC_BUTTON | DLGC_RADIOBUTTON},
+        {"SaveBtn", DLGC_BUTTON},  // a button, but no push button that could be the default
+        {"OpenKeyFile", 0},
+    };
+    for (const Case& c : cases) {
+        const HWND hwnd = hwndOf(controlNamed(form, c.name));
+        for (UINT key : {VK_TAB, VK_RETURN, VK_ESCAPE, VK_DOWN}) {
+            MSG message{hwnd, WM_KEYDOWN, key, 1, 0, {0, 0}};
+            EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&message)), c.code)
+                << c.name << " asked about key " << key;
+        }
+        EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, 0, 0), c.code) << c.name;
+    }
+    // Having been asked, the memo still takes Esc as a key and not as a
+    // request to close its dialog.
+    showAndSettle(form);
+    SetFocus(hwndOf(form.Memo1));
+    SendMessageW(hwndOf(form.Memo1), WM_KEYDOWN, VK_ESCAPE, 1);
+    pumpMessages(50);
+    EXPECT_EQ(form.closes, 0);
+    EXPECT_TRUE(form.visible());
+}
+
+TEST_F(Form, TheRadioGroupsTabStopFollowsItsCheckShownOrNot) {
+    struct Case {
+        const char* checked;  // null: the checked one unchecked
+        bool shown;
+        bool passStop, fileStop;
+    } const cases[] = {
+        {"file_check", false, false, true}, {"pass_check", false, true, false}, {nullptr, false, true, false},
+        {"file_check", true, false, true},  {nullptr, true, true, false},       {"pass_check", true, true, false},
+    };
+    for (const Case& c : cases) {
+        if (c.shown && !form.visible()) showAndSettle(form);
+        if (c.checked) {
+            static_cast<forms::TRadioButton&>(controlNamed(form, c.checked)).setChecked(true);
+        } else {
+            (form.pass_check.checked() ? form.pass_check : form.file_check).setChecked(false);
+        }
+        const std::string row = std::string(c.checked ? c.checked : "none") + (c.shown ? ", shown" : ", hidden");
+        EXPECT_EQ((styleOf(hwndOf(form.pass_check)) & WS_TABSTOP) != 0, c.passStop) << row;
+        EXPECT_EQ((styleOf(hwndOf(form.file_check)) & WS_TABSTOP) != 0, c.fileStop) << row;
+    }
+}
+
+TEST_F(Form, TheFormKeepsRoomForTheDialogManagersState) {
+    // Without it the system's dialog procedure has nowhere to keep the
+    // dialog's state and does not treat the form as a dialog.
+    EXPECT_GE(GetClassLongPtrW(form.hwnd(), GCL_CBWNDEXTRA), 30);
 }
 
 // ---- The chooser ----------------------------------------------------------------------
