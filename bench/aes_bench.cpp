@@ -2,7 +2,7 @@
 //
 //   aesni    the functions of ElAES.h with the AES-NI path active (what the
 //            plug-in runs on such a processor)
-//   table    the portable table path, ElAES::portable
+//   table    the portable table path, through its table (portableImplementation())
 //   openssl_AES_encrypt / openssl_AES_decrypt
 //            OpenSSL's table-based low-level AES, one block per call
 //   evp_aes_256_ecb
@@ -83,10 +83,11 @@ void aesniBlock(benchmark::State& state, bool encrypt) {
 }
 
 void tableBlock(benchmark::State& state, bool encrypt) {
+    const ElAES::ImplementationTable& portable = ElAES::portableImplementation();
     if (encrypt) {
-        ourBlock(state, ElAES::portable::buildEncryptionSchedule, ElAES::portable::encryptBlock);
+        ourBlock(state, portable.buildEncryptionSchedule, portable.encryptBlock);
     } else {
-        ourBlock(state, ElAES::portable::buildDecryptionSchedule, ElAES::portable::decryptBlock);
+        ourBlock(state, portable.buildDecryptionSchedule, portable.decryptBlock);
     }
 }
 
@@ -162,10 +163,11 @@ void aesniIndependent(benchmark::State& state, bool encrypt) {
 }
 
 void tableIndependent(benchmark::State& state, bool encrypt) {
+    const ElAES::ImplementationTable& portable = ElAES::portableImplementation();
     if (encrypt) {
-        ourIndependent(state, ElAES::portable::buildEncryptionSchedule, ElAES::portable::encryptBlock);
+        ourIndependent(state, portable.buildEncryptionSchedule, portable.encryptBlock);
     } else {
-        ourIndependent(state, ElAES::portable::buildDecryptionSchedule, ElAES::portable::decryptBlock);
+        ourIndependent(state, portable.buildDecryptionSchedule, portable.decryptBlock);
     }
 }
 
@@ -228,8 +230,18 @@ void aesniStream(benchmark::State& state, bool encrypt) {
     ourStream(state, encrypt ? ElAES::encryptStream : ElAES::decryptStream);
 }
 
+void portableEncryptStream(ElAES::ByteStream& source, std::uint32_t count, const ElAES::Key& key,
+                           ElAES::ByteStream& destination) {
+    ElAES::portableImplementation().encryptStream(source, count, key, destination);
+}
+
+void portableDecryptStream(ElAES::ByteStream& source, std::uint32_t count, const ElAES::Key& key,
+                           ElAES::ByteStream& destination) {
+    ElAES::portableImplementation().decryptStream(source, count, key, destination);
+}
+
 void tableStream(benchmark::State& state, bool encrypt) {
-    ourStream(state, encrypt ? ElAES::portable::encryptStream : ElAES::portable::decryptStream);
+    ourStream(state, encrypt ? portableEncryptStream : portableDecryptStream);
 }
 
 void opensslStream(benchmark::State& state, bool encrypt) {

@@ -1,84 +1,75 @@
-// The choice between the AES instructions and the portable tables, made once
-// from CPUID, and the block operations and key schedules of ElAES.h, which
-// follow it. The stream routines follow it in aes_stream.cpp.
+// The choice of implementation, made once from CPUID (and forcePortable), and
+// the functions of ElAES.h, each a call through the chosen table.
 #include "crypto/aes_internal.h"
-
-#if ELAES_HAVE_AESNI
-#include <cpuid.h>
-#endif
 
 namespace ElAES {
 
 namespace detail {
 
-std::atomic<int> selectedImplementation{-1};
+std::atomic<const ImplementationTable*> chosenTable{nullptr};
 
 namespace {
 
 std::atomic<bool> portableForced{false};
 
-bool processorHasAesNi() {
-#if ELAES_HAVE_AESNI
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    // The AES instructions, and SSE4.1, which the compiler may use beside them.
-    return (ecx & bit_AES) != 0 && (ecx & bit_SSE4_1) != 0;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
-int selectImplementation() {
-    const int choice = (!portableForced.load(std::memory_order_relaxed) && processorHasAesNi()) ? 1 : 0;
-    selectedImplementation.store(choice, std::memory_order_relaxed);
-    return choice;
+const ImplementationTable& choose() {
+    const ImplementationTable* table = portableForced.load(std::memory_order_relaxed) ? nullptr : aesniImplementation();
+    if (table == nullptr) table = &portableImplementation();
+    chosenTable.store(table, std::memory_order_relaxed);
+    return *table;
 }
 
 }  // namespace detail
 
-const char* implementationName(Implementation implementation) {
-    return implementation == Implementation::AesNi ? "aes-ni" : "portable";
+std::vector<const ImplementationTable*> availableImplementations() {
+    std::vector<const ImplementationTable*> tables{&portableImplementation()};
+    if (const ImplementationTable* hardware = aesniImplementation()) tables.push_back(hardware);
+    return tables;
 }
 
-bool hardwareSupported() { return detail::processorHasAesNi(); }
+bool hardwareSupported() { return aesniImplementation() != nullptr; }
 
-Implementation activeImplementation() {
-    return detail::useAesNi() ? Implementation::AesNi : Implementation::Portable;
-}
+Implementation activeImplementation() { return detail::chosen().kind; }
 
 void forcePortable(bool force) {
     detail::portableForced.store(force, std::memory_order_relaxed);
-    detail::selectImplementation();
+    detail::choose();
 }
 
 void buildEncryptionSchedule(const Key& key, Schedule& schedule) {
-#if ELAES_HAVE_AESNI
-    if (detail::useAesNi()) return aesni::buildEncryptionSchedule(key, schedule);
-#endif
-    portable::buildEncryptionSchedule(key, schedule);
+    detail::chosen().buildEncryptionSchedule(key, schedule);
 }
 
 void buildDecryptionSchedule(const Key& key, Schedule& schedule) {
-#if ELAES_HAVE_AESNI
-    if (detail::useAesNi()) return aesni::buildDecryptionSchedule(key, schedule);
-#endif
-    portable::buildDecryptionSchedule(key, schedule);
+    detail::chosen().buildDecryptionSchedule(key, schedule);
 }
 
 void encryptBlock(const Block& input, const Schedule& schedule, Block& output) {
-#if ELAES_HAVE_AESNI
-    if (detail::useAesNi()) return aesni::encryptBlock(input, schedule, output);
-#endif
-    portable::encryptBlock(input, schedule, output);
+    detail::chosen().encryptBlock(input, schedule, output);
 }
 
 void decryptBlock(const Block& input, const Schedule& schedule, Block& output) {
-#if ELAES_HAVE_AESNI
-    if (detail::useAesNi()) return aesni::decryptBlock(input, schedule, output);
-#endif
-    portable::decryptBlock(input, schedule, output);
+    detail::chosen().decryptBlock(input, schedule, output);
+}
+
+void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    detail::chosen().encryptStream(source, count, key, destination);
+}
+
+void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) {
+    detail::chosen().decryptStream(source, count, key, destination);
+}
+
+void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    detail::chosen().encryptStreamWithSchedule(source, count, schedule, destination);
+}
+
+void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                               ByteStream& destination) {
+    detail::chosen().decryptStreamWithSchedule(source, count, schedule, destination);
 }
 
 }  // namespace ElAES

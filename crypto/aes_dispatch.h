@@ -1,22 +1,22 @@
 #pragma once
-// The two implementations behind ElAES, and which one runs.
+// The implementations behind ElAES, each one table, and which one runs.
 //
-// The functions of ElAES.h dispatch at run time: on an x86 processor whose
-// CPUID reports AES-NI (and SSE4.1) they run on the AES instructions, which
-// take the same time whatever the key and the data; anywhere else they run on
-// the portable table-based code. Both give the same bytes, and a schedule built
-// by either serves the block operations of both: the schedule's layout is the
-// same, and on x86 the 16 bytes of round key r are the little-endian bytes of
-// words 4r to 4r+3, exactly what AESENC and AESDEC take.
+// The functions of ElAES.h follow one table, chosen on their first call: the
+// AES instructions on an x86 processor whose CPUID reports AES-NI (and SSE4.1),
+// which take the same time whatever the key and the data; the portable
+// table-based code anywhere else. Both give the same bytes, and a schedule
+// built by either serves the block operations of both: the schedule's layout is
+// the same, and on x86 the 16 bytes of round key r are the little-endian bytes
+// of words 4r to 4r+3, exactly what AESENC and AESDEC take.
 //
-// The namespaces below name each implementation directly, for tests and
-// benchmarks. The aesni functions exist only where ELAES_HAVE_AESNI is 1 and
-// must only be called when hardwareSupported() is true.
+// Tests and benchmarks reach each implementation through its table, as the
+// unit itself does; there is no other way in.
 //
 // Building with MISTLOCK_PORTABLE_AES=ON (ELAES_PORTABLE_ONLY) leaves the
 // hardware path out altogether; forcePortable() switches to the portable path
 // at run time, process-wide.
 #include <cstdint>
+#include <vector>
 
 #include "crypto/ElAES.h"
 
@@ -34,7 +34,48 @@ enum class Implementation {
 };
 
 // "portable" or "aes-ni".
-const char* implementationName(Implementation implementation);
+constexpr const char* implementationName(Implementation implementation) {
+    return implementation == Implementation::AesNi ? "aes-ni" : "portable";
+}
+
+// One implementation: the operations of ElAES.h that differ between paths,
+// each a plain function pointer, never null. A schedule built by one table's
+// builders serves every table's block and stream entries.
+//
+// The stream entries belong to the table, not to the unit, so that a path can
+// run a run of blocks its own way: a multi-block entry (several blocks
+// interleaved in the AES units) goes beside the block entries, and that path's
+// stream entries use it where both streams are in memory.
+struct ImplementationTable {
+    Implementation kind;
+    const char* name;  // implementationName(kind)
+
+    void (*buildEncryptionSchedule)(const Key& key, Schedule& schedule);
+    void (*buildDecryptionSchedule)(const Key& key, Schedule& schedule);
+    void (*encryptBlock)(const Block& input, const Schedule& schedule, Block& output);
+    void (*decryptBlock)(const Block& input, const Schedule& schedule, Block& output);
+    void (*encryptStreamWithSchedule)(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                                      ByteStream& destination);
+    void (*decryptStreamWithSchedule)(ByteStream& source, std::uint32_t count, const Schedule& schedule,
+                                      ByteStream& destination);
+
+    // The key-taking stream routines of ElAES.h on this table: the schedule is
+    // built by this table's builder on the routine's own frame, and wiped
+    // before the routine is left, by return or by a stream's exception alike.
+    void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) const;
+    void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination) const;
+};
+
+// The table-based implementation, on every processor.
+const ImplementationTable& portableImplementation();
+
+// The AES-NI implementation where this build has it and the processor can run
+// it; null anywhere else.
+const ImplementationTable* aesniImplementation();
+
+// Every implementation this build and this processor can run, the portable one
+// first.
+std::vector<const ImplementationTable*> availableImplementations();
 
 // True when this build has the hardware path and the processor can run it.
 bool hardwareSupported();
@@ -46,35 +87,5 @@ Implementation activeImplementation();
 // false, the choice goes back to what the processor supports. Meant for tests
 // and benchmarks; not to be called while another thread is inside ElAES.
 void forcePortable(bool force);
-
-// The table-based implementation, on every processor.
-namespace portable {
-void buildEncryptionSchedule(const Key& key, Schedule& schedule);
-void buildDecryptionSchedule(const Key& key, Schedule& schedule);
-void encryptBlock(const Block& input, const Schedule& schedule, Block& output);
-void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
-void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
-void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
-void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination);
-void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination);
-}  // namespace portable
-
-#if ELAES_HAVE_AESNI
-// The AES-NI implementation. Only when hardwareSupported().
-namespace aesni {
-void buildEncryptionSchedule(const Key& key, Schedule& schedule);
-void buildDecryptionSchedule(const Key& key, Schedule& schedule);
-void encryptBlock(const Block& input, const Schedule& schedule, Block& output);
-void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
-void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
-void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
-void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination);
-void decryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,
-                               ByteStream& destination);
-}  // namespace aesni
-#endif
 
 }  // namespace ElAES

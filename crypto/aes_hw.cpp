@@ -4,13 +4,20 @@
 // branch depends on the key or the data, so the time taken does not either.
 //
 // Only the functions below carry the target attribute, and nothing here runs
-// unless the dispatcher has seen AES-NI and SSE4.1 in CPUID: the rest of the
-// program stays plain x86-64 code.
+// unless aesniImplementation() has seen AES-NI and SSE4.1 in CPUID and given
+// out the table: the rest of the program stays plain x86-64 code. The stream
+// loops instantiated here are plain code too and call the block operations.
+// Keeping the round keys in registers from block to block would gain nothing:
+// the Read and Write calls between two blocks may overwrite every vector
+// register on Linux, and all but ten on Windows, too few for 15 round keys.
 #include "crypto/aes_internal.h"
 
 #if ELAES_HAVE_AESNI
 
+#include <cpuid.h>
 #include <immintrin.h>
+
+#include "crypto/aes_stream_loop.h"
 
 #define ELAES_AESNI __attribute__((target("aes,sse4.1")))
 
@@ -46,8 +53,6 @@ ELAES_AESNI ELAES_INLINE __m128i firstHalf(__m128i previous, __m128i assist) {
 ELAES_AESNI ELAES_INLINE __m128i secondHalf(__m128i previous, __m128i assist) {
     return _mm_xor_si128(prefixXor(previous), _mm_shuffle_epi32(assist, 0xaa));
 }
-
-}  // namespace
 
 ELAES_AESNI void buildEncryptionSchedule(const Key& key, Schedule& schedule) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data()));
@@ -124,6 +129,41 @@ ELAES_AESNI void decryptBlock(const Block& input, const Schedule& schedule, Bloc
     _mm_storeu_si128(reinterpret_cast<__m128i*>(output.data()), s);
 }
 
+bool processorHasAesNi() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    // The AES instructions, and SSE4.1, which the compiler may use beside them.
+    return (ecx & bit_AES) != 0 && (ecx & bit_SSE4_1) != 0;
+}
+
+constexpr ImplementationTable kAesNi = {
+    Implementation::AesNi,
+    implementationName(Implementation::AesNi),
+    aesni::buildEncryptionSchedule,
+    aesni::buildDecryptionSchedule,
+    aesni::encryptBlock,
+    aesni::decryptBlock,
+    detail::encryptRun<aesni::encryptBlock>,
+    detail::decryptRun<aesni::decryptBlock>,
+};
+
+}  // namespace
 }  // namespace ElAES::aesni
+
+namespace ElAES {
+
+const ImplementationTable* aesniImplementation() {
+    return aesni::processorHasAesNi() ? &aesni::kAesNi : nullptr;
+}
+
+}  // namespace ElAES
+
+#else  // !ELAES_HAVE_AESNI
+
+namespace ElAES {
+
+const ImplementationTable* aesniImplementation() { return nullptr; }
+
+}  // namespace ElAES
 
 #endif  // ELAES_HAVE_AESNI

@@ -1,6 +1,6 @@
 #pragma once
-// Internals shared by the AES sources: the constant tables and the word
-// helpers. Not part of the unit's interface.
+// Internals shared by the AES sources: the constant tables, the word helpers,
+// the chosen implementation. Not part of the unit's interface.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -57,28 +57,30 @@ ELAES_INLINE void storeWord(std::uint8_t* p, std::uint32_t x) {
     p[3] = static_cast<std::uint8_t>(x >> 24);
 }
 
-// The implementation in use: -1 until the first call decides, then 0 for the
-// portable path and 1 for AES-NI. Constant-initialised, so a call made while
-// other static objects are being constructed finds it ready.
-extern ELAES_LOCAL std::atomic<int> selectedImplementation;
+// The table that the functions of ElAES.h follow: null until the first call
+// chooses. Constant-initialised, as the tables are, so a call made while other
+// static objects are being constructed finds both ready.
+extern ELAES_LOCAL std::atomic<const ImplementationTable*> chosenTable;
 
-// Decides from CPUID (and forcePortable), records and returns the choice.
-// Kept out of line, so that the test in useAesNi() stays a load and a branch.
+// Chooses from CPUID (and forcePortable), records and returns the choice.
+// Kept out of line, so that chosen() stays a load and a branch.
 #if defined(__GNUC__)
 __attribute__((noinline, cold))
 #endif
-int selectImplementation();
+const ImplementationTable& choose();
 
-// True when the calls of ElAES.h are to run on the AES instructions: one load
-// and one comparison once the choice is made.
-ELAES_INLINE bool useAesNi() {
-#if ELAES_HAVE_AESNI
-    int selected = selectedImplementation.load(std::memory_order_relaxed);
-    if (selected < 0) selected = selectImplementation();
-    return selected == 1;
-#else
-    return false;
-#endif
+ELAES_INLINE const ImplementationTable& chosen() {
+    const ImplementationTable* table = chosenTable.load(std::memory_order_relaxed);
+    return table != nullptr ? *table : choose();
 }
 
 }  // namespace ElAES::detail
+
+// The portable path's operations, defined across the files of the table-based
+// code and gathered into its table in aes_portable.cpp.
+namespace ElAES::portable {
+void buildEncryptionSchedule(const Key& key, Schedule& schedule);
+void buildDecryptionSchedule(const Key& key, Schedule& schedule);
+void encryptBlock(const Block& input, const Schedule& schedule, Block& output);
+void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
+}  // namespace ElAES::portable

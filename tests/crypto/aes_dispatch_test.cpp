@@ -14,6 +14,7 @@
 #include "crypto/aes_dispatch.h"
 #include "crypto/memory_stream.h"
 #include "tests/crypto/aes_paths.h"
+#include "tests/crypto/test_streams.h"
 #include "tests/crypto/test_support.h"
 
 using namespace testsupport;
@@ -69,6 +70,75 @@ TEST(AesImplementation, Names) {
     EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::AesNi), "aes-ni");
 }
 
+// ---- The unit's tables -------------------------------------------------------
+
+std::string namesOf(const std::vector<const ElAES::ImplementationTable*>& tables) {
+    std::string text;
+    for (const ElAES::ImplementationTable* table : tables) {
+        text += table == nullptr ? std::string("(null)") : std::string(table->name);
+        text += ' ';
+    }
+    return text;
+}
+
+// The list follows the build and CPUID, never the forced choice.
+TEST(AesImplementation, AvailableAreThePortableTablesThenAesNiWhereCpuidHasIt) {
+    const bool hardware = ELAES_HAVE_AESNI && cpuidReportsAesNi();
+    const std::string expected = hardware ? "portable aes-ni " : "portable ";
+    ElAES::forcePortable(true);
+    EXPECT_EQ(namesOf(ElAES::availableImplementations()), expected);
+    ElAES::forcePortable(false);
+    const auto tables = ElAES::availableImplementations();
+    EXPECT_EQ(namesOf(tables), expected);
+    ElAES::forcePortable(portableForcedForThisRun());
+
+    ASSERT_FALSE(tables.empty());
+    EXPECT_EQ(tables[0], &ElAES::portableImplementation());
+    EXPECT_EQ(tables[0]->kind, ElAES::Implementation::Portable);
+    EXPECT_EQ(ElAES::aesniImplementation(), hardware ? tables.at(1) : nullptr);
+    if (hardware) {
+        EXPECT_EQ(tables.at(1)->kind, ElAES::Implementation::AesNi);
+    }
+}
+
+// Every table's streams: FIPS-197 C.3 block by block, one Read and one Write of
+// 16 bytes a block, and the source rewound first by count 0.
+TEST(AesImplementation, EveryTablesStreamsGoOneBlockACall) {
+    const ElAES::Key key = keyFromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+    const std::string plain = "00112233445566778899aabbccddeeff";
+    const std::string cipher = "8ea2b7ca516745bfeafc49904b496089";
+    for (const ElAES::ImplementationTable* table : ElAES::availableImplementations()) {
+        SCOPED_TRACE(table->name);
+        RecordingStream source(bytesToString(fromHex(plain + plain))), sealed;
+        source.SetPosition(7);
+        table->encryptStream(source, 0, key, sealed);
+        EXPECT_EQ(source.calls(), "P7 P0 R16 R16");
+        EXPECT_EQ(sealed.calls(), "W16 W16");
+        EXPECT_EQ(toHex(sealed.bytes()), cipher + cipher);
+
+        ElAES::Schedule decryption;
+        table->buildDecryptionSchedule(key, decryption);
+        RecordingStream sealedAgain(sealed.bytes()), opened;
+        table->decryptStreamWithSchedule(sealedAgain, 32, decryption, opened);
+        EXPECT_EQ(sealedAgain.calls(), "R16 R16");
+        EXPECT_EQ(opened.calls(), "W16 W16");
+        EXPECT_EQ(toHex(opened.bytes()), plain + plain);
+
+        // A partial last block: read as it stands, written whole.
+        ElAES::Schedule encryption;
+        table->buildEncryptionSchedule(key, encryption);
+        RecordingStream shortSource(std::string(21, 'x')), shortSealed;
+        table->encryptStreamWithSchedule(shortSource, 21, encryption, shortSealed);
+        EXPECT_EQ(shortSource.calls(), "R16 R5");
+        EXPECT_EQ(shortSealed.calls(), "W16 W16");
+
+        // A count that is not whole blocks: refused before either stream is touched.
+        RecordingStream ragged(std::string(21, 'x')), untouched;
+        EXPECT_THROW(table->decryptStream(ragged, 21, key, untouched), ElAES::EAESError);
+        EXPECT_EQ(ragged.calls() + untouched.calls(), "");
+    }
+}
+
 // ---- Both paths, the same bytes ---------------------------------------------
 
 template <std::size_t N>
@@ -87,11 +157,12 @@ std::string scheduleHex(const ElAES::Schedule& schedule) {
 class AesDifferential : public ::testing::Test {
 protected:
     void SetUp() override {
-        hardware = aesniPath();
-        if (!hardware.available) GTEST_SKIP() << "no AES-NI path on this build or processor";
-        table = portablePath();
+        const ElAES::ImplementationTable* aesni = ElAES::aesniImplementation();
+        if (aesni == nullptr) GTEST_SKIP() << "no AES-NI path on this build or processor";
+        hardware = pathOf(*aesni);
+        portable = pathOf(ElAES::portableImplementation());
     }
-    AesPath table;
+    AesPath portable;
     AesPath hardware;
 };
 
@@ -102,11 +173,11 @@ TEST_F(AesDifferential, SchedulesAreWordForWordTheSame) {
     for (int n = 0; n < 2000; ++n) keys.push_back(randomBytes<32>(rng));
     for (const ElAES::Key& key : keys) {
         ElAES::Schedule a, b;
-        table.buildEncryptionSchedule(key, a);
-        hardware.buildEncryptionSchedule(key, b);
+        portable.table.buildEncryptionSchedule(key, a);
+        hardware.table.buildEncryptionSchedule(key, b);
         ASSERT_EQ(scheduleHex(b), scheduleHex(a)) << "encryption schedule, key " << toHex(key);
-        table.buildDecryptionSchedule(key, a);
-        hardware.buildDecryptionSchedule(key, b);
+        portable.table.buildDecryptionSchedule(key, a);
+        hardware.table.buildDecryptionSchedule(key, b);
         ASSERT_EQ(scheduleHex(b), scheduleHex(a)) << "decryption schedule, key " << toHex(key);
     }
 }
@@ -116,24 +187,24 @@ TEST_F(AesDifferential, BlocksAreTheSameEitherWayAndInPlace) {
     for (int k = 0; k < 500; ++k) {
         const ElAES::Key key = randomBytes<32>(rng);
         ElAES::Schedule encryption, decryption;
-        table.buildEncryptionSchedule(key, encryption);
-        table.buildDecryptionSchedule(key, decryption);
+        portable.table.buildEncryptionSchedule(key, encryption);
+        portable.table.buildDecryptionSchedule(key, decryption);
         for (int n = 0; n < 20; ++n) {
             const ElAES::Block block = randomBytes<16>(rng);
             SCOPED_TRACE("key " + toHex(key) + " block " + toHex(block));
             ElAES::Block expected, got;
-            table.encryptBlock(block, encryption, expected);
-            hardware.encryptBlock(block, encryption, got);
+            portable.table.encryptBlock(block, encryption, expected);
+            hardware.table.encryptBlock(block, encryption, got);
             ASSERT_EQ(toHex(got), toHex(expected));
             ElAES::Block inPlace = block;
-            hardware.encryptBlock(inPlace, encryption, inPlace);
+            hardware.table.encryptBlock(inPlace, encryption, inPlace);
             ASSERT_EQ(toHex(inPlace), toHex(expected));
 
-            table.decryptBlock(block, decryption, expected);
-            hardware.decryptBlock(block, decryption, got);
+            portable.table.decryptBlock(block, decryption, expected);
+            hardware.table.decryptBlock(block, decryption, got);
             ASSERT_EQ(toHex(got), toHex(expected));
             inPlace = block;
-            hardware.decryptBlock(inPlace, decryption, inPlace);
+            hardware.table.decryptBlock(inPlace, decryption, inPlace);
             ASSERT_EQ(toHex(inPlace), toHex(expected));
         }
     }
@@ -147,13 +218,13 @@ TEST_F(AesDifferential, SchedulesServeTheOtherPathsBlocks) {
         const ElAES::Key key = randomBytes<32>(rng);
         const ElAES::Block block = randomBytes<16>(rng);
         ElAES::Schedule hwEncryption, hwDecryption;
-        hardware.buildEncryptionSchedule(key, hwEncryption);
-        hardware.buildDecryptionSchedule(key, hwDecryption);
+        hardware.table.buildEncryptionSchedule(key, hwEncryption);
+        hardware.table.buildDecryptionSchedule(key, hwDecryption);
         ElAES::Block there, back;
-        table.encryptBlock(block, hwEncryption, there);
-        hardware.decryptBlock(there, hwDecryption, back);
+        portable.table.encryptBlock(block, hwEncryption, there);
+        hardware.table.decryptBlock(there, hwDecryption, back);
         ASSERT_EQ(toHex(back), toHex(block)) << "key " << toHex(key);
-        table.decryptBlock(there, hwDecryption, back);
+        portable.table.decryptBlock(there, hwDecryption, back);
         ASSERT_EQ(toHex(back), toHex(block)) << "key " << toHex(key);
     }
 }
@@ -164,7 +235,7 @@ struct StreamRun {
     std::string error;
 };
 
-StreamRun runStream(decltype(&ElAES::encryptStream) routine, const std::string& bytes, std::uint64_t start,
+StreamRun runStream(const StreamRoutine& routine, const std::string& bytes, std::uint64_t start,
                     std::uint32_t count, const ElAES::Key& key) {
     ElAES::MemoryStream source(bytes);
     source.SetPosition(start);
@@ -195,12 +266,12 @@ TEST_F(AesDifferential, StreamsGiveTheSameBytesAndPositions) {
         SCOPED_TRACE("size " + std::to_string(bytes.size()) + " position " + std::to_string(start) + " count " +
                      std::to_string(count));
 
-        const StreamRun te = runStream(table.encryptStream, bytes, start, count, key);
+        const StreamRun te = runStream(portable.encryptStream, bytes, start, count, key);
         const StreamRun he = runStream(hardware.encryptStream, bytes, start, count, key);
         ASSERT_EQ(he.output, te.output);
         ASSERT_EQ(he.sourcePosition, te.sourcePosition);
 
-        const StreamRun td = runStream(table.decryptStream, bytes, start, count, key);
+        const StreamRun td = runStream(portable.decryptStream, bytes, start, count, key);
         const StreamRun hd = runStream(hardware.decryptStream, bytes, start, count, key);
         ASSERT_EQ(hd.output, td.output);
         ASSERT_EQ(hd.sourcePosition, td.sourcePosition);
@@ -217,7 +288,7 @@ TEST_F(AesDifferential, EachPathDecryptsTheOthersStreams) {
         std::string plain(size, '\0');
         for (char& c : plain) c = static_cast<char>(rng());
         const std::string padded = plain + std::string((16 - size % 16) % 16, '\0');
-        for (const auto& [encrypting, decrypting] : {std::pair{table, hardware}, std::pair{hardware, table}}) {
+        for (const auto& [encrypting, decrypting] : {std::pair{portable, hardware}, std::pair{hardware, portable}}) {
             SCOPED_TRACE(encrypting.name + " to " + decrypting.name + ", " + std::to_string(size) + " bytes");
             ElAES::MemoryStream source(plain), cipher, back;
             encrypting.encryptStream(source, 0, key, cipher);

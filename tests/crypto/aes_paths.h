@@ -1,8 +1,10 @@
 #pragma once
-// The implementations of the AES unit as tests see them: the portable tables,
-// the AES instructions, and the dispatching functions of ElAES.h, each as a
-// set of function pointers so that one test body can run on every path.
+// The paths a cipher test runs each case on: every implementation the unit
+// lists as available on this machine, through its own table, and the
+// functions of ElAES.h, which follow whichever table was chosen.
+#include <cctype>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,45 +13,47 @@
 
 namespace testsupport {
 
+using StreamRoutine = std::function<void(ElAES::ByteStream&, std::uint32_t, const ElAES::Key&, ElAES::ByteStream&)>;
+
 struct AesPath {
-    std::string name;
-    // False when this build or this processor lacks the path.
-    bool available;
-    void (*buildEncryptionSchedule)(const ElAES::Key&, ElAES::Schedule&);
-    void (*buildDecryptionSchedule)(const ElAES::Key&, ElAES::Schedule&);
-    void (*encryptBlock)(const ElAES::Block&, const ElAES::Schedule&, ElAES::Block&);
-    void (*decryptBlock)(const ElAES::Block&, const ElAES::Schedule&, ElAES::Block&);
-    void (*encryptStream)(ElAES::ByteStream&, std::uint32_t, const ElAES::Key&, ElAES::ByteStream&);
-    void (*decryptStream)(ElAES::ByteStream&, std::uint32_t, const ElAES::Key&, ElAES::ByteStream&);
+    std::string name;  // letters and digits only: it ends test names
+    // One of the unit's tables; for the functions of ElAES.h, a table made of them.
+    ElAES::ImplementationTable table;
+    // The key-taking routines: the table's own, or those of ElAES.h themselves.
+    StreamRoutine encryptStream;
+    StreamRoutine decryptStream;
 };
 
-inline AesPath portablePath() {
-    namespace p = ElAES::portable;
-    return {"portable",           true,           p::buildEncryptionSchedule, p::buildDecryptionSchedule,
-            p::encryptBlock,      p::decryptBlock, p::encryptStream,          p::decryptStream};
-}
-
-// The hardware path; not available (and its functions null) where the build
-// leaves it out or the processor lacks AES-NI.
-inline AesPath aesniPath() {
-#if ELAES_HAVE_AESNI
-    namespace h = ElAES::aesni;
-    return {"aesni",         ElAES::hardwareSupported(), h::buildEncryptionSchedule, h::buildDecryptionSchedule,
-            h::encryptBlock, h::decryptBlock,            h::encryptStream,          h::decryptStream};
-#else
-    return {"aesni", false, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-#endif
+inline AesPath pathOf(const ElAES::ImplementationTable& table) {
+    std::string name;
+    for (const char* c = table.name; *c != '\0'; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+    }
+    const ElAES::ImplementationTable* t = &table;  // the unit's tables live as long as the program
+    return {name, table,
+            [t](ElAES::ByteStream& s, std::uint32_t n, const ElAES::Key& k, ElAES::ByteStream& d) {
+                t->encryptStream(s, n, k, d);
+            },
+            [t](ElAES::ByteStream& s, std::uint32_t n, const ElAES::Key& k, ElAES::ByteStream& d) {
+                t->decryptStream(s, n, k, d);
+            }};
 }
 
 // What the rest of the plug-in calls: whichever path was chosen.
 inline AesPath dispatchedPath() {
-    return {"dispatched",     true,
-            ElAES::buildEncryptionSchedule, ElAES::buildDecryptionSchedule,
-            ElAES::encryptBlock,  ElAES::decryptBlock,
-            ElAES::encryptStream, ElAES::decryptStream};
+    const ElAES::ImplementationTable table = {ElAES::activeImplementation(),     "dispatched",
+                                              ElAES::buildEncryptionSchedule,    ElAES::buildDecryptionSchedule,
+                                              ElAES::encryptBlock,               ElAES::decryptBlock,
+                                              ElAES::encryptStreamWithSchedule, ElAES::decryptStreamWithSchedule};
+    return {"dispatched", table, ElAES::encryptStream, ElAES::decryptStream};
 }
 
-inline std::vector<AesPath> allAesPaths() { return {portablePath(), aesniPath(), dispatchedPath()}; }
+inline std::vector<AesPath> allAesPaths() {
+    std::vector<AesPath> paths;
+    for (const ElAES::ImplementationTable* table : ElAES::availableImplementations()) paths.push_back(pathOf(*table));
+    paths.push_back(dispatchedPath());
+    return paths;
+}
 
 // True when this test run was asked to force the portable path
 // (MISTLOCK_TEST_AES=portable; see aes_path_environment.cpp).

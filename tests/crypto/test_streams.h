@@ -46,4 +46,37 @@ private:
     int writes_ = 0;
 };
 
+// A memory stream that notes every call made on it, in order: "P<n>" for
+// SetPosition(n), "R<n>" and "W<n>" for a Read or Write of n bytes asked.
+class RecordingStream final : public ElAES::ByteStream {
+public:
+    explicit RecordingStream(std::string bytes = {}) : inner_(std::move(bytes)) {}
+
+    std::uint64_t Size() const override { return inner_.Size(); }
+    std::uint64_t Position() const override { return inner_.Position(); }
+    void SetPosition(std::uint64_t position) override {
+        note("P", position);
+        inner_.SetPosition(position);
+    }
+    std::size_t Read(void* buffer, std::size_t n) override {
+        note("R", n);
+        return inner_.Read(buffer, n);
+    }
+    std::size_t Write(const void* buffer, std::size_t n) override {
+        note("W", n);
+        return inner_.Write(buffer, n);
+    }
+
+    const std::string& bytes() const { return inner_.bytes(); }
+    const std::string& calls() const { return calls_; }
+
+private:
+    void note(const char* what, std::uint64_t n) {
+        calls_ += (calls_.empty() ? "" : " ") + std::string(what) + std::to_string(n);
+    }
+
+    ElAES::MemoryStream inner_;
+    std::string calls_;
+};
+
 }  // namespace testsupport
