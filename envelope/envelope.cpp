@@ -1,4 +1,4 @@
-#include "host/envelope.h"
+#include "envelope/envelope.h"
 
 #include <array>
 #include <atomic>
