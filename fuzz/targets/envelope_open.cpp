@@ -15,6 +15,7 @@
 
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
+#include "envelope/text_steps.h"
 #include "fuzz/support/fuzz_support.h"
 #include "platform/platform.h"
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "envelope/envelope.h"
+#include "envelope/text_steps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "tests/envelope/envelope_reference.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "envelope/envelope.h"
+#include "envelope/text_steps.h"
 #include "tests/envelope/envelope_reference.h"
 
 using namespace envelope_test;
