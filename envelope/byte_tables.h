@@ -10,8 +10,8 @@
 // fails this (a double-byte one) gets no tables, and text_steps.cpp keeps the
 // conversions in steps for it.
 //
-// For text_steps.cpp only; the rest of the program takes the steps from
-// text_steps.h.
+// For text_steps.cpp and the tests of its tables; the rest of the program
+// takes the steps from text_steps.h.
 #include <cstdint>
 #include <string>
 #include <string_view>
