@@ -91,6 +91,8 @@ std::unique_ptr<ByteTables> buildTables(unsigned codePage) {
         }
     }
     for (unsigned b = 0; b < 256; ++b) tables->sealed[b] = tables->encoded[tables->through[b]];
+    tables->keepsEveryByte = true;
+    for (unsigned b = 0; b < 256; ++b) tables->keepsEveryByte &= tables->through[b] == b;
     return tables;
 }
 
@@ -140,34 +142,21 @@ const ByteTables* byteTablesFor(unsigned codePage) {
         unsigned codePage;
         std::unique_ptr<ByteTables> tables;
     };
-    static std::vector<Entry> entries;
-    static std::size_t last = 0;
+    // Every message asks at least once, nearly always for the code page of the
+    // message before: that one answers without a search.
+    static const Entry* last = nullptr;
+    if (last && last->codePage == codePage) return last->tables.get();
 
-    if (last < entries.size() && entries[last].codePage == codePage) return entries[last].tables.get();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].codePage == codePage) {
-            last = i;
-            return entries[i].tables.get();
+    static std::vector<std::unique_ptr<Entry>> entries;
+    for (const auto& entry : entries) {
+        if (entry->codePage == codePage) {
+            last = entry.get();
+            return last->tables.get();
         }
     }
-    entries.push_back(Entry{codePage, buildTables(codePage)});
-    last = entries.size() - 1;
-    return entries.back().tables.get();
-}
-
-// Eight bytes stored for every entry, the pointer moved on by its length, in
-// room for the longest, then cut to what was written.
-void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]) {
-    const std::size_t start = out.size();
-    out.resize(start + 6 * bytes.size() + 8);
-    char* const begin = &out[start];
-    char* p = begin;
-    for (const char c : bytes) {
-        const Digits& d = table[static_cast<unsigned char>(c)];
-        std::memcpy(p, d.text, 8);
-        p += d.length;
-    }
-    out.resize(start + static_cast<std::size_t>(p - begin));
+    entries.push_back(std::make_unique<Entry>(Entry{codePage, buildTables(codePage)}));
+    last = entries.back().get();
+    return last->tables.get();
 }
 
 bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out) {

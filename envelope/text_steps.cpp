@@ -173,6 +173,9 @@ void appendSealedDigits(std::string& out, std::string_view payload, unsigned cod
 
 void passThroughCodePage(std::string& bytes, unsigned codePage) {
     if (const ByteTables* tables = byteTablesFor(codePage)) {
+        // Windows' single-byte code pages give every byte back as it was:
+        // nothing to do, and a pass over every byte of the message saved.
+        if (tables->keepsEveryByte) return;
         for (char& c : bytes) c = static_cast<char>(tables->through[static_cast<unsigned char>(c)]);
     } else {
         bytes = throughCodePageInSteps(bytes, codePage);

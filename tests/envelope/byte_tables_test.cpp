@@ -26,6 +26,7 @@ TEST(ByteTables, EveryByteMapsToTheDigitsOfItsCharacter) {
         const ByteTables* tables = byteTablesFor(cp);
         ASSERT_NE(tables, nullptr) << "cp" << cp;
         EXPECT_EQ(tables->codePage, cp);
+        EXPECT_TRUE(tables->keepsEveryByte) << "cp" << cp;
         for (int b = 0; b < 256; ++b) {
             const auto byte = static_cast<unsigned char>(b);
             const std::string expected = testing_records::hex(utf8Of(characterOf(byte, cp)));
