@@ -12,9 +12,7 @@
 //
 // For text_steps.cpp and the tests of its tables; the rest of the program
 // takes the steps from text_steps.h.
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +29,9 @@ struct ByteTables {
     unsigned codePage = 0;
     char16_t wide[256];          // widen of the byte
     unsigned char through[256];  // narrow(widen(byte))
-    bool keepsEveryByte = false;  // through[byte] == byte for every byte
     Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
     Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
+    bool keepsEveryByte = false;  // through[byte] == byte for every byte
 
     // Strict UTF-8 decoding and narrowing in one, for the characters that some
     // byte widens to, by the bytes of their (only valid) UTF-8 form:
@@ -52,21 +50,8 @@ struct ByteTables {
 const ByteTables* byteTablesFor(unsigned codePage);
 
 // Appends the digits of each byte through one of the digit tables (`encoded`
-// or `sealed`): eight bytes stored for every entry, the pointer moved on by
-// its length, in room for the longest, then cut to what was written. Inline,
-// so that the loop sits in the step that runs it.
-inline void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]) {
-    const std::size_t start = out.size();
-    out.resize(start + 6 * bytes.size() + 8);
-    char* const begin = &out[start];
-    char* p = begin;
-    for (const char c : bytes) {
-        const Digits& d = table[static_cast<unsigned char>(c)];
-        std::memcpy(p, d.text, 8);
-        p += d.length;
-    }
-    out.resize(start + static_cast<std::size_t>(p - begin));
-}
+// or `sealed`).
+void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]);
 
 // Strict UTF-8 to the code page through the tables, for texts whose every
 // character is one that a byte of the code page widens to. Returns false,
