@@ -27,7 +27,7 @@
 #include "crypto/ElAES.h"
 #include "crypto/aes_dispatch.h"
 #include "crypto/memory_stream.h"
-#include "host/envelope.h"
+#include "envelope/envelope.h"
 #include "host/plugin.h"
 #include "tests/support/plugin_harness.h"
 #include "tests/support/records.h"

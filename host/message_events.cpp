@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "host/protocol.h"
 #include "platform/platform.h"
 #include "settings/setpassform.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;

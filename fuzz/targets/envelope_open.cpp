@@ -13,9 +13,10 @@
 #include <cstdint>
 #include <string>
 
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
+#include "envelope/text_steps.h"
 #include "fuzz/support/fuzz_support.h"
-#include "host/envelope.h"
-#include "host/key_block.h"
 #include "platform/platform.h"
 
 using namespace fuzzing;

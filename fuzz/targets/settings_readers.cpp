@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "envelope/key_block.h"
 #include "fuzz/support/fuzz_support.h"
-#include "host/key_block.h"
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
 #include "platform/utf8.h"

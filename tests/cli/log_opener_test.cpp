@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "tools/cli/log_opener.h"

@@ -18,8 +18,8 @@
 #include <iterator>
 #include <random>
 
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/plugin_harness.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "crypto/aes_dispatch.h"
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "tests/crypto/aes_paths.h"
 #include "tests/envelope/envelope_reference.h"
 #include "tests/support/plugin_harness.h"

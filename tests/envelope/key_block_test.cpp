@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <new>
 
-#include "host/key_block.h"
+#include "envelope/key_block.h"
 #include "tests/envelope/envelope_reference.h"
 #include "tests/support/plugin_harness.h"
 

@@ -11,7 +11,8 @@
 #include <random>
 #include <string>
 
-#include "host/envelope.h"
+#include "envelope/envelope.h"
+#include "envelope/text_steps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "tests/envelope/envelope_reference.h"

@@ -3,7 +3,8 @@
 // code pages that peers may share, whatever the system's own is.
 #include <gtest/gtest.h>
 
-#include "host/envelope.h"
+#include "envelope/envelope.h"
+#include "envelope/text_steps.h"
 #include "tests/envelope/envelope_reference.h"
 
 using namespace envelope_test;

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "host/envelope.h"
-#include "host/key_block.h"
+#include "envelope/envelope.h"
+#include "envelope/key_block.h"
 #include "host/plugin.h"
 #include "platform/platform.h"
 #include "platform/test_seams.h"

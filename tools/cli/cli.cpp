@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "crypto/wipe.h"
-#include "host/envelope.h"
+#include "envelope/envelope.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
 #include "tools/cli/log_opener.h"

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <utility>
 
-#include "host/key_block.h"
+#include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/text_file.h"

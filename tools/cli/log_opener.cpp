@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/envelope.h"
+#include "envelope/envelope.h"
 #include "platform/utf8.h"
 #include "tools/cli/message_text.h"
 

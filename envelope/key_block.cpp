@@ -1,4 +1,4 @@
-#include "host/key_block.h"
+#include "envelope/key_block.h"
 
 #include <algorithm>
 

@@ -10,6 +10,10 @@
 //
 // Both peers must use the same code page. Every function here takes it
 // explicitly; the plug-in passes the system's.
+//
+// The steps between text and digits are in text_steps.h, the key block in
+// key_block.h. The plug-in (host/) and the companion command line (tools/cli/)
+// both open envelopes, so this folder includes neither.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,15 +31,6 @@ public:
     using Exception::Exception;
 };
 
-// 8-bit text to hex digits of its UTF-8 form: widened through the code page,
-// UTF-8 encoded, two uppercase digits a byte.
-std::string hexEncode(std::string_view text, unsigned codePage);
-
-// The reverse: pairs of hex digits in either case (an odd last digit must be
-// a digit and adds nothing), strictly decoded as UTF-8, narrowed to the code
-// page. Raises EEnvelopeError on anything else.
-std::string hexDecode(std::string_view hexText, unsigned codePage);
-
 // The envelope of a message's bytes.
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage);
 
@@ -45,8 +40,8 @@ struct Opened {
     std::uint32_t declaredLength = 0;  // L, as the sender wrote it
 };
 
-// The payload that the text after the marker carries: hexDecode, and at least
-// the four bytes of the length prefix. Raises EEnvelopeError.
+// The payload that the text after the marker carries: hexDecode (text_steps.h),
+// and at least the four bytes of the length prefix. Raises EEnvelopeError.
 std::string payloadOf(std::string_view hexText, unsigned codePage);
 
 // Opens a payload; raises EEnvelopeError as open() does.

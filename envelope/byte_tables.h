@@ -1,0 +1,66 @@
+#pragma once
+// The envelope's text steps as tables of single bytes, one set per code page.
+//
+// With a single-byte code page each step maps one byte (or one UTF-16 unit) to
+// one, independently of its neighbours, so the chain of conversions is a table
+// lookup per byte. The tables are filled from the platform's own conversions,
+// and only after the conversions have been seen to be byte-wise for this code
+// page: every byte widens to one unit on its own and in every pair of bytes,
+// and those units narrow one to one, alone and in pairs. A code page that
+// fails this (a double-byte one) gets no tables, and text_steps.cpp keeps the
+// conversions in steps for it.
+//
+// For text_steps.cpp and the tests of its tables; the rest of the program
+// takes the steps from text_steps.h.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace envelope::detail {
+
+// Up to six hex digits (three UTF-8 bytes), stored eight at a time.
+struct Digits {
+    char text[8];
+    std::uint8_t length;
+};
+
+struct ByteTables {
+    unsigned codePage = 0;
+    char16_t wide[256];          // widen of the byte
+    unsigned char through[256];  // narrow(widen(byte))
+    Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
+    Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
+    bool keepsEveryByte = false;  // through[byte] == byte for every byte
+
+    // Strict UTF-8 decoding and narrowing in one, for the characters that some
+    // byte widens to, by the bytes of their (only valid) UTF-8 form:
+    //   prefix[b0 | b1 << 8], for a lead byte b0 below E0 (b1 0 for one-byte
+    //     forms), is the narrowed byte, or -1 for a form of no such character
+    //     or no valid form at all;
+    //   for b0 from E0 up it is the page of third bytes of the forms that
+    //     begin with b0 b1 (page 0: none), and third[page * 256 + b2] is the
+    //     narrowed byte, or -1.
+    std::vector<std::int16_t> prefix;
+    std::vector<std::int16_t> third;
+};
+
+// The tables of a code page, built on its first use and kept for the life of
+// the process; null when the code page is not byte-wise.
+const ByteTables* byteTablesFor(unsigned codePage);
+
+// Appends the digits of each byte through one of the digit tables (`encoded`
+// or `sealed`).
+void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]);
+
+// Strict UTF-8 to the code page through the tables, for texts whose every
+// character is one that a byte of the code page widens to. Returns false,
+// having changed nothing that counts, for anything else (a character the code
+// page lacks, one beyond U+FFFF, or invalid UTF-8): the caller then takes the
+// conversions in steps, which decide the result or the error.
+// `in` must be followed in its storage by four zero bytes that are not part of
+// it: every sequence reads four bytes, and a zero is no continuation byte, so
+// a sequence cut short by the end is refused like any other.
+bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out);
+
+}  // namespace envelope::detail

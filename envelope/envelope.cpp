@@ -1,0 +1,85 @@
+#include "envelope/envelope.h"
+
+#include <utility>
+
+#include "crypto/view_streams.h"
+#include "envelope/text_steps.h"
+
+namespace envelope {
+
+namespace {
+
+void appendLengthPrefix(std::string& out, std::uint32_t length) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((length >> (8 * i)) & 0xFF);
+}
+
+std::uint32_t readLengthPrefix(std::string_view payload) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(payload[i]);
+    return v;
+}
+
+}  // namespace
+
+std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage) {
+    const auto length = static_cast<std::uint32_t>(message.size());
+    std::string payload;
+    payload.reserve(4 + (message.size() + 15) / 16 * 16);
+    appendLengthPrefix(payload, length);
+    // The cipher reads the message where it is and appends to the payload.
+    ElAES::ViewStream source(message);
+    ElAES::AppendStream destination(payload);
+    ElAES::encryptStream(source, 0, key, destination);
+
+    std::string out(marker);
+    appendSealedDigits(out, payload, codePage);
+    return out;
+}
+
+std::string payloadOf(std::string_view hexText, unsigned codePage) {
+    std::string payload = hexDecode(hexText, codePage);
+    if (payload.size() < 4) throw EEnvelopeError("The envelope is too short to hold a message.");
+    return payload;
+}
+
+Opened open(std::string_view hexText, const ElAES::Key& key, unsigned codePage) {
+    return openPayload(payloadOf(hexText, codePage), key, codePage);
+}
+
+Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned codePage) {
+    Opened result;
+    result.declaredLength = readLengthPrefix(payload);
+
+    ElAES::ViewStream source(payload);
+    source.SetPosition(4);
+    std::string decrypted;
+    decrypted.reserve(payload.size() - 4);
+    ElAES::AppendStream plain(decrypted);
+    try {
+        ElAES::decryptStream(source, static_cast<std::uint32_t>(payload.size() - 4), key, plain);
+    } catch (const ElAES::EAESError&) {
+        throw EEnvelopeError("The envelope's ciphertext is not a whole number of 16-byte blocks.");
+    }
+
+    // The sender's length tells how much of the last block is zero fill. A
+    // ciphertext of another size, or fill that did not decrypt to zeros, means
+    // a wrong key or a damaged envelope, not a message.
+    const std::uint64_t L = result.declaredLength;
+    if (decrypted.size() != (L + 15) / 16 * 16) {
+        throw EEnvelopeError("The envelope does not fit the message length it declares: wrong key or damaged envelope.");
+    }
+    for (std::size_t i = static_cast<std::size_t>(L); i < decrypted.size(); ++i) {
+        if (decrypted[i] != '\0') throw EEnvelopeError("The envelope does not open with this key.");
+    }
+
+    passThroughCodePage(decrypted, codePage);
+    result.text = std::move(decrypted);
+    std::size_t length = result.text.size();
+    while (length > 0 && result.text[length - 1] == '\0') --length;
+    result.text.resize(length);
+    return result;
+}
+
+bool hasMarker(std::string_view text) { return text.substr(0, marker.size()) == marker; }
+
+}  // namespace envelope

@@ -1,0 +1,185 @@
+#include "envelope/text_steps.h"
+
+#include <cstdint>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "envelope/byte_tables.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+
+namespace envelope {
+
+namespace {
+
+using detail::byteTablesFor;
+using detail::ByteTables;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The byte that two hex digits spell, indexed by the two characters as a
+// 16-bit word (first character in the low byte); 0x100 and up for a pair that
+// is not two digits.
+struct HexPairs {
+    std::uint16_t of[0x10000];
+    constexpr HexPairs() : of() {
+        std::int32_t digit[256] = {};
+        for (int c = 0; c < 256; ++c) digit[c] = -1;
+        for (int d = 0; d < 10; ++d) digit['0' + d] = d;
+        for (int d = 0; d < 6; ++d) digit['A' + d] = digit['a' + d] = 10 + d;
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                const bool both = digit[first] >= 0 && digit[second] >= 0;
+                of[first | second << 8] =
+                    static_cast<std::uint16_t>(both ? digit[first] << 4 | digit[second] : 0x100);
+            }
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
+
+[[noreturn]] void raiseNotADigit(std::size_t index) {
+    throw EEnvelopeError("The envelope holds a character that is not a hexadecimal digit, at position " +
+                         std::to_string(index + 1 + marker.size()) + ".");
+}
+
+[[noreturn]] void raiseInvalidUtf8() { throw EEnvelopeError("The envelope's digits do not spell valid UTF-8 text."); }
+
+// ---- The text steps, one conversion after the other -------------------------
+// These define what the envelope's text steps are, for every code page.
+
+std::string throughCodePageInSteps(std::string_view bytes, unsigned codePage) {
+    return platform::narrowCodePage(codePage, platform::widenCodePage(codePage, bytes));
+}
+
+std::string hexEncodeInSteps(std::string_view text, unsigned codePage) {
+    static const char digits[] = "0123456789ABCDEF";
+    const std::string bytes = utf8::encode(platform::widenCodePage(codePage, text));
+    std::string out(bytes.size() * 2, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[2 * i] = digits[b >> 4];
+        out[2 * i + 1] = digits[b & 15];
+    }
+    return out;
+}
+
+std::string narrowUtf8InSteps(std::string_view utf8Bytes, unsigned codePage) {
+    const auto text = utf8::decode(utf8Bytes);
+    if (!text) raiseInvalidUtf8();
+    return platform::narrowCodePage(codePage, *text);
+}
+
+// ---- Hex digits to bytes -----------------------------------------------------
+
+// The hex digits to bytes, followed by four zero bytes that are not part of
+// them (for narrowUtf8ByTable); an unpaired last digit is checked but carries
+// nothing.
+constexpr std::size_t kPadding = 4;
+
+#if defined(__SSE2__)
+// Sixteen hex digits (either case) at in to eight bytes at out; false, with
+// nothing written, when any of the sixteen is not a digit. SSE2 is part of
+// every x86-64 processor.
+inline bool digitsToBytes16(const unsigned char* in, unsigned char* out) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    // x < limit for unsigned bytes, through the signed comparison.
+    const auto below = [&](__m128i x, int limit) {
+        return _mm_cmplt_epi8(_mm_xor_si128(x, bias), _mm_set1_epi8(static_cast<char>(0x80 + limit)));
+    };
+    const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+    const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i isDigit = below(digit, 10);
+    const __m128i isLetter = below(letter, 6);
+    if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
+    const __m128i value = _mm_or_si128(_mm_and_si128(isDigit, digit),
+                                       _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    // Each 16-bit lane holds a pair: the high digit in its low byte.
+    const __m128i high = _mm_and_si128(_mm_slli_epi16(value, 4), _mm_set1_epi16(0x00F0));
+    const __m128i low = _mm_srli_epi16(value, 8);
+    const __m128i bytes = _mm_or_si128(high, low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bytes, bytes));
+    return true;
+}
+#endif
+
+std::string paddedBytesOfDigits(std::string_view hexText) {
+    std::string bytes(hexText.size() / 2 + kPadding, '\0');
+    const std::size_t pairs = hexText.size() / 2;
+    const auto* in = reinterpret_cast<const unsigned char*>(hexText.data());
+    auto* out = reinterpret_cast<unsigned char*>(&bytes[0]);
+    // One lookup a pair and no branch: what is not a digit is noted, and
+    // sought afterwards for the error's position.
+    unsigned notDigits = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen digits at a time while they are all digits.
+    while (i + 8 <= pairs && digitsToBytes16(in + 2 * i, out + i)) i += 8;
+#endif
+    for (; i < pairs; ++i) {
+        const unsigned value = kHexPairs.of[in[2 * i] | in[2 * i + 1] << 8];
+        notDigits |= value;
+        out[i] = static_cast<unsigned char>(value);
+    }
+    if (hexText.size() % 2 != 0) notDigits |= kHexPairs.of[in[hexText.size() - 1] | '0' << 8];
+    if (notDigits & 0x100) {
+        for (std::size_t i = 0; i < hexText.size(); ++i) {
+            if (hexValue(hexText[i]) < 0) raiseNotADigit(i);
+        }
+    }
+    return bytes;
+}
+
+// utf8Bytes as paddedBytesOfDigits leaves them, zeros after the end.
+std::string narrowUtf8(std::string_view utf8Bytes, unsigned codePage) {
+    if (const ByteTables* tables = byteTablesFor(codePage)) {
+        std::string out;
+        if (detail::narrowUtf8ByTable(utf8Bytes, *tables, out)) return out;
+    }
+    return narrowUtf8InSteps(utf8Bytes, codePage);
+}
+
+}  // namespace
+
+std::string hexEncode(std::string_view text, unsigned codePage) {
+    const ByteTables* tables = byteTablesFor(codePage);
+    if (!tables) return hexEncodeInSteps(text, codePage);
+    std::string out;
+    detail::appendDigits(out, text, tables->encoded);
+    return out;
+}
+
+std::string hexDecode(std::string_view hexText, unsigned codePage) {
+    const std::string padded = paddedBytesOfDigits(hexText);
+    return narrowUtf8(std::string_view(padded.data(), padded.size() - kPadding), codePage);
+}
+
+void appendSealedDigits(std::string& out, std::string_view payload, unsigned codePage) {
+    if (const ByteTables* tables = byteTablesFor(codePage)) {
+        detail::appendDigits(out, payload, tables->sealed);
+    } else {
+        out += hexEncodeInSteps(throughCodePageInSteps(payload, codePage), codePage);
+    }
+}
+
+void passThroughCodePage(std::string& bytes, unsigned codePage) {
+    if (const ByteTables* tables = byteTablesFor(codePage)) {
+        // Windows' single-byte code pages give every byte back as it was:
+        // nothing to do, and a pass over every byte of the message saved.
+        if (tables->keepsEveryByte) return;
+        for (char& c : bytes) c = static_cast<char>(tables->through[static_cast<unsigned char>(c)]);
+    } else {
+        bytes = throughCodePageInSteps(bytes, codePage);
+    }
+}
+
+}  // namespace envelope
