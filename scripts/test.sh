@@ -16,7 +16,7 @@ run() {
   "$@" || status=1
 }
 
-# Native: unit tests, the plug-in through the reference host.
+# Native: unit tests, the plug-in through the reference messenger.
 run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native && ctest --preset native'
 
 # Native again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz

@@ -23,13 +23,13 @@
 #include "platform/test_seams.h"
 #include "settings/setpassform.h"
 #include "settings/text_file.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 // ---- Allocations that fail on demand ------------------------------------------
 
@@ -42,7 +42,7 @@ long failingAllocation = 0;  // 0: none
 // True when this allocation is the one to fail: only the plug-in's own,
 // never the test's while it plays the host.
 bool failThisAllocation() {
-    if (!allocationsArmed || testing_host::hostCodeDepth > 0) return false;
+    if (!allocationsArmed || test_messenger::messengerCodeDepth > 0) return false;
     return ++allocationsSeen == failingAllocation;
 }
 
@@ -114,9 +114,9 @@ public:
         folder.write("Mistlock.ini", kIni);
         folder.write("MistlockWho.ini", kWho);
         {
-            PluginHarness plugin;
+            TestMessenger plugin;
             const std::string init =
-                initialise(reinterpret_cast<const void*>(&PluginHarness::callback), folder.hostPath());
+                initialise(reinterpret_cast<const void*>(&TestMessenger::callback), folder.hostPath());
             const std::string finalise = event(2);
             if (n > 0) in_.arm(n);
             calling(s, [&] { pluginFun(init.data()); });
@@ -157,7 +157,7 @@ private:
     }
 
     // Whether the host shows the "on" icon: the last add or update command's.
-    static bool iconSaysOn(const PluginHarness& plugin) {
+    static bool iconSaysOn(const TestMessenger& plugin) {
         for (auto it = plugin.commands.rbegin(); it != plugin.commands.rend(); ++it) {
             const auto code = static_cast<unsigned char>((*it)[5]);
             if (code != 0xC9 && code != 0xCA) continue;
@@ -167,7 +167,7 @@ private:
         return false;
     }
 
-    void send(Session& s, const PluginHarness& plugin, const std::string& golden) {
+    void send(Session& s, const TestMessenger& plugin, const std::string& golden) {
         const std::string record = messageToSend(kListed, kMessage);
         const void* reply = nullptr;
         calling(s, [&] { reply = pluginFun(record.data()); });

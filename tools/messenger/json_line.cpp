@@ -1,9 +1,9 @@
-#include "tools/host/json_line.h"
+#include "tools/messenger/json_line.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-namespace refhost {
+namespace messenger {
 
 namespace {
 
@@ -104,4 +104,4 @@ std::string fromHex(const std::string& digits) {
     return out;
 }
 
-}  // namespace refhost
+}  // namespace messenger
