@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/plugin.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/test_seams.h"
 #include "settings/setpassform.h"
@@ -97,7 +98,7 @@ struct Session {
 
 std::vector<std::string> linesOf(const std::string& bytes) {
     std::vector<std::string> lines;
-    for (const std::u16string& l : setpassform::splitLines(setpassform::decodeText(bytes, "").text)) {
+    for (const std::u16string& l : platform::splitLines(setpassform::untilNul(setpassform::decodeText(bytes, "").text))) {
         lines.emplace_back(l.begin(), l.end());
     }
     return lines;
