@@ -21,7 +21,6 @@ private:
     std::string out_;
 };
 
-std::string toHex(const std::string& bytes);  // uppercase, two digits a byte
 std::string toHexNumber(std::uint32_t value); // "0x0040A1B0"
 // Hex digits to bytes; blanks between pairs are allowed. Throws on anything else.
 std::string fromHex(const std::string& digits);

@@ -23,8 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/messenger/messenger_platform.h"
+#include "platform/hex.h"
 #include "tools/messenger/json_line.h"
+#include "tools/messenger/messenger_platform.h"
 
 namespace messenger {
 
@@ -81,7 +82,7 @@ private:
 
 void addText(JsonLine& line, const char* key, const std::string& ansi) {
     line.add(key, fromAnsi(ansi));
-    line.add(std::string(key) + "_hex", toHex(ansi));
+    line.add(std::string(key) + "_hex", platform::toHex(ansi));
 }
 
 // The host callback: answers the three toolbar-button commands as a messenger would.
@@ -126,7 +127,7 @@ const void* hostCallback(const void* commandRecord) {
             line.add("name", "unknown");
             break;
     }
-    line.add("hex", toHex(bytes));
+    line.add("hex", platform::toHex(bytes));
     line.print();
     hostReply = int32Bytes(4) + int32Bytes(answeredId);
     return hostReply.data();
@@ -155,7 +156,7 @@ void printReply(const std::string& event, const void* reply) {
             if (event == "send" && reader.counted(original)) addText(line, "original", original);
         }
     }
-    line.add("hex", toHex(bytes));
+    line.add("hex", platform::toHex(bytes));
     line.print();
 }
 
