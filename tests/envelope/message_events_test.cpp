@@ -193,7 +193,9 @@ TEST(MessageEventsGates, WhichMessagesAreSealed) {
         }
         const std::size_t boxesExpected = c.heldBack ? 1 : 0;
         ASSERT_EQ(plugin.boxes.boxes().size(), boxesExpected) << c.what;
-        if (c.heldBack) EXPECT_EQ(plugin.boxes.boxes()[0].text, kListMissing) << c.what;
+        if (c.heldBack) {
+            EXPECT_EQ(plugin.boxes.boxes()[0].text, kListMissing) << c.what;
+        }
     }
 }
 

@@ -56,7 +56,9 @@ TEST(ReferenceMessenger, ReportsTheAboutBoxAndIgnoresMalformedRecords) {
         EXPECT_NE(box["text"].find("Mistlock 0.45"), std::string::npos);
     }
     for (const auto& reply : ofType(lines, "reply")) {
-        if (reply["event"] == "raw") EXPECT_EQ(reply["kind"], "null") << reply.raw;
+        if (reply["event"] == "raw") {
+            EXPECT_EQ(reply["kind"], "null") << reply.raw;
+        }
     }
 }
 

@@ -54,7 +54,7 @@ void preparePeer(const TempFolder& folder, const PeerSetup& setup) {
 std::vector<std::string> messages() {
     std::vector<std::string> out = {
         platform::narrow(u"Привет! Это зашифрованное сообщение."),
-        std::string("Caf\xE9 cr\xE8me br\xFBl\xE9e \xA9 \xBD", 20),  // Latin-1 bytes, whatever the code page shows
+        "Caf\xE9 cr\xE8me br\xFBl\xE9" "e \xA9 \xBD",  // Latin-1 bytes, whatever the code page shows
         "Plain ASCII text, nothing special.",
         "x",
         std::string(15, 'a'),

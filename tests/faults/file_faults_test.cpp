@@ -117,6 +117,9 @@ public:
 #endif
     }
     ~HeldOpen() { release(); }
+    // One holder per file: a copy would let go of it twice.
+    HeldOpen(const HeldOpen&) = delete;
+    HeldOpen& operator=(const HeldOpen&) = delete;
     void release() {
 #if defined(_WIN32)
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
