@@ -29,7 +29,7 @@
 #include "crypto/memory_stream.h"
 #include "envelope/envelope.h"
 #include "host/plugin.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 namespace {
@@ -58,8 +58,8 @@ std::string message(std::size_t n, std::uint32_t seed = 1) {
 }
 
 struct Fixture {
-    testing_host::TempFolder folder;
-    testing_host::PluginHarness plugin;
+    test_messenger::TempFolder folder;
+    test_messenger::TestMessenger plugin;
 };
 std::unique_ptr<Fixture> fixture;
 

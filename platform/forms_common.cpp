@@ -1,25 +1,14 @@
 // The parts of the form toolkit that are the same on every platform.
 #include "platform/forms.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
 namespace forms {
 
-std::vector<std::u16string> TMemo::lines() const {
-    const std::u16string all = text();
-    std::vector<std::u16string> result;
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-        std::size_t end = all.find_first_of(u"\r\n", pos);
-        if (end == std::u16string::npos) {
-            result.push_back(all.substr(pos));
-            break;
-        }
-        result.push_back(all.substr(pos, end - pos));
-        pos = end + ((all[end] == u'\r' && end + 1 < all.size() && all[end + 1] == u'\n') ? 2 : 1);
-    }
-    return result;
-}
+// No cut at a NUL here, unlike the settings reader: the UIN list file's text
+// is cut before it reaches the memo, and no keyboard types one.
+std::vector<std::u16string> TMemo::lines() const { return platform::splitLines(text()); }
 
 void TForm::runHandler(const std::function<void()>& handler) {
     try {

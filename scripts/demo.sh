@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demonstration: two peers, each the plug-in in its own messenger host with
+# The demonstration: two peers, each the plug-in in its own reference messenger with
 # its own settings folder and the same password, exchange encrypted messages;
 # a third peer with the wrong password sees what a user would then see.
 #
@@ -14,17 +14,17 @@ mode=native
 if [[ $mode == windows ]]; then
   scripts/install-deps.sh native windows
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target Mistlock mistlock-host >/dev/null
+  cmake --build --preset windows --target Mistlock mistlock-messenger >/dev/null
   # One virtual display and one Wine session for the whole demonstration.
   source scripts/virtual-display.sh
   scripts/wine-prefix.sh build/windows --start
   trap 'scripts/wine-prefix.sh build/windows --stop; [[ -n ${xvfb_pid:-} ]] && kill $xvfb_pid 2>/dev/null' EXIT
-  host() { LC_ALL=ru_RU.UTF-8 build/windows/wine-run.sh build/windows/tools/host/mistlock-host.exe build/windows/host/Mistlock.dll | tr -d '\r'; }
+  messenger() { LC_ALL=ru_RU.UTF-8 build/windows/wine-run.sh build/windows/tools/messenger/mistlock-messenger.exe build/windows/host/Mistlock.dll | tr -d '\r'; }
 else
   scripts/install-deps.sh native
   cmake --preset native >/dev/null
-  cmake --build --preset native --target Mistlock mistlock-host >/dev/null
-  host() { build/native/tools/host/mistlock-host --codepage 1251 build/native/host/libMistlock.so; }
+  cmake --build --preset native --target Mistlock mistlock-messenger >/dev/null
+  messenger() { build/native/tools/messenger/mistlock-messenger --codepage 1251 build/native/host/libMistlock.so; }
 fi
 
 demo=$(pwd)/build/demo
@@ -45,10 +45,10 @@ field() { sed -n "s/.*\"$1\":\"\([^\"]*\)\".*/\1/p"; }
 reply_of() { grep "\"event\":\"$1\"" | grep '"type":"reply"'; }
 
 send() {  # folder uin text -> envelope
-  printf 'init %s\nsend %s %s\nfinalise\n' "$1" "$2" "$3" | host | reply_of send | field text
+  printf 'init %s\nsend %s %s\nfinalise\n' "$1" "$2" "$3" | messenger | reply_of send | field text
 }
 receive() {  # folder envelope -> what the user reads
-  printf 'init %s\nrecv %s\nfinalise\n' "$1" "$2" | host | reply_of recv | field text | sed 's/\\r\\n/\n    /g'
+  printf 'init %s\nrecv %s\nfinalise\n' "$1" "$2" | messenger | reply_of recv | field text | sed 's/\\r\\n/\n    /g'
 }
 
 say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
@@ -75,7 +75,7 @@ say "Mallory intercepts Alice's envelope, but her password is wrong. She reads:"
 echo "    $(receive "$demo/mallory" "$envelope")"
 
 say "A message to a contact who is not on Alice's list goes out as written:"
-printf 'init %s\nsend 300 Hello, stranger\nfinalise\n' "$demo/alice" | host | reply_of send | grep -q '"kind":null' \
-  && echo "    (no reply from the plug-in: the host sends the text unchanged)"
+printf 'init %s\nsend 300 Hello, stranger\nfinalise\n' "$demo/alice" | messenger | reply_of send | grep -q '"kind":null' \
+  && echo "    (no reply from the plug-in: the messenger sends the text unchanged)"
 echo
 echo "Demonstration done ($mode). Settings folders: $demo"

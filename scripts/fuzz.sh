@@ -42,13 +42,13 @@ configure() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
   fi
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja \
-      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
-      -DCMAKE_CXX_FLAGS="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
-      -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-      -DMISTLOCK_TESTS=OFF -DMISTLOCK_FUZZ=ON >/dev/null
-  fi
+  # Configured every time (quick when nothing changed), so that a tree made
+  # before a change of these settings takes it too.
+  cmake -S . -B "$build" -G Ninja \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
+    -DCMAKE_CXX_FLAGS="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+    -DMISTLOCK_TESTS=OFF -DMISTLOCK_FUZZ=ON -DMISTLOCK_WERROR=ON >/dev/null
 }
 
 build_targets() {

@@ -5,6 +5,7 @@
 #   s390x    the big-endian cross build and qemu-user
 #   fuzz     clang with libFuzzer and the sanitizer runtimes
 #   bench    Google Benchmark and OpenSSL (benchmarks only)
+#   static   cppcheck, the static analysis of scripts/static-check.sh
 # Without root it prints the exact command to run instead.
 set -euo pipefail
 
@@ -14,6 +15,7 @@ declare -A group=(
   [s390x]="g++-s390x-linux-gnu libc6-dev-s390x-cross qemu-user"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev libssl-dev python3"
+  [static]="cppcheck"
 )
 
 wanted=()

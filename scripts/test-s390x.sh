@@ -7,8 +7,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh s390x
 
-cmake -S . -B build/s390x -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-s390x.cmake \
-  -DMISTLOCK_CIPHER_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/s390x
-ctest --test-dir build/s390x --output-on-failure -j 2
+# The s390x preset: the cipher and its tests only, Release, warnings fatal.
+cmake --preset s390x >/dev/null
+cmake --build --preset s390x -j 2
+ctest --preset s390x

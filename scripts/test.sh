@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native build, the same under the sanitizers,
-# a short run of every fuzz target, the Windows build under Wine (both ANSI
-# code pages, windows on a virtual display), the cipher on a big-endian
-# machine, and the release packages. Installs what it lacks first (see
-# install-deps.sh).
+# Builds and runs every test: the static analysis of both configurations, the
+# native build, the same under the sanitizers, a short run of every fuzz
+# target, the Windows build under Wine (both ANSI code pages, windows on a
+# virtual display), the cipher on a big-endian machine, and the release
+# packages. Every build treats a warning as an error. Installs what it lacks
+# first (see install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh native windows s390x fuzz
+scripts/install-deps.sh native windows s390x fuzz static
 
 status=0
 run() {
@@ -16,8 +17,12 @@ run() {
   "$@" || status=1
 }
 
-# Native: unit tests, the plug-in through the reference host.
-run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native && ctest --preset native'
+# cppcheck over every source, as the Windows and as the Linux build see it; a
+# finding fails.
+run scripts/static-check.sh
+
+# Native: unit tests, the plug-in through the reference messenger.
+run bash -c 'cmake --preset native >/dev/null && cmake --build --preset native -j 2 && ctest --preset native'
 
 # Native again under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
 # corpus replays and the fault-injection tests included.
@@ -30,7 +35,7 @@ run scripts/fuzz.sh all 20
 # tree, and one virtual display for every windowed test. Now and then Wine
 # fails to start a program at all (no output, a few milliseconds): such a
 # test gets one more run.
-run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows &&
+run bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows -j 2 &&
   source scripts/virtual-display.sh && scripts/wine-prefix.sh build/windows --start &&
   { ctest --preset windows --repeat until-pass:2; result=$?; scripts/wine-prefix.sh build/windows --stop; exit $result; }'
 

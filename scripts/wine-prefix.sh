@@ -32,10 +32,10 @@ wineserver -w 2>/dev/null || true
 
 if [[ $action == --start ]]; then
   wineserver -p </dev/null >/dev/null 2>&1
-  # Any program that opens a window brings the desktop up; the reference host
+  # Any program that opens a window brings the desktop up; the reference messenger
   # with the plug-in is at hand in every Windows build.
   warm=$(mktemp -d)
   printf 'init %s\nfinalise\n' "$warm" |
-    "$build/wine-run.sh" "$build/tools/host/mistlock-host.exe" "$build/host/Mistlock.dll" >/dev/null 2>&1 || true
+    "$build/wine-run.sh" "$build/tools/messenger/mistlock-messenger.exe" "$build/host/Mistlock.dll" >/dev/null 2>&1 || true
   rm -rf "$warm"
 fi

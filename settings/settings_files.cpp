@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
@@ -86,7 +87,9 @@ void loadSettingsFile(Tsetpass& dialog) {
     const std::u16string path = settingsPath(settingsFileName);
     if (!platform::fileExists(path)) return;
     const DecodedText file = readTextFile(path);
-    const std::vector<std::u16string> lines = splitLines(file.text);
+    // What follows a NUL is not read (wholeText() tells the user when that
+    // loses anything).
+    const std::vector<std::u16string> lines = platform::splitLines(untilNul(file.text));
     const std::size_t present = lines.size() < settingsLineCount ? lines.size() : settingsLineCount;
     for (std::size_t i = 0; i < present; ++i) {
         const std::u16string& line = lines[i];

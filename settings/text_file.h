@@ -1,10 +1,10 @@
 #pragma once
 // Text files as the plug-in reads and writes them: the encoding found from a
 // leading byte-order mark (UTF-8, UTF-16LE, UTF-16BE), the system ANSI code
-// page without one; lines ending at CR LF, lone CR or lone LF.
+// page without one. Lines end as platform::splitLines() says; a NUL ends the
+// text that is read (untilNul).
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace setpassform {
 
@@ -23,10 +23,6 @@ DecodedText decodeText(std::string_view bytes, const std::string& fileName);
 
 // The text cut at its first NUL.
 std::u16string_view untilNul(std::u16string_view text);
-
-// The lines of a text up to its first NUL: a last line without a terminator
-// counts, a break at the very end starts no further line.
-std::vector<std::u16string> splitLines(std::u16string_view text);
 
 // Every CR LF, lone CR and lone LF turned into CR LF.
 std::u16string normaliseLineBreaks(std::u16string_view text);

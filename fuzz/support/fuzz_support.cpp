@@ -38,16 +38,6 @@ void fail(const std::string& what, std::string_view detail) {
     std::abort();
 }
 
-std::string hex(std::string_view bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
 namespace {
 
 std::string makeRoot() {
@@ -122,21 +112,6 @@ Boxes& watchBoxes() {
     }();
     (void)installed;
     return boxes;
-}
-
-std::int32_t readInt32(const void* record, std::size_t offset) {
-    const auto* p = static_cast<const unsigned char*>(record) + offset;
-    return static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::string int32(std::int32_t value) {
-    std::string out(4, '\0');
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
-    return out;
-}
-
-std::string counted(std::string_view text) {
-    return int32(static_cast<std::int32_t>(text.size())) + std::string(text);
 }
 
 }  // namespace fuzzing

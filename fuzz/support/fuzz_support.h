@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/records.h"
+
 namespace fuzzing {
 
 // Takes bytes from the front of a fuzzer input; past its end every value is 0
@@ -40,8 +42,6 @@ private:
         if (!(condition)) ::fuzzing::fail("check failed: " #condition, (detail)); \
     } while (false)
 
-std::string hex(std::string_view bytes);
-
 // A folder of its own under the system's temporary folder, made at first use
 // and removed when the process exits normally.
 class Scratch {
@@ -70,9 +70,11 @@ struct Boxes {
 };
 Boxes& watchBoxes();
 
-// Reads little-endian values of a record.
-std::int32_t readInt32(const void* record, std::size_t offset);
-std::string int32(std::int32_t value);
-std::string counted(std::string_view text);
+// Records and hex digits as the tests build them (tests/support/records.h).
+using testing_records::counted;
+using testing_records::event;
+using testing_records::hex;
+using testing_records::int32;
+using testing_records::readInt32;
 
 }  // namespace fuzzing

@@ -16,6 +16,7 @@
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
 #include "platform/platform.h"
+#include "tests/support/records.h"
 
 namespace fs = std::filesystem;
 
@@ -25,16 +26,12 @@ fs::path corpus;
 fs::path testData;
 int written = 0;
 
-std::string int32(std::int32_t value) {
-    std::string out(4, '\0');
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
-    return out;
-}
-std::string counted(const std::string& text) { return int32(static_cast<std::int32_t>(text.size())) + text; }
-std::string byte(unsigned v) { return std::string(1, static_cast<char>(v)); }
+using testing_records::counted;
+using testing_records::eventBody;
+using testing_records::framed;
+using testing_records::int32;
 
-std::string body(std::uint8_t code, const std::string& fields) { return byte(3) + byte(code) + fields; }
-std::string record(const std::string& b) { return int32(static_cast<std::int32_t>(b.size())) + b; }
+std::string byte(unsigned v) { return std::string(1, static_cast<char>(v)); }
 
 void seed(const char* target, const std::string& name, const std::string& bytes) {
     const fs::path dir = corpus / target;
@@ -70,34 +67,34 @@ void pluginEvents() {
         std::string bytes;
     };
     const std::vector<Body> bodies = {
-        {"about", body(3, "")},
-        {"finalise", body(2, "")},
-        {"code0", body(0, "")},
-        {"code4", body(4, "")},
-        {"code5", body(5, "")},
-        {"code8", body(8, "")},
+        {"about", eventBody(3, "")},
+        {"finalise", eventBody(2, "")},
+        {"code0", eventBody(0, "")},
+        {"code4", eventBody(4, "")},
+        {"code5", eventBody(5, "")},
+        {"code8", eventBody(8, "")},
         {"no-code", byte(3)},
         {"kind2", byte(2) + byte(3)},
-        {"initialise", body(1, int32(0) + int32(0) + counted("A") + counted("BC") + int32(0))},
-        {"initialise-cut", body(1, int32(0) + int32(0) + counted("") + counted("folder") + "\x01\x02")},
-        {"initialise-negative", body(1, int32(0) + int32(0) + int32(-5) + counted("C:\\Data\\Chat") + int32(0))},
-        {"received-hello", body(6, int32(123456) + int32(-3) + double1 + counted("hello"))},
-        {"received-envelope", body(6, int32(12345) + int32(0) + double1 + counted(passwordEnvelope))},
-        {"received-keyfile-envelope", body(6, int32(12345) + int32(0) + double1 + counted(keyFileEnvelope))},
-        {"received-marker-only", body(6, int32(1) + int32(0) + double1 + counted("#MSTLK:"))},
-        {"received-bad-utf8", body(6, int32(1) + int32(0) + double1 + counted("#MSTLK:0200000080"))},
-        {"received-odd-digit", body(6, int32(1) + int32(0) + double1 + counted(passwordEnvelope + "A"))},
-        {"received-lying-length", body(6, int32(1) + int32(0) + double1 + int32(1000) + "#MSTLK:00")},
-        {"send-listed", body(7, int32(12345) + int32(0) + counted("Hello there"))},
-        {"send-negative-uin", body(7, int32(-7) + int32(0) + counted(""))},
-        {"send-unlisted", body(7, int32(99) + int32(0) + counted("x"))},
-        {"send-cut", body(7, int32(1) + int32(0) + int32(3) + "ab")},
-        {"send-cyrillic", body(7, int32(0) + int32(0) + counted("\xCF\xF0\xE8\xE2\xE5\xF2\x00\x00"))},
+        {"initialise", eventBody(1, int32(0) + int32(0) + counted("A") + counted("BC") + int32(0))},
+        {"initialise-cut", eventBody(1, int32(0) + int32(0) + counted("") + counted("folder") + "\x01\x02")},
+        {"initialise-negative", eventBody(1, int32(0) + int32(0) + int32(-5) + counted("C:\\Data\\Chat") + int32(0))},
+        {"received-hello", eventBody(6, int32(123456) + int32(-3) + double1 + counted("hello"))},
+        {"received-envelope", eventBody(6, int32(12345) + int32(0) + double1 + counted(passwordEnvelope))},
+        {"received-keyfile-envelope", eventBody(6, int32(12345) + int32(0) + double1 + counted(keyFileEnvelope))},
+        {"received-marker-only", eventBody(6, int32(1) + int32(0) + double1 + counted("#MSTLK:"))},
+        {"received-bad-utf8", eventBody(6, int32(1) + int32(0) + double1 + counted("#MSTLK:0200000080"))},
+        {"received-odd-digit", eventBody(6, int32(1) + int32(0) + double1 + counted(passwordEnvelope + "A"))},
+        {"received-lying-length", eventBody(6, int32(1) + int32(0) + double1 + int32(1000) + "#MSTLK:00")},
+        {"send-listed", eventBody(7, int32(12345) + int32(0) + counted("Hello there"))},
+        {"send-negative-uin", eventBody(7, int32(-7) + int32(0) + counted(""))},
+        {"send-unlisted", eventBody(7, int32(99) + int32(0) + counted("x"))},
+        {"send-cut", eventBody(7, int32(1) + int32(0) + int32(3) + "ab")},
+        {"send-cyrillic", eventBody(7, int32(0) + int32(0) + counted("\xCF\xF0\xE8\xE2\xE5\xF2\x00\x00"))},
     };
     for (const Body& b : bodies) {
         seed("plugin_events", std::string("framed-") + b.name, byte(0x08) + b.bytes);
         seed("plugin_events", std::string("framed-keyfile-") + b.name, byte(0x09) + b.bytes);
-        seed("plugin_events", std::string("verbatim-") + b.name, byte(0x0C) + record(b.bytes));
+        seed("plugin_events", std::string("verbatim-") + b.name, byte(0x0C) + framed(b.bytes));
     }
     seed("plugin_events", "verbatim-length0", byte(0x0C) + std::string("\0\0\0\0\x03\x03", 6));
     seed("plugin_events", "verbatim-negative", byte(0x0C) + std::string("\xFE\xFF\xFF\xFF\x03\x01", 6));

@@ -7,8 +7,9 @@
 // Checked beyond crashes and undefined behaviour:
 //   - decoding gives back the very bytes it was given when encoded again in
 //     the encoding it found (less an odd last byte of UTF-16);
-//   - lines hold no line break or NUL, and normalising the breaks neither
-//     changes the lines nor changes again;
+//   - the settings reader's lines hold no line break or NUL, and normalising
+//     the breaks neither changes the lines nor changes again; the dialog's
+//     lines (no cut at a NUL) joined by CR LF give the normalised text;
 //   - loading settings never writes a file and reports at most one error;
 //     what a save writes loads again without an error and saves to the same
 //     bytes, and no temporary file stays behind;
@@ -22,6 +23,7 @@
 
 #include "envelope/key_block.h"
 #include "fuzz/support/fuzz_support.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
 #include "platform/utf8.h"
@@ -54,11 +56,27 @@ void decoding(const std::string& bytes) {
     }
     FUZZ_CHECK(setpassform::encodeText(decoded.text, decoded.encoding) == expected, hex(bytes));
 
-    const std::vector<std::u16string> lines = setpassform::splitLines(decoded.text);
+    // The settings reader's lines: the text cut at its first NUL, then split.
+    const std::vector<std::u16string> lines = platform::splitLines(setpassform::untilNul(decoded.text));
     for (const auto& line : lines) FUZZ_CHECK(!hasBreakOrNul(line), hex(bytes));
     const std::u16string normal = setpassform::normaliseLineBreaks(setpassform::untilNul(decoded.text));
     FUZZ_CHECK(setpassform::normaliseLineBreaks(normal) == normal, hex(bytes));
-    FUZZ_CHECK(setpassform::splitLines(normal) == lines, hex(bytes));
+    FUZZ_CHECK(platform::splitLines(normal) == lines, hex(bytes));
+    // The dialog's rule on the whole text, NULs and all: no line holds a
+    // break, and the lines joined by CR LF give the text with every break made
+    // CR LF, less one break at the very end.
+    const std::vector<std::u16string> memoLines = platform::splitLines(decoded.text);
+    std::u16string joined;
+    for (std::size_t i = 0; i < memoLines.size(); ++i) {
+        FUZZ_CHECK(memoLines[i].find_first_of(u"\r\n") == std::u16string::npos, hex(bytes));
+        if (i > 0) joined += u"\r\n";
+        joined += memoLines[i];
+    }
+    std::u16string everyBreak = setpassform::normaliseLineBreaks(decoded.text);
+    if (everyBreak.size() >= 2 && everyBreak.compare(everyBreak.size() - 2, 2, u"\r\n") == 0) {
+        everyBreak.resize(everyBreak.size() - 2);
+    }
+    FUZZ_CHECK(joined == everyBreak, hex(bytes));
     for (std::size_t i = 0; i < normal.size(); ++i) {
         if (normal[i] == u'\r') FUZZ_CHECK(i + 1 < normal.size() && normal[i + 1] == u'\n', hex(bytes));
         if (normal[i] == u'\n') FUZZ_CHECK(i > 0 && normal[i - 1] == u'\r', hex(bytes));

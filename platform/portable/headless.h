@@ -1,5 +1,5 @@
 #pragma once
-// Controls of the headless platform layer, for tests and the reference host.
+// Controls of the headless platform layer, for the tests and the reference messenger.
 // The shipped Windows plug-in has none of this.
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
 // The headless layer's controls as C functions, exported beside pluginFun from
-// the Linux plug-in library, so that a host process that loads it (the
-// reference host, the tests) can stand in for the user and the screen.
+// the Linux plug-in library, so that a program that loads it (the
+// reference messenger, the tests) can stand in for the user and the screen.
 #include <cstdint>
 
 #include "platform/export.h"

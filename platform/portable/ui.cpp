@@ -1,5 +1,5 @@
 // User-interface services of the headless layer: message boxes go to an
-// observer (the reference host or a test), icons are named tokens.
+// observer (the reference messenger or a test), icons are named tokens.
 #include <cstdio>
 #include <cstring>
 

@@ -9,7 +9,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/cli/fake_console.h"
 #include "tests/envelope/envelope_reference.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tools/cli/cli.h"
 
 namespace {
@@ -260,7 +260,7 @@ TEST(Commands, OpenSaysWhyAnEnvelopeStaysClosed) {
 // ---- open-log --------------------------------------------------------------
 
 TEST(Commands, OpenLogReadsAFileOrStandardInput) {
-    testing_host::TempFolder folder;
+    test_messenger::TempFolder folder;
     const std::string good = envelopeFor("Hi", keyOf("7000"), 1251);
     const std::string bad = envelopeFor("Hi", keyOf("7100"), 1251);
     folder.write("good.txt", "12:00 " + good + "\r\n12:01 plain\r\n");

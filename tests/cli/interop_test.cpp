@@ -1,5 +1,5 @@
 // The mistlock program and the plug-in, each in its own process, exchange
-// envelopes both ways: the plug-in runs in the reference host with its
+// envelopes both ways: the plug-in runs in the reference messenger with its
 // settings folder, mistlock is given the same key on its command line. Runs
 // under both code pages; mistlock is told the one the plug-in's system uses.
 #include <gtest/gtest.h>
@@ -11,21 +11,21 @@
 #include "platform/utf8.h"
 #include "settings/text_file.h"
 #include "tests/cli/cli_process.h"
-#include "tests/support/host_process.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/messenger_process.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 using testing_cli::runCli;
-using testing_host::TempFolder;
-using testing_process::ofType;
-using testing_process::runHost;
-using testing_process::testCodePage;
+using test_messenger::TempFolder;
+using messenger_process::ofType;
+using messenger_process::runMessenger;
+using messenger_process::testCodePage;
 using testing_records::hex;
 using testing_records::unhex;
 
 namespace {
 
-// The reference host's scripts are named from std::rand(): seeded apart, the
+// The reference messenger's scripts are named from std::rand(): seeded apart, the
 // two code-page runs of this program, which may run at once, and other test
 // programs do not write the same script file.
 const bool seeded = (std::srand(static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count())),
@@ -70,7 +70,7 @@ std::vector<std::string> pluginEnvelopes(const TempFolder& peer, const std::vect
     std::string script = "init " + peer.hostPath() + "\n";
     for (const auto& m : texts) script += "send 200 hex:" + hex(m) + "\n";
     std::vector<std::string> envelopes;
-    for (const auto& reply : ofType(runHost(script + "finalise\n", testCodePage()), "reply")) {
+    for (const auto& reply : ofType(runMessenger(script + "finalise\n", testCodePage()), "reply")) {
         if (reply["event"] != "send") continue;
         EXPECT_EQ(reply["kind"], "data") << reply.raw;
         envelopes.push_back(unhex(reply["text_hex"]));
@@ -84,7 +84,7 @@ std::vector<std::string> pluginOpens(const TempFolder& peer, const std::vector<s
     std::string script = "init " + peer.hostPath() + "\n";
     for (const auto& e : envelopes) script += "recv hex:" + hex(e) + "\n";
     std::vector<std::string> texts;
-    for (const auto& reply : ofType(runHost(script + "finalise\n", testCodePage()), "reply")) {
+    for (const auto& reply : ofType(runMessenger(script + "finalise\n", testCodePage()), "reply")) {
         if (reply["event"] == "recv") texts.push_back(unhex(reply["text_hex"]));
     }
     EXPECT_EQ(texts.size(), envelopes.size());
@@ -170,13 +170,13 @@ TEST(Interop, TerminalTextIsTheTextTheMessengerShows) {
     ASSERT_EQ(sealed.status, 0) << sealed.err;
     EXPECT_EQ(sealed.err, "");
     const auto replies =
-        ofType(runHost("init " + peer.hostPath() + "\nrecv " + sealed.out + "finalise\n", testCodePage()), "reply");
+        ofType(runMessenger("init " + peer.hostPath() + "\nrecv " + sealed.out + "finalise\n", testCodePage()), "reply");
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(replies[1]["text"], nationalText());
 
     // Typed in the messenger, read in UTF-8 on the terminal.
     const auto sent = ofType(
-        runHost("init " + peer.hostPath() + "\nsend 100 " + nationalText() + "\nfinalise\n", testCodePage()), "reply");
+        runMessenger("init " + peer.hostPath() + "\nsend 100 " + nationalText() + "\nfinalise\n", testCodePage()), "reply");
     ASSERT_EQ(sent.size(), 3u);
     const auto opened = runCli(command({"open"}, key), sent[1]["text"] + "\n");
     EXPECT_EQ(opened.status, 0) << opened.err;

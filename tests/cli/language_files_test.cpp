@@ -10,7 +10,7 @@
 #include <map>
 
 #include "settings/translations.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 namespace {
 
@@ -78,11 +78,11 @@ std::vector<std::u16string> builtInTexts() {
 
 // Initialises the plug-in with the file as its Mistlock.lng.
 void loadThroughThePlugin(const std::string& fileBytes) {
-    testing_host::TempFolder folder;
+    test_messenger::TempFolder folder;
     folder.write("Mistlock.lng", fileBytes);
-    testing_host::PluginHarness host;
-    host.initialise(folder.hostPath());
-    host.finalise();
+    test_messenger::TestMessenger messenger;
+    messenger.initialise(folder.hostPath());
+    messenger.finalise();
 }
 
 std::string narrowForTrace(const std::u16string& s) { return std::string(s.begin(), s.end()); }

@@ -22,7 +22,7 @@
 #include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "tests/cli/cli_process.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 #include "tools/cli/log_opener.h"
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         envelopeBytes += envelopes.back().size();
         history += "[2011-05-04 12:34:56] alice: " + envelopes.back() + "\r\n";
     }
-    testing_host::TempFolder folder;
+    test_messenger::TempFolder folder;
     folder.write("history.txt", history);
     std::printf("history: %.1f MB, %zu envelopes (%.1f MB of them)\n\n", history.size() / 1e6, envelopes.size(),
                 envelopeBytes / 1e6);
@@ -64,14 +64,14 @@ int main(int argc, char** argv) {
     // The plug-in, as the messenger drives it.
     {
         folder.write("Mistlock.ini", "off\r\npass_check\r\n" + platform::narrowCodePage(codePage, password) + "\r\n\r\n");
-        testing_host::PluginHarness host;
-        host.initialise(folder.hostPath());
+        test_messenger::TestMessenger messenger;
+        messenger.initialise(folder.hostPath());
         std::vector<std::string> records;
         records.reserve(envelopes.size());
         for (const auto& e : envelopes) records.push_back(testing_records::messageReceived(e));
         std::size_t plainBytes = 0;
         const auto start = Clock::now();
-        for (const auto& r : records) plainBytes += static_cast<std::size_t>(testing_records::readInt32(host.call(r), 0));
+        for (const auto& r : records) plainBytes += static_cast<std::size_t>(testing_records::readInt32(messenger.call(r), 0));
         const double s = seconds(start);
         report("plug-in (pluginFun, receive)", envelopeBytes, envelopes.size(), s);
         if (plainBytes == 0) std::puts("(no replies)");

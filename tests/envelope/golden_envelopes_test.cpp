@@ -17,7 +17,7 @@
 #include "envelope/key_block.h"
 #include "tests/crypto/aes_paths.h"
 #include "tests/envelope/envelope_reference.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 using namespace envelope_test;
 using namespace testing_records;
@@ -116,7 +116,7 @@ TEST(GoldenEnvelopes, ThroughPluginFun) {
         const std::u16string keyText = c.keyText();
         bool ascii = true;
         for (const char16_t u : keyText) ascii = ascii && u < 0x80;
-        testing_host::TempFolder folder;
+        test_messenger::TempFolder folder;
         if (ascii) {
             folder.write("Mistlock.ini", "on\r\npass_check\r\n" + std::string(keyText.begin(), keyText.end()) +
                                              "\r\n\r\n");
@@ -125,7 +125,7 @@ TEST(GoldenEnvelopes, ThroughPluginFun) {
             folder.write("Mistlock.ini", "on\r\nfile_check\r\n\r\ngolden.key\r\n");
         }
         folder.write("MistlockWho.ini", "12345\r\n");
-        testing_host::PluginHarness plugin;
+        test_messenger::TestMessenger plugin;
         ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
         if (!keyText.empty()) {
             const void* sent = plugin.call(messageToSend(12345, c.message));

@@ -9,10 +9,10 @@
 
 #include "envelope/key_block.h"
 #include "tests/envelope/envelope_reference.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 using namespace envelope_test;
-using testing_host::TempFolder;
+using test_messenger::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {

@@ -9,12 +9,12 @@
 
 #include "settings/setpassform.h"
 #include "tests/envelope/envelope_reference.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 using namespace envelope_test;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 namespace {
 
@@ -72,7 +72,7 @@ using Boxes = std::vector<std::pair<std::u16string, std::u16string>>;  // captio
 class MessageEvents : public ::testing::Test {
 protected:
     TempFolder folder;
-    PluginHarness plugin;  // finalised before the folder goes
+    TestMessenger plugin;  // finalised before the folder goes
 
     void start(const std::string& settings, const char* uinList = "12345\r\n") {
         folder.write("Mistlock.ini", settings);
@@ -178,7 +178,7 @@ TEST(MessageEventsGates, WhichMessagesAreSealed) {
         TempFolder folder;
         folder.write("Mistlock.ini", ini(c.onOff, "pass_check", "secret"));
         if (c.uinList) folder.write("MistlockWho.ini", c.uinList);
-        PluginHarness plugin;
+        TestMessenger plugin;
         plugin.initialise(folder.hostPath());
         if (!c.uinList) setpassform::setpass->Memo1.setText(u"12345");
         const void* reply = plugin.call(messageToSend(c.uin, "Hi"));
@@ -193,7 +193,9 @@ TEST(MessageEventsGates, WhichMessagesAreSealed) {
         }
         const std::size_t boxesExpected = c.heldBack ? 1 : 0;
         ASSERT_EQ(plugin.boxes.boxes().size(), boxesExpected) << c.what;
-        if (c.heldBack) EXPECT_EQ(plugin.boxes.boxes()[0].text, kListMissing) << c.what;
+        if (c.heldBack) {
+            EXPECT_EQ(plugin.boxes.boxes()[0].text, kListMissing) << c.what;
+        }
     }
 }
 
@@ -362,7 +364,7 @@ TEST(MessageEventsReceipt, NeitherTheSwitchNorTheListMatters) {
         TempFolder folder;
         folder.write("Mistlock.ini", ini(c.onOff, "pass_check", "secret"));
         if (c.uinList) folder.write("MistlockWho.ini", c.uinList);
-        PluginHarness plugin;
+        TestMessenger plugin;
         plugin.initialise(folder.hostPath());
         const void* reply = plugin.call(messageReceived(hi, c.from));
         ASSERT_NE(reply, nullptr) << c.onOff << " " << c.from;

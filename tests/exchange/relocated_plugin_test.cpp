@@ -1,17 +1,17 @@
 // The plug-in library loaded above 4 GB, as in a messenger whose low memory
-// is crowded (the reference host's --occupy-base): the button must still call
+// is crowded (the reference messenger's --occupy-base): the button must still call
 // back through the 32 bits of the add-button command.
 #include <gtest/gtest.h>
 
-#include "tests/support/host_process.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/messenger_process.h"
+#include "tests/support/test_messenger.h"
 
-using testing_host::TempFolder;
-using namespace testing_process;
+using test_messenger::TempFolder;
+using namespace messenger_process;
 
 TEST(RelocatedPlugin, TheButtonCallsBackThroughTheAddressGiven) {
     TempFolder folder;
-    const auto lines = runHost("init " + folder.hostPath() + "\nbutton 0\nbutton 0\nfinalise\n", 0, "--occupy-base");
+    const auto lines = runMessenger("init " + folder.hostPath() + "\nbutton 0\nbutton 0\nfinalise\n", 0, "--occupy-base");
     const auto loaded = ofType(lines, "plugin");
     ASSERT_EQ(loaded.size(), 1u);
     EXPECT_GE(std::stoull(loaded[0]["base"], nullptr, 16), 0x100000000ull);

@@ -1,18 +1,18 @@
-// Two copies of the plug-in, each in its own host process with its own
+// Two copies of the plug-in, each in its own messenger process with its own
 // settings folder and the same key, exchange envelopes both ways.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/text_file.h"
-#include "tests/support/host_process.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/messenger_process.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
-using testing_host::TempFolder;
+using test_messenger::TempFolder;
 using testing_records::hex;
 using testing_records::unhex;
-using namespace testing_process;
+using namespace messenger_process;
 
 namespace {
 
@@ -54,7 +54,7 @@ void preparePeer(const TempFolder& folder, const PeerSetup& setup) {
 std::vector<std::string> messages() {
     std::vector<std::string> out = {
         platform::narrow(u"Привет! Это зашифрованное сообщение."),
-        std::string("Caf\xE9 cr\xE8me br\xFBl\xE9e \xA9 \xBD", 20),  // Latin-1 bytes, whatever the code page shows
+        "Caf\xE9 cr\xE8me br\xFBl\xE9" "e \xA9 \xBD",  // Latin-1 bytes, whatever the code page shows
         "Plain ASCII text, nothing special.",
         "x",
         std::string(15, 'a'),
@@ -75,7 +75,7 @@ void exchange(const TempFolder& from, const TempFolder& to) {
     for (const auto& m : originals) sendScript += "send 200 hex:" + hex(m) + "\n";
     sendScript += "finalise\n";
     std::vector<std::string> envelopes;
-    for (const auto& reply : ofType(runHost(sendScript, testCodePage()), "reply")) {
+    for (const auto& reply : ofType(runMessenger(sendScript, testCodePage()), "reply")) {
         if (reply["event"] != "send") continue;
         ASSERT_EQ(reply["kind"], "data") << reply.raw;
         EXPECT_EQ(unhex(reply["original_hex"]), originals[envelopes.size()]);
@@ -90,7 +90,7 @@ void exchange(const TempFolder& from, const TempFolder& to) {
     }
     receiveScript += "finalise\n";
     std::size_t index = 0;
-    for (const auto& reply : ofType(runHost(receiveScript, testCodePage()), "reply")) {
+    for (const auto& reply : ofType(runMessenger(receiveScript, testCodePage()), "reply")) {
         if (reply["event"] != "recv") continue;
         ASSERT_EQ(reply["kind"], "data") << reply.raw;
         EXPECT_EQ(reply["text_hex"], hex(originals[index])) << "message " << index;
@@ -121,11 +121,11 @@ TEST(TwoPeersEdge, EmptyMessageSealsToTheBareLengthAndDoesNotOpen) {
     TempFolder alice, bob;
     preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
     preparePeer(bob, {"password", true, setpassform::TextEncoding::Ansi});
-    auto sent = ofType(runHost("init " + alice.hostPath() + "\nsend 100 hex:\nfinalise\n", testCodePage()), "reply");
+    auto sent = ofType(runMessenger("init " + alice.hostPath() + "\nsend 100 hex:\nfinalise\n", testCodePage()), "reply");
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1]["text"], "#MSTLK:00000000");
     auto received =
-        ofType(runHost("init " + bob.hostPath() + "\nrecv #MSTLK:00000000\nfinalise\n", testCodePage()), "reply");
+        ofType(runMessenger("init " + bob.hostPath() + "\nrecv #MSTLK:00000000\nfinalise\n", testCodePage()), "reply");
     EXPECT_EQ(received[1]["text"], errorPrefix() + "#MSTLK:00000000");
 }
 
@@ -133,11 +133,11 @@ TEST(TwoPeersEdge, WrongPasswordShowsTheErrorInsteadOfGarbage) {
     TempFolder alice, mallory;
     preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
     mallory.write("Mistlock.ini", settingsFile(true, "not the password", ""));
-    auto sent = ofType(runHost("init " + alice.hostPath() + "\nsend 100 Hello, Bob!\nfinalise\n", testCodePage()),
+    auto sent = ofType(runMessenger("init " + alice.hostPath() + "\nsend 100 Hello, Bob!\nfinalise\n", testCodePage()),
                        "reply");
     const std::string envelope = unhex(sent[1]["text_hex"]);
     auto received = ofType(
-        runHost("init " + mallory.hostPath() + "\nrecv hex:" + hex(envelope) + "\nfinalise\n", testCodePage()), "reply");
+        runMessenger("init " + mallory.hostPath() + "\nrecv hex:" + hex(envelope) + "\nfinalise\n", testCodePage()), "reply");
     ASSERT_EQ(received[1]["kind"], "data");
     EXPECT_EQ(received[1]["text"], errorPrefix() + envelope);
 }

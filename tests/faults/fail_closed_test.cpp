@@ -13,13 +13,13 @@
 
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST(FailClosed, UnreadSettingsHoldMessagesBackAndKeepTheirBytes) {
         TempFolder folder;
         folder.write("Mistlock.ini", c.ini);
         if (!c.whoAbsent) folder.write("MistlockWho.ini", c.who);
-        PluginHarness plugin;
+        TestMessenger plugin;
         ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
         if (c.errorAtStart) {
             ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
@@ -133,7 +133,7 @@ TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
     TempFolder folder;
     folder.write("Mistlock.ini.bad", "first");
     folder.write("Mistlock.ini", "on\r\n");
-    PluginHarness plugin;
+    TestMessenger plugin;
     plugin.initialise(folder.hostPath());
     plugin.button(0);
     EXPECT_EQ(folder.read("Mistlock.ini.bad"), "first");

@@ -19,17 +19,18 @@
 #include <vector>
 
 #include "host/plugin.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/test_seams.h"
 #include "settings/setpassform.h"
 #include "settings/text_file.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 // ---- Allocations that fail on demand ------------------------------------------
 
@@ -42,7 +43,7 @@ long failingAllocation = 0;  // 0: none
 // True when this allocation is the one to fail: only the plug-in's own,
 // never the test's while it plays the host.
 bool failThisAllocation() {
-    if (!allocationsArmed || testing_host::hostCodeDepth > 0) return false;
+    if (!allocationsArmed || test_messenger::messengerCodeDepth > 0) return false;
     return ++allocationsSeen == failingAllocation;
 }
 
@@ -97,7 +98,7 @@ struct Session {
 
 std::vector<std::string> linesOf(const std::string& bytes) {
     std::vector<std::string> lines;
-    for (const std::u16string& l : setpassform::splitLines(setpassform::decodeText(bytes, "").text)) {
+    for (const std::u16string& l : platform::splitLines(setpassform::untilNul(setpassform::decodeText(bytes, "").text))) {
         lines.emplace_back(l.begin(), l.end());
     }
     return lines;
@@ -114,9 +115,9 @@ public:
         folder.write("Mistlock.ini", kIni);
         folder.write("MistlockWho.ini", kWho);
         {
-            PluginHarness plugin;
+            TestMessenger plugin;
             const std::string init =
-                initialise(reinterpret_cast<const void*>(&PluginHarness::callback), folder.hostPath());
+                initialise(reinterpret_cast<const void*>(&TestMessenger::callback), folder.hostPath());
             const std::string finalise = event(2);
             if (n > 0) in_.arm(n);
             calling(s, [&] { pluginFun(init.data()); });
@@ -157,7 +158,7 @@ private:
     }
 
     // Whether the host shows the "on" icon: the last add or update command's.
-    static bool iconSaysOn(const PluginHarness& plugin) {
+    static bool iconSaysOn(const TestMessenger& plugin) {
         for (auto it = plugin.commands.rbegin(); it != plugin.commands.rend(); ++it) {
             const auto code = static_cast<unsigned char>((*it)[5]);
             if (code != 0xC9 && code != 0xCA) continue;
@@ -167,7 +168,7 @@ private:
         return false;
     }
 
-    void send(Session& s, const PluginHarness& plugin, const std::string& golden) {
+    void send(Session& s, const TestMessenger& plugin, const std::string& golden) {
         const std::string record = messageToSend(kListed, kMessage);
         const void* reply = nullptr;
         calling(s, [&] { reply = pluginFun(record.data()); });

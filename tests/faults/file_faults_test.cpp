@@ -31,13 +31,13 @@
 #include "platform/test_seams.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 namespace {
 
@@ -117,6 +117,9 @@ public:
 #endif
     }
     ~HeldOpen() { release(); }
+    // One holder per file: a copy would let go of it twice.
+    HeldOpen(const HeldOpen&) = delete;
+    HeldOpen& operator=(const HeldOpen&) = delete;
     void release() {
 #if defined(_WIN32)
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
@@ -260,7 +263,7 @@ TEST_P(SaveFaults, NothingIsLostAndTheUserIsTold) {
     std::string hostPath = test.hostPath();
     if (*fault.folderSuffix) hostPath += kSeparator + std::string(fault.folderSuffix);
 
-    PluginHarness plugin;
+    TestMessenger plugin;
     ASSERT_NE(plugin.initialise(hostPath), nullptr);
     EXPECT_TRUE(plugin.boxes.boxes().empty()) << textOf(plugin.boxes.boxes().at(0));
     const bool startedOn = setpassform::encryptionSwitch;
@@ -359,7 +362,7 @@ TEST_P(LockedAtStart, PluginStartsAndReportsTheFile) {
     const auto before = contentsOf(test.hostPath());
     HeldOpen held(test.file(GetParam().heldFile));
 
-    PluginHarness plugin;
+    TestMessenger plugin;
     const void* reply = plugin.initialise(test.hostPath());
     report(std::string(GetParam().name), plugin.boxes);
     ASSERT_NE(reply, nullptr) << "the plug-in must start all the same";
@@ -423,7 +426,7 @@ TEST(UinListOutOfReach, WhenSendingTheMessageIsHeldBack) {
     TempFolder test;
     test.write("Mistlock.ini", kIni);
     test.write("MistlockWho.ini", kWho);
-    PluginHarness plugin;
+    TestMessenger plugin;
     ASSERT_NE(plugin.initialise(test.hostPath()), nullptr);
     platform::seams::failFileOperation(1);  // the list's existence test
     const void* reply = plugin.call(messageToSend(kListedUin, "secret"));
@@ -470,7 +473,7 @@ protected:
         vanishing.clear();
     }
     TempFolder test;
-    PluginHarness plugin;
+    TestMessenger plugin;
     std::string envelope;
 };
 

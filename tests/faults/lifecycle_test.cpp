@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "platform/test_seams.h"
 #include "settings/setpassform.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 #if !defined(_WIN32)
@@ -23,8 +23,8 @@
 
 namespace fs = std::filesystem;
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 namespace {
 
@@ -77,7 +77,7 @@ protected:
     std::string files() const { return hex(folder.read("Mistlock.ini")) + "/" + hex(folder.read("MistlockWho.ini")); }
 
     TempFolder folder;
-    PluginHarness plugin;
+    TestMessenger plugin;
     std::string envelope;
 };
 

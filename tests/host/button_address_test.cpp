@@ -14,11 +14,11 @@
 #include "host/button_address.h"
 #include "host/plugin.h"
 #include "settings/setpassform.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 using testing_records::readInt32;
 
 namespace {
@@ -86,7 +86,7 @@ unsigned codeOf(const std::string& command) { return static_cast<unsigned char>(
 TEST(ButtonSeam, TheHostTogglesTheSwitchThroughTheJump) {
     const SeamMode mode(host::seams::ButtonAddress::ThroughJump);
     TempFolder folder;
-    PluginHarness plugin;
+    TestMessenger plugin;
     plugin.initialise(folder.hostPath());
     ASSERT_EQ(plugin.commands.size(), 1u);
     ASSERT_EQ(codeOf(plugin.commands[0]), 0xC9u);
@@ -104,7 +104,7 @@ TEST(ButtonSeam, WithoutAnAddressThereIsNoButtonAndTheUserIsTold) {
     const SeamMode mode(host::seams::ButtonAddress::Unavailable);
     TempFolder folder;
     folder.write("Mistlock.ini", "on\r\npass_check\r\n\r\n\r\n");
-    PluginHarness plugin;
+    TestMessenger plugin;
     ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr) << "the title is still given";
     EXPECT_TRUE(plugin.commands.empty());
     EXPECT_EQ(host::buttonId(), 0);

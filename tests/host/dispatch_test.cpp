@@ -10,12 +10,12 @@
 #include "platform/portable/headless.h"
 #endif
 #include "settings/setpassform.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 using namespace testing_records;
-using testing_host::PluginHarness;
-using testing_host::TempFolder;
+using test_messenger::TestMessenger;
+using test_messenger::TempFolder;
 
 namespace {
 
@@ -31,7 +31,7 @@ std::string iconOf(const std::string& command) {
 class Dispatch : public ::testing::Test {
 protected:
     TempFolder folder;
-    PluginHarness plugin;
+    TestMessenger plugin;
 };
 
 TEST_F(Dispatch, InitialiseRepliesWithTitleAndAddsTheButton) {
@@ -89,7 +89,7 @@ TEST(DispatchSettingsFile, FirstLineSetsTheSwitch) {
     for (const auto& c : cases) {
         TempFolder f;
         f.write("Mistlock.ini", c.content);
-        PluginHarness p;
+        TestMessenger p;
         p.initialise(f.hostPath());
         EXPECT_EQ(setpassform::encryptionSwitch, c.on) << hex(c.content);
         EXPECT_EQ(iconOf(p.commands.at(0)), c.on ? "ZEV_CRYPT" : "ZEV") << hex(c.content);
@@ -182,7 +182,7 @@ TEST_F(Dispatch, MalformedRecordsGetNoReplyAndChangeNothing) {
 }
 
 TEST_F(Dispatch, TruncatedInitialiseIsIgnored) {
-    std::string record = initialise(reinterpret_cast<const void*>(&PluginHarness::callback), folder.hostPath());
+    std::string record = initialise(reinterpret_cast<const void*>(&TestMessenger::callback), folder.hostPath());
     record.replace(0, 4, int32(static_cast<std::int32_t>(record.size()) - 4 - 2));  // the last integer cut short
     EXPECT_EQ(plugin.call(record), nullptr);
     EXPECT_FALSE(host::initialised());

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "host/protocol.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
 using namespace testing_records;
@@ -113,10 +113,10 @@ TEST(Codec, EventFitsRecordChecksFraming) {
 
 class CommandTest : public ::testing::Test {
 protected:
-    testing_host::PluginHarness harness;
+    test_messenger::TestMessenger messenger;
     void SetUp() override {
-        // Only the callback of an initialise event: parse one that names the harness.
-        const std::string record = initialise(reinterpret_cast<const void*>(&testing_host::PluginHarness::callback), "x");
+        // Only the callback of an initialise event: parse one that names the messenger.
+        const std::string record = initialise(reinterpret_cast<const void*>(&test_messenger::TestMessenger::callback), "x");
         host::parseInitialiseEvent(record.data());
     }
 };
@@ -126,8 +126,8 @@ TEST_F(CommandTest, AddButtonCarriesLow32BitsAndReturnsTheHostsId) {
     const std::int32_t id = host::addToolbarButton(procedure, static_cast<platform::IconHandle>(0x5566778899AABBCCull),
                                                    "Mistlock 0.45", "");
     EXPECT_EQ(id, 7);
-    ASSERT_EQ(harness.commands.size(), 1u);
-    const std::string& c = harness.commands[0];
+    ASSERT_EQ(messenger.commands.size(), 1u);
+    const std::string& c = messenger.commands[0];
     EXPECT_EQ(c.size(), 35u);
     EXPECT_EQ(readInt32(c.data(), 0), 31);
     EXPECT_EQ(hex(c.substr(4, 2)), "05C9");
@@ -137,7 +137,7 @@ TEST_F(CommandTest, AddButtonCarriesLow32BitsAndReturnsTheHostsId) {
 }
 
 TEST_F(CommandTest, AddButtonWithNullHostReplyGivesNoButton) {
-    harness.answerNull = true;
+    messenger.answerNull = true;
     EXPECT_EQ(host::addToolbarButton(nullptr, 0, "t", ""), 0);
 }
 
@@ -146,9 +146,9 @@ TEST_F(CommandTest, UpdateAndRemove) {
     std::int32_t id = 9;
     host::removeToolbarButton(id);
     EXPECT_EQ(id, 0);
-    ASSERT_EQ(harness.commands.size(), 2u);
-    EXPECT_EQ(hex(harness.commands[0].substr(0, 14)), "1F00000005CA09000000015A0000");
-    EXPECT_EQ(hex(harness.commands[1]), "0600000005CB09000000");
+    ASSERT_EQ(messenger.commands.size(), 2u);
+    EXPECT_EQ(hex(messenger.commands[0].substr(0, 14)), "1F00000005CA09000000015A0000");
+    EXPECT_EQ(hex(messenger.commands[1]), "0600000005CB09000000");
 }
 
 }  // namespace

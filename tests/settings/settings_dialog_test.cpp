@@ -1,6 +1,8 @@
 // The settings dialog's handlers: what creation loads, what showing and
 // closing do, the chooser, and how failures inside handlers are reported.
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "settings/setpassform.h"
 #include "settings/translations.h"
@@ -173,6 +175,25 @@ TEST_F(SettingsDialog, DestroyedDialogIsNoLongerReferenced) {
     setpassform::setpass = dialog.get();
     dialog.reset();
     EXPECT_EQ(setpassform::setpass, nullptr);
+}
+
+// The UIN check reads the memo line by line; the settings file's NUL rule is
+// the file reader's, not the memo's.
+TEST_F(SettingsDialog, TheUinListsLinesEndAtEveryBreakAndNotAtANul) {
+    using Lines = std::vector<std::u16string>;
+    Tsetpass dialog;
+    dialog.Memo1.setText(u"111\r\n222\r\n");
+    EXPECT_EQ(dialog.Memo1.lines(), (Lines{u"111", u"222"}));
+    dialog.Memo1.setText(u"");
+    EXPECT_EQ(dialog.Memo1.lines(), Lines{});
+#if !defined(_WIN32)
+    // The headless memo holds its text as given (an edit control would end
+    // it at a NUL and may rewrite lone breaks).
+    dialog.Memo1.setText(u"111\r222\n333\n\r444\r\n");
+    EXPECT_EQ(dialog.Memo1.lines(), (Lines{u"111", u"222", u"333", u"", u"444"}));
+    dialog.Memo1.setText(std::u16string(u"111\0" u"222\r\n333", 12));
+    EXPECT_EQ(dialog.Memo1.lines(), (Lines{std::u16string(u"111\0" u"222", 7), u"333"}));
+#endif
 }
 
 TEST_F(SettingsDialog, SettingsPathJoinsFolderAndName) {

@@ -1,9 +1,9 @@
 #include "tests/support/box_recorder.h"
 
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 #if defined(_WIN32)
-#include "tools/host/box_watch_win32.h"
+#include "tools/messenger/box_watch_win32.h"
 #else
 #include "platform/portable/headless.h"
 #endif
@@ -19,7 +19,7 @@ BoxRecorder* active = nullptr;
 BoxRecorder::BoxRecorder() {
     active = this;
     boxwatch::start([](const boxwatch::SeenBox& box) {
-        const testing_host::InHostCode host;
+        const test_messenger::InMessengerCode inMessenger;
         if (active) {
             active->record({std::u16string(box.caption.begin(), box.caption.end()),
                             std::u16string(box.text.begin(), box.text.end()), box.error});
@@ -37,7 +37,7 @@ BoxRecorder::~BoxRecorder() {
 BoxRecorder::BoxRecorder() {
     active = this;
     platform::headless::setMessageBoxObserver([](const std::u16string& text, const std::u16string& caption, bool error) {
-        const testing_host::InHostCode host;
+        const test_messenger::InMessengerCode inMessenger;
         if (active) active->record({caption, text, error});
     });
 }

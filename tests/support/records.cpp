@@ -10,26 +10,38 @@ std::string int32(std::int32_t value) {
     return out;
 }
 
-std::string counted(const std::string& text) { return int32(static_cast<std::int32_t>(text.size())) + text; }
+std::string counted(std::string_view text) {
+    std::string out = int32(static_cast<std::int32_t>(text.size()));
+    out.append(text);
+    return out;
+}
 
-std::string event(std::uint8_t code, const std::string& fields) {
+std::string framed(std::string_view body) { return counted(body); }
+
+std::string eventBody(std::uint8_t code, std::string_view fields) {
     std::string body;
     body += '\x03';
     body += static_cast<char>(code);
-    body += fields;
-    return int32(static_cast<std::int32_t>(body.size())) + body;
+    body.append(fields);
+    return body;
+}
+
+std::string event(std::uint8_t code, std::string_view fields) { return framed(eventBody(code, fields)); }
+
+std::string initialise(std::int32_t callbackField, const std::string& folder, const std::string& firstPath) {
+    return event(1, int32(callbackField) + int32(0) + counted(firstPath) + counted(folder) + int32(0));
 }
 
 std::string initialise(const void* callback, const std::string& folder, const std::string& firstPath) {
-    const auto address = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(callback));
-    return event(1, int32(address) + int32(0) + counted(firstPath) + counted(folder) + int32(0));
+    // The protocol carries the callback's low 32 bits.
+    return initialise(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(callback)), folder, firstPath);
 }
 
-std::string messageToSend(std::int32_t uin, const std::string& text) {
+std::string messageToSend(std::int32_t uin, std::string_view text) {
     return event(7, int32(uin) + int32(0) + counted(text));
 }
 
-std::string messageReceived(const std::string& text, std::int32_t uin) {
+std::string messageReceived(std::string_view text, std::int32_t uin) {
     return event(6, int32(uin) + int32(0) + std::string(8, '\0') + counted(text));
 }
 
@@ -56,9 +68,12 @@ std::string replyString(const void* record, int index) {
     }
 }
 
-std::string hex(const std::string& bytes) {
+std::string hex(std::string_view bytes) {
+    // Written out here rather than taken from the plug-in, so that a test's
+    // expected digits never come from the code under test.
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
+    out.reserve(2 * bytes.size());
     for (const char ch : bytes) {
         out += digits[static_cast<unsigned char>(ch) >> 4];
         out += digits[static_cast<unsigned char>(ch) & 15];
@@ -66,7 +81,7 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-std::string unhex(const std::string& digits) {
+std::string unhex(std::string_view digits) {
     auto value = [](char c) {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -74,6 +89,7 @@ std::string unhex(const std::string& digits) {
         throw std::invalid_argument("not a hex digit");
     };
     std::string out;
+    out.reserve(digits.size() / 2);
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
         out += static_cast<char>(value(digits[i]) << 4 | value(digits[i + 1]));
     }

@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 #include "tests/windows/support/windows_support.h"
 
 namespace {
@@ -81,7 +81,7 @@ protected:
 
 TEST_F(SetpassDialog, FirstShowingWithoutFilesThroughTheToolbarButton) {
     const std::wstring path = folder.path();
-    testing_host::PluginHarness plugin;
+    test_messenger::TestMessenger plugin;
     ASSERT_NE(plugin.initialise(platform::narrow(std::u16string(path.begin(), path.end()))), nullptr);
     Tsetpass* dialog = setpassform::setpass;
     ASSERT_NE(dialog, nullptr);
@@ -130,7 +130,7 @@ TEST_F(SetpassDialog, FirstShowingWithoutFilesThroughTheToolbarButton) {
 
 TEST_F(SetpassDialog, ShowingAgainMovesTheVisibleDialogToTheFront) {
     const std::wstring path = folder.path();
-    testing_host::PluginHarness plugin;
+    test_messenger::TestMessenger plugin;
     plugin.initialise(platform::narrow(std::u16string(path.begin(), path.end())));
     plugin.button(1);
     const HWND hwnd = hwndOf(*setpassform::setpass);

@@ -4,6 +4,7 @@
 
 #include "crypto/wipe.h"
 #include "envelope/envelope.h"
+#include "platform/hex.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
 #include "tools/cli/log_opener.h"
@@ -51,7 +52,7 @@ int open(const Invocation& inv, Console& console) {
     }
     const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
     const auto opened = envelope::open(text.substr(envelope::marker.size()), key, inv.codePage);
-    console.writeOutput((inv.hexOutput ? hexDigits(opened.text) : textFromMessage(opened.text, inv.codePage)) + "\n");
+    console.writeOutput((inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, inv.codePage)) + "\n");
     return Success;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "envelope/envelope.h"
+#include "platform/hex.h"
 #include "platform/utf8.h"
 #include "tools/cli/message_text.h"
 
@@ -12,12 +13,11 @@ namespace {
 
 constexpr std::size_t flushSize = 1 << 20;
 
-// Hex digits, 0-9, A-F and a-f, looked up a byte at a time.
+// Hex digits of either case, looked up a byte at a time.
 struct HexDigitTable {
     bool digit[256] = {};
     constexpr HexDigitTable() {
-        for (int c = '0'; c <= '9'; ++c) digit[c] = true;
-        for (int c = 'A'; c <= 'F'; ++c) digit[c] = digit[c + 32] = true;
+        for (int c = 0; c < 256; ++c) digit[c] = platform::hexDigitValue(static_cast<char>(c)) >= 0;
     }
 };
 constexpr HexDigitTable hexDigit;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/hex.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -12,13 +13,6 @@ namespace {
 
 constexpr std::string_view hexPrefix = "hex:";
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::string rawBytes(std::string_view digits) {
     if (digits.size() % 2 != 0) {
         throw TextError("After \"hex:\" come pairs of hex digits, two for each byte; " + std::to_string(digits.size()) +
@@ -26,7 +20,7 @@ std::string rawBytes(std::string_view digits) {
     }
     std::string bytes(digits.size() / 2, '\0');
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        const int v = hexValue(digits[i]);
+        const int v = platform::hexDigitValue(digits[i]);
         if (v < 0) {
             throw TextError("After \"hex:\" only hex digits may follow; character " + std::to_string(i + 1) +
                             " of them is not one.");
@@ -88,17 +82,6 @@ void CodePageToUtf8::append(std::string_view bytes, std::string& out) const {
         p += s[3];
     }
     out.resize(static_cast<std::size_t>(p - out.data()));
-}
-
-std::string hexDigits(std::string_view bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out(bytes.size() * 2, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        out[2 * i] = digits[b >> 4];
-        out[2 * i + 1] = digits[b & 15];
-    }
-    return out;
 }
 
 std::string_view withoutFinalLineBreak(std::string_view input) {

@@ -41,9 +41,6 @@ private:
     char sequences_[256][4];  // up to three bytes, then their count
 };
 
-// Bytes as uppercase hex digits.
-std::string hexDigits(std::string_view bytes);
-
 // Standard input without one line break (LF or CR LF) at its end.
 std::string_view withoutFinalLineBreak(std::string_view input);
 

@@ -1,6 +1,6 @@
 #include "tests/windows/support/windows_support.h"
 
-#include "tools/host/box_watch_win32.h"
+#include "tools/messenger/box_watch_win32.h"
 
 #include <algorithm>
 #include <cstdio>

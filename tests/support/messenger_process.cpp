@@ -1,4 +1,4 @@
-#include "tests/support/host_process.h"
+#include "tests/support/messenger_process.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace testing_process {
+namespace messenger_process {
 
 namespace {
 
@@ -50,7 +50,7 @@ std::wstring windowsPath(const std::string& path) {
     return out;
 }
 
-std::string runCaptured(const std::string& scriptPath, unsigned, const std::string& hostOptions) {
+std::string runCaptured(const std::string& scriptPath, unsigned, const std::string& messengerOptions) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = CreateFileW(windowsPath(scriptPath).c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -64,12 +64,12 @@ std::string runCaptured(const std::string& scriptPath, unsigned, const std::stri
     startup.hStdInput = input;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring command = L"\"" + windowsPath(MISTLOCK_HOST_EXE) + L"\" " +
-                           std::wstring(hostOptions.begin(), hostOptions.end()) + L" \"" +
+    std::wstring command = L"\"" + windowsPath(MISTLOCK_MESSENGER_EXE) + L"\" " +
+                           std::wstring(messengerOptions.begin(), messengerOptions.end()) + L" \"" +
                            windowsPath(MISTLOCK_PLUGIN_PATH) + L"\"";
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        throw std::runtime_error("cannot start mistlock-host");
+        throw std::runtime_error("cannot start mistlock-messenger");
     }
     CloseHandle(writeEnd);
     CloseHandle(input);
@@ -86,18 +86,18 @@ std::string runCaptured(const std::string& scriptPath, unsigned, const std::stri
 
 #else
 
-std::string runCaptured(const std::string& scriptPath, unsigned codePage, const std::string& hostOptions) {
-    std::string command = std::string("'") + MISTLOCK_HOST_EXE + "'";
+std::string runCaptured(const std::string& scriptPath, unsigned codePage, const std::string& messengerOptions) {
+    std::string command = std::string("'") + MISTLOCK_MESSENGER_EXE + "'";
     if (codePage) command += " --codepage " + std::to_string(codePage);
-    if (!hostOptions.empty()) command += " " + hostOptions;
+    if (!messengerOptions.empty()) command += " " + messengerOptions;
     command += std::string(" '") + MISTLOCK_PLUGIN_PATH + "' < '" + scriptPath + "'";
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot start mistlock-host");
+    if (!pipe) throw std::runtime_error("cannot start mistlock-messenger");
     std::string output;
     char buffer[4096];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    if (pclose(pipe) != 0) throw std::runtime_error("mistlock-host failed");
+    if (pclose(pipe) != 0) throw std::runtime_error("mistlock-messenger failed");
     return output;
 }
 
@@ -157,7 +157,7 @@ Line parseLine(const std::string& json) {
     return line;
 }
 
-std::vector<Line> runHost(const std::string& script, unsigned codePage, const std::string& hostOptions) {
+std::vector<Line> runMessenger(const std::string& script, unsigned codePage, const std::string& messengerOptions) {
     const std::string path = tempScriptPath();
     {
         std::ofstream out(path, std::ios::binary);
@@ -165,7 +165,7 @@ std::vector<Line> runHost(const std::string& script, unsigned codePage, const st
     }
     std::string output;
     try {
-        output = runCaptured(path, codePage, hostOptions);
+        output = runCaptured(path, codePage, messengerOptions);
     } catch (...) {
         std::filesystem::remove(path);
         throw;
@@ -194,4 +194,4 @@ std::vector<Line> ofType(const std::vector<Line>& lines, const std::string& type
 
 unsigned testCodePage() { return platform::ansiCodePage(); }
 
-}  // namespace testing_process
+}  // namespace messenger_process

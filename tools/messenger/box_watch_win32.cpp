@@ -1,4 +1,4 @@
-#include "tools/host/box_watch_win32.h"
+#include "tools/messenger/box_watch_win32.h"
 
 #include <windows.h>
 

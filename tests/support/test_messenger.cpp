@@ -1,4 +1,4 @@
-#include "tests/support/plugin_harness.h"
+#include "tests/support/test_messenger.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,24 +11,24 @@
 
 namespace fs = std::filesystem;
 
-namespace testing_host {
+namespace test_messenger {
 
-thread_local int hostCodeDepth = 0;
+thread_local int messengerCodeDepth = 0;
 
 namespace {
-PluginHarness* active = nullptr;
+TestMessenger* active = nullptr;
 }
 
-PluginHarness::PluginHarness() { active = this; }
+TestMessenger::TestMessenger() { active = this; }
 
-PluginHarness::~PluginHarness() {
+TestMessenger::~TestMessenger() {
     if (host::initialised()) finalise();
     active = nullptr;
 }
 
-const void* PluginHarness::callback(const void* commandRecord) {
-    const InHostCode host;
-    PluginHarness& self = *active;
+const void* TestMessenger::callback(const void* commandRecord) {
+    const InMessengerCode inMessenger;
+    TestMessenger& self = *active;
     self.commands.push_back(testing_records::bytesOf(commandRecord));
     if (self.answerNull) return nullptr;
     std::int32_t id = 0;
@@ -39,18 +39,18 @@ const void* PluginHarness::callback(const void* commandRecord) {
     return self.reply_.data();
 }
 
-const void* PluginHarness::call(const std::string& record) {
+const void* TestMessenger::call(const std::string& record) {
     record_ = record;
     return pluginFun(record_.data());
 }
 
-const void* PluginHarness::initialise(const std::string& folder) {
-    return call(testing_records::initialise(reinterpret_cast<const void*>(&PluginHarness::callback), folder));
+const void* TestMessenger::initialise(const std::string& folder) {
+    return call(testing_records::initialise(reinterpret_cast<const void*>(&TestMessenger::callback), folder));
 }
 
-const void* PluginHarness::finalise() { return call(testing_records::event(2)); }
+const void* TestMessenger::finalise() { return call(testing_records::event(2)); }
 
-void (*PluginHarness::buttonProcedure() const)(std::int32_t) {
+void (*TestMessenger::buttonProcedure() const)(std::int32_t) {
     for (auto it = commands.rbegin(); it != commands.rend(); ++it) {
         if (it->size() > 10 && static_cast<unsigned char>((*it)[5]) == 0xC9) {
             const std::int32_t low = testing_records::readInt32(it->data(), 6);
@@ -60,7 +60,7 @@ void (*PluginHarness::buttonProcedure() const)(std::int32_t) {
     return nullptr;
 }
 
-void PluginHarness::button(std::int32_t code) {
+void TestMessenger::button(std::int32_t code) {
     const auto procedure = buttonProcedure();
     if (!procedure) throw std::logic_error("the plug-in has sent no add-button command");
     procedure(code);
@@ -102,4 +102,4 @@ void TempFolder::write(const std::string& name, const std::string& bytes) const 
 
 bool TempFolder::exists(const std::string& name) const { return fs::exists(file(name)); }
 
-}  // namespace testing_host
+}  // namespace test_messenger

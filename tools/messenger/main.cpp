@@ -1,4 +1,4 @@
-// mistlock-host: a reference messenger host. It loads a plug-in library and
+// mistlock-messenger: a reference messenger. It loads a plug-in library and
 // drives it from a script on standard input, one command a line:
 //
 //   init FOLDER        initialise event, FOLDER as the settings path
@@ -7,11 +7,11 @@
 //   about | finalise | button N
 //   raw HEX            an arbitrary event record, given whole in hex
 //
-// With --occupy-base the host takes the plug-in's preferred base (under
+// With --occupy-base the messenger takes the plug-in's preferred base (under
 // Windows all free memory below 4 GB) while it loads the library, so that the
 // library lands elsewhere, and prints where ("type":"plugin").
 //
-// TEXT is UTF-8 (converted to the host's ANSI code page, as the messenger
+// TEXT is UTF-8 (converted to its ANSI code page, as a messenger
 // would) or "hex:" followed by raw bytes. Every reply, every command record the
 // plug-in sends and every message box it shows is printed as one JSON object a
 // line. Lines that are empty or start with '#' are skipped.
@@ -23,10 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/host_platform.h"
-#include "tools/host/json_line.h"
+#include "platform/hex.h"
+#include "tools/messenger/json_line.h"
+#include "tools/messenger/messenger_platform.h"
 
-namespace refhost {
+namespace messenger {
 
 namespace {
 
@@ -81,7 +82,7 @@ private:
 
 void addText(JsonLine& line, const char* key, const std::string& ansi) {
     line.add(key, fromAnsi(ansi));
-    line.add(std::string(key) + "_hex", toHex(ansi));
+    line.add(std::string(key) + "_hex", platform::toHex(ansi));
 }
 
 // The host callback: answers the three toolbar-button commands as a messenger would.
@@ -126,7 +127,7 @@ const void* hostCallback(const void* commandRecord) {
             line.add("name", "unknown");
             break;
     }
-    line.add("hex", toHex(bytes));
+    line.add("hex", platform::toHex(bytes));
     line.print();
     hostReply = int32Bytes(4) + int32Bytes(answeredId);
     return hostReply.data();
@@ -155,7 +156,7 @@ void printReply(const std::string& event, const void* reply) {
             if (event == "send" && reader.counted(original)) addText(line, "original", original);
         }
     }
-    line.add("hex", toHex(bytes));
+    line.add("hex", platform::toHex(bytes));
     line.print();
 }
 
@@ -244,14 +245,14 @@ int run(int argc, char** argv) {
         } else if (arg == "--occupy-base") {
             options.occupyPreferredBase = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::puts("usage: mistlock-host [--codepage 1251|1252] [--occupy-base] PLUGIN < script");
+            std::puts("usage: mistlock-messenger [--codepage 1251|1252] [--occupy-base] PLUGIN < script");
             return 0;
         } else {
             pluginPath = arg;
         }
     }
     if (pluginPath.empty()) {
-        std::fputs("usage: mistlock-host [--codepage 1251|1252] [--occupy-base] PLUGIN < script\n", stderr);
+        std::fputs("usage: mistlock-messenger [--codepage 1251|1252] [--occupy-base] PLUGIN < script\n", stderr);
         return 2;
     }
     pluginFun = loadPlugin(pluginPath, options, [](const MessageBoxSeen& box) {
@@ -284,6 +285,6 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace refhost
+}  // namespace messenger
 
-int main(int argc, char** argv) { return refhost::run(argc, argv); }
+int main(int argc, char** argv) { return messenger::run(argc, argv); }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace refhost {
+namespace messenger {
 
 class JsonLine {
 public:
@@ -21,9 +21,8 @@ private:
     std::string out_;
 };
 
-std::string toHex(const std::string& bytes);  // uppercase, two digits a byte
 std::string toHexNumber(std::uint32_t value); // "0x0040A1B0"
 // Hex digits to bytes; blanks between pairs are allowed. Throws on anything else.
 std::string fromHex(const std::string& digits);
 
-}  // namespace refhost
+}  // namespace messenger

@@ -1,6 +1,6 @@
 #pragma once
 // Plays the messenger in-process: calls pluginFun, answers the plug-in's
-// command records through a host callback, records them and the message boxes.
+// command records through its callback, records them and the message boxes.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,24 +8,24 @@
 #include "tests/support/box_recorder.h"
 #include "tests/support/records.h"
 
-namespace testing_host {
+namespace test_messenger {
 
-// Above zero while the test plays the host inside a call of the plug-in (its
+// Above zero while the test messenger runs inside a call of the plug-in (its
 // callback, a message box being recorded): a fault sweep injects failures
 // into the plug-in's own work only.
-extern thread_local int hostCodeDepth;
-struct InHostCode {
-    InHostCode() { ++hostCodeDepth; }
-    ~InHostCode() { --hostCodeDepth; }
-    InHostCode(const InHostCode&) = delete;
-    InHostCode& operator=(const InHostCode&) = delete;
+extern thread_local int messengerCodeDepth;
+struct InMessengerCode {
+    InMessengerCode() { ++messengerCodeDepth; }
+    ~InMessengerCode() { --messengerCodeDepth; }
+    InMessengerCode(const InMessengerCode&) = delete;
+    InMessengerCode& operator=(const InMessengerCode&) = delete;
 };
 
-class PluginHarness {
+class TestMessenger {
 public:
-    PluginHarness();
+    TestMessenger();
     // Finalises a plug-in left initialised, so the next test starts afresh.
-    ~PluginHarness();
+    ~TestMessenger();
 
     const void* call(const std::string& record);
     const void* initialise(const std::string& folder);
@@ -67,4 +67,4 @@ private:
     std::string path_;
 };
 
-}  // namespace testing_host
+}  // namespace test_messenger

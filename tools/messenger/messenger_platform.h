@@ -1,12 +1,12 @@
 #pragma once
-// What the reference host needs from its operating system: loading the
+// What the reference messenger needs from its operating system: loading the
 // plug-in, seeing its message boxes, naming its icons, converting text the way
 // the messenger does, and running a message loop.
 #include <cstdint>
 #include <functional>
 #include <string>
 
-namespace refhost {
+namespace messenger {
 
 using PluginFun = const void* (*)(const void*);
 using ButtonProc = void (*)(std::int32_t);
@@ -47,4 +47,4 @@ std::string hostPath(const std::string& path);
 // Serves pending window messages, so that the plug-in's windows work between commands.
 void pumpMessages();
 
-}  // namespace refhost
+}  // namespace messenger

@@ -1,7 +1,7 @@
 #pragma once
 // Sees every message box that code on this thread shows and closes it as a
 // user pressing OK would, after handing its caption, text and icon to a
-// callback. Used by the reference host and by the Windows tests, so that
+// callback. Used by the reference messenger and by the Windows tests, so that
 // scripted runs never wait for a user.
 #include <functional>
 #include <string>

@@ -1,13 +1,13 @@
-// The reference host as an outside program: it loads the plug-in library,
+// The reference messenger as an outside program: it loads the plug-in library,
 // gets the title, receives the add-button command, calls the button procedure
 // back through the 32-bit address it was given, and reports what the user sees.
 #include <gtest/gtest.h>
 
-#include "tests/support/host_process.h"
-#include "tests/support/plugin_harness.h"
+#include "tests/support/messenger_process.h"
+#include "tests/support/test_messenger.h"
 
-using testing_host::TempFolder;
-using namespace testing_process;
+using test_messenger::TempFolder;
+using namespace messenger_process;
 
 namespace {
 
@@ -17,9 +17,9 @@ std::string script(std::initializer_list<std::string> lines) {
     return out;
 }
 
-TEST(ReferenceHost, LoadsThePluginAndTogglesTheIconThroughTheButtonProcedure) {
+TEST(ReferenceMessenger, LoadsThePluginAndTogglesTheIconThroughTheButtonProcedure) {
     TempFolder folder;
-    const auto lines = runHost(script({"init " + folder.hostPath(), "button 0", "button 0", "finalise"}), testCodePage());
+    const auto lines = runMessenger(script({"init " + folder.hostPath(), "button 0", "button 0", "finalise"}), testCodePage());
     const auto commands = ofType(lines, "command");
     const auto replies = ofType(lines, "reply");
     ASSERT_EQ(commands.size(), 4u);
@@ -43,9 +43,9 @@ TEST(ReferenceHost, LoadsThePluginAndTogglesTheIconThroughTheButtonProcedure) {
     EXPECT_EQ(folder.read("Mistlock.ini").substr(0, 5), "off\r\n");
 }
 
-TEST(ReferenceHost, ReportsTheAboutBoxAndIgnoresMalformedRecords) {
+TEST(ReferenceMessenger, ReportsTheAboutBoxAndIgnoresMalformedRecords) {
     TempFolder folder;
-    const auto lines = runHost(script({"raw 0000000003", "init " + folder.hostPath(), "about", "button 2",
+    const auto lines = runMessenger(script({"raw 0000000003", "init " + folder.hostPath(), "about", "button 2",
                                        "raw 000000000303", "raw 0200000002030000", "raw 0A000000030700000000000000000500",
                                        "finalise"}),
                                testCodePage());
@@ -56,14 +56,16 @@ TEST(ReferenceHost, ReportsTheAboutBoxAndIgnoresMalformedRecords) {
         EXPECT_NE(box["text"].find("Mistlock 0.45"), std::string::npos);
     }
     for (const auto& reply : ofType(lines, "reply")) {
-        if (reply["event"] == "raw") EXPECT_EQ(reply["kind"], "null") << reply.raw;
+        if (reply["event"] == "raw") {
+            EXPECT_EQ(reply["kind"], "null") << reply.raw;
+        }
     }
 }
 
-TEST(ReferenceHost, SettingsFileTurnsTheSwitchOnAtStart) {
+TEST(ReferenceMessenger, SettingsFileTurnsTheSwitchOnAtStart) {
     TempFolder folder;
     folder.write("Mistlock.ini", "on\r\npass_check\r\n\r\n\r\n");
-    const auto commands = ofType(runHost(script({"init " + folder.hostPath(), "finalise"}), testCodePage()), "command");
+    const auto commands = ofType(runMessenger(script({"init " + folder.hostPath(), "finalise"}), testCodePage()), "command");
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands[0]["icon_name"], "ZEV_CRYPT");
 }

@@ -1,9 +1,11 @@
-#include "tools/host/json_line.h"
+#include "tools/messenger/json_line.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-namespace refhost {
+#include "platform/hex.h"
+
+namespace messenger {
 
 namespace {
 
@@ -28,13 +30,6 @@ std::string quoted(const std::string& s) {
         }
     }
     return out + "\"";
-}
-
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -68,18 +63,6 @@ void JsonLine::print() {
     std::fflush(stdout);
 }
 
-std::string toHex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 std::string toHexNumber(std::uint32_t value) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", value);
@@ -91,7 +74,7 @@ std::string fromHex(const std::string& digits) {
     int high = -1;
     for (const char c : digits) {
         if (c == ' ' && high < 0) continue;
-        const int v = digitValue(c);
+        const int v = platform::hexDigitValue(c);
         if (v < 0) throw std::invalid_argument("not a hex digit: " + std::string(1, c));
         if (high < 0) {
             high = v;
@@ -104,4 +87,4 @@ std::string fromHex(const std::string& digits) {
     return out;
 }
 
-}  // namespace refhost
+}  // namespace messenger

@@ -1,11 +1,11 @@
 #pragma once
-// Runs the reference host (mistlock-host) as its own process over a script and
-// reads back the JSON lines it prints, as an outside check would.
+// Runs the reference messenger (mistlock-messenger) as its own process over a
+// script and reads back the JSON lines it prints, as an outside check would.
 #include <map>
 #include <string>
 #include <vector>
 
-namespace testing_process {
+namespace messenger_process {
 
 // One printed line: a flat JSON object. Values keep their JSON spelling for
 // numbers, true, false and null; strings are unescaped.
@@ -18,11 +18,11 @@ struct Line {
 
 Line parseLine(const std::string& json);
 
-// Runs the host with the plug-in of this build over the script. codePage 0
-// leaves the host's default; natively a code page is passed on, under Windows
-// the locale of the test decides. hostOptions go on the host's command line
-// before the plug-in's path.
-std::vector<Line> runHost(const std::string& script, unsigned codePage = 0, const std::string& hostOptions = "");
+// Runs the reference messenger with the plug-in of this build over the
+// script. codePage 0 leaves the messenger's default; natively a code page is
+// passed on, under Windows the locale of the test decides. messengerOptions go
+// on the messenger's command line before the plug-in's path.
+std::vector<Line> runMessenger(const std::string& script, unsigned codePage = 0, const std::string& messengerOptions = "");
 
 // The lines of one type ("reply", "command", "message_box", ...).
 std::vector<Line> ofType(const std::vector<Line>& lines, const std::string& type);
@@ -30,4 +30,4 @@ std::vector<Line> ofType(const std::vector<Line>& lines, const std::string& type
 // The code page the test program runs under (see MISTLOCK_TEST_CODEPAGE).
 unsigned testCodePage();
 
-}  // namespace testing_process
+}  // namespace messenger_process

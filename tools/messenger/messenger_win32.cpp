@@ -1,4 +1,4 @@
-// The reference host on Windows: loads Mistlock.dll, runs a message loop for
+// The reference messenger on Windows: loads Mistlock.dll, runs a message loop for
 // its windows, and, when the script comes from a file or a pipe, closes each
 // message box after recording it, so that scripted runs never block.
 #include <windows.h>
@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tools/host/box_watch_win32.h"
-#include "tools/host/host_platform.h"
+#include "tools/messenger/box_watch_win32.h"
+#include "tools/messenger/messenger_platform.h"
 
-namespace refhost {
+namespace messenger {
 
 namespace {
 
@@ -75,12 +75,12 @@ PluginFun loadPlugin(const std::string& path, const Options& options,
     const DWORD loadError = GetLastError();
     for (void* memory : taken) VirtualFree(memory, 0, MEM_RELEASE);
     if (!plugin) {
-        std::fprintf(stderr, "mistlock-host: cannot load %s (error %lu)\n", path.c_str(), loadError);
+        std::fprintf(stderr, "mistlock-messenger: cannot load %s (error %lu)\n", path.c_str(), loadError);
         std::exit(2);
     }
     auto fun = reinterpret_cast<PluginFun>(reinterpret_cast<void*>(GetProcAddress(plugin, "pluginFun")));
     if (!fun) {
-        std::fprintf(stderr, "mistlock-host: %s does not export pluginFun\n", path.c_str());
+        std::fprintf(stderr, "mistlock-messenger: %s does not export pluginFun\n", path.c_str());
         std::exit(2);
     }
     return fun;
@@ -125,4 +125,4 @@ void pumpMessages() {
     }
 }
 
-}  // namespace refhost
+}  // namespace messenger

@@ -1,4 +1,4 @@
-// The reference host on Linux: loads the headless plug-in library and takes
+// The reference messenger on Linux: loads the headless plug-in library and takes
 // the place of the screen through the hooks it exports beside pluginFun.
 #include <dlfcn.h>
 #include <sys/mman.h>
@@ -10,9 +10,9 @@
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
 #include "platform/utf8.h"
-#include "tools/host/host_platform.h"
+#include "tools/messenger/messenger_platform.h"
 
-namespace refhost {
+namespace messenger {
 
 namespace {
 
@@ -34,14 +34,14 @@ void occupyPreferredBase() {
     // Something is there already: as good, unless the kernel put it elsewhere.
     if (taken != MAP_FAILED) munmap(taken, 0x10000);
     if (taken == MAP_FAILED && errno == EEXIST) return;
-    std::fprintf(stderr, "mistlock-host: cannot take the plug-in's preferred base\n");
+    std::fprintf(stderr, "mistlock-messenger: cannot take the plug-in's preferred base\n");
     std::exit(2);
 }
 
 void* symbol(void* library, const char* name) {
     void* address = dlsym(library, name);
     if (!address) {
-        std::fprintf(stderr, "mistlock-host: the plug-in does not export %s\n", name);
+        std::fprintf(stderr, "mistlock-messenger: the plug-in does not export %s\n", name);
         std::exit(2);
     }
     return address;
@@ -58,7 +58,7 @@ PluginFun loadPlugin(const std::string& path, const Options& options,
     if (options.occupyPreferredBase) occupyPreferredBase();
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        std::fprintf(stderr, "mistlock-host: cannot load %s: %s\n", path.c_str(), dlerror());
+        std::fprintf(stderr, "mistlock-messenger: cannot load %s: %s\n", path.c_str(), dlerror());
         std::exit(2);
     }
     const unsigned codePage = options.codePage ? options.codePage : 1251;
@@ -93,4 +93,4 @@ std::string hostPath(const std::string& path) { return path; }
 
 void pumpMessages() {}
 
-}  // namespace refhost
+}  // namespace messenger
