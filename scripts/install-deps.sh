@@ -5,6 +5,10 @@
 #   s390x    the big-endian cross build and qemu-user
 #   fuzz     clang with libFuzzer and the sanitizer runtimes
 #   bench    Google Benchmark and OpenSSL (benchmarks only)
+#   package  what scripts/package.sh checks and makes the packages with:
+#            lintian, python3-markdown for the guide's web page, icoutils
+#            for the version resources, unzip
+#   screenshot  what scripts/screenshot.sh photographs the dialog with
 # Without root it prints the exact command to run instead.
 set -euo pipefail
 
@@ -14,6 +18,8 @@ declare -A group=(
   [s390x]="g++-s390x-linux-gnu libc6-dev-s390x-cross qemu-user"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev libssl-dev python3"
+  [package]="lintian python3-markdown icoutils unzip"
+  [screenshot]="xdotool imagemagick"
 )
 
 wanted=()
