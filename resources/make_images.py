@@ -203,7 +203,7 @@ def enlarge(rows, scale):
     return [[pixel for pixel in row for _ in range(scale)] for row in rows for _ in range(scale)]
 
 
-def sheet(icons, background=(240, 240, 240, 255), gap=12, scale=4):
+def sheet(icons, background=(240, 240, 240, 255), gap=12, scale=3):
     """Each icon a row: its images at their own size, then the same enlarged
     with every pixel a square, so that the pixel work can be seen."""
     cells = [(rows, 1) for rows in icons[0]] + [(rows, scale) for rows in icons[0]]
