@@ -12,16 +12,12 @@ void errorBox(const std::u16string& message, std::uintptr_t owner) {
     MessageBoxW(reinterpret_cast<HWND>(owner), win32::wide(message), L"Mistlock", MB_ICONERROR | MB_OK);
 }
 
-// The toolbar shows small icons: the image drawn for the small-icon size of
-// the display's scaling (16 pixels at 100 %, 20, 24, 32 at 200 %), rather
-// than LoadIconW's large one for the host to shrink.
 IconHandle loadIcon(const char16_t* resourceName) {
-    return reinterpret_cast<IconHandle>(LoadImageW(win32::ownModule(), reinterpret_cast<const wchar_t*>(resourceName),
-                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    return reinterpret_cast<IconHandle>(
+        LoadIconW(win32::ownModule(), reinterpret_cast<const wchar_t*>(resourceName)));
 }
 
-// Shared icons (LR_SHARED) are freed by the system with the module;
+// LoadIconW hands out shared icons, which the system frees with the module;
 // DestroyIcon leaves those alone, so releasing every handle is always safe.
 void destroyIcon(IconHandle icon) {
     if (icon) DestroyIcon(reinterpret_cast<HICON>(icon));
