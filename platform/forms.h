@@ -129,8 +129,10 @@ public:
     void close();
 
     // Runs a handler the way the toolkit runs every handler: an error it
-    // raises is shown in the standard error box and goes no further.
-    static void runHandler(const std::function<void()>& handler);
+    // raises is shown in the standard error box and goes no further. The
+    // handler of a form on the screen passes the form: the box is then
+    // modal to it.
+    static void runHandler(const std::function<void()>& handler, const TForm* form = nullptr);
 
     struct State;  // per platform
 protected:

@@ -10,23 +10,25 @@ namespace forms {
 // is cut before it reaches the memo, and no keyboard types one.
 std::vector<std::u16string> TMemo::lines() const { return platform::splitLines(text()); }
 
-void TForm::runHandler(const std::function<void()>& handler) {
+void TForm::runHandler(const std::function<void()>& handler, const TForm* form) {
+    // Asked once the handler has failed: it may have shown or hidden the form.
+    const auto owner = [form]() -> std::uintptr_t { return form && form->visible() ? form->handle() : 0; };
     try {
         handler();
     } catch (const std::exception& e) {
         const auto message = utf8::decode(e.what());
-        platform::errorBox(message ? *message : platform::widen(e.what()));
+        platform::errorBox(message ? *message : platform::widen(e.what()), owner());
     } catch (...) {
-        platform::errorBox(u"Unexpected error.");
+        platform::errorBox(u"Unexpected error.", owner());
     }
 }
 
 void TButton::click() {
-    if (onClick) TForm::runHandler(onClick);
+    if (onClick) TForm::runHandler(onClick, &form_);
 }
 
 void TSpeedButton::click() {
-    if (onClick) TForm::runHandler(onClick);
+    if (onClick) TForm::runHandler(onClick, &form_);
 }
 
 }  // namespace forms

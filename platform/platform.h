@@ -92,7 +92,10 @@ std::optional<std::u16string> readProfileString(const std::u16string& path,
 void messageBox(const std::u16string& text, const std::u16string& caption);
 
 // The toolkit's standard error box: the message, an error icon, an OK button.
-void errorBox(const std::u16string& message);
+// With an owner (the handle of a form on the screen) the box is modal to it:
+// the form takes no input until the box is closed, so that a second press of
+// what failed cannot stack a second box. Without one it stands alone.
+void errorBox(const std::u16string& message, std::uintptr_t owner = 0);
 
 // An icon handle as the host protocol carries it (low 32 bits on the wire).
 using IconHandle = std::uintptr_t;

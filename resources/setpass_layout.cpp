@@ -17,7 +17,7 @@ namespace {
 // In the order in which the dialog declares its controls.
 const Control setpassControls[] = {
     {"Label1", Kind::Label, 8, 12, 41, 13, u"Пароль:", -1, Transparent},
-    {"Edit1", Kind::Edit, 64, 8, 305, 21, u"", 0, SunkenBorder},
+    {"Edit1", Kind::Edit, 72, 8, 297, 21, u"", 0, SunkenBorder},
     {"OD", Kind::OpenDialog, 0, 0, 0, 0, u"Файл ключа|*.txt|Все файлы|*.*", -1, FileMustExist | Resizable},
     {"Edit2", Kind::Edit, 8, 59, 336, 21, u"", 1, SunkenBorder | ButtonFace},
     {"Label3", Kind::Label, 8, 43, 83, 13, u"Файл с ключом:", -1, Transparent},

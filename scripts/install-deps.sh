@@ -6,6 +6,10 @@
 #   fuzz     clang with libFuzzer and the sanitizer runtimes
 #   bench    Google Benchmark and OpenSSL (benchmarks only)
 #   static   cppcheck, the static analysis of scripts/static-check.sh
+#   package  what scripts/package.sh checks and makes the packages with:
+#            lintian, python3-markdown for the guide's web page, icoutils
+#            for the version resources, unzip
+#   screenshot  what scripts/screenshot.sh photographs the dialog with
 # Without root it prints the exact command to run instead.
 set -euo pipefail
 
@@ -16,6 +20,8 @@ declare -A group=(
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev libssl-dev python3"
   [static]="cppcheck"
+  [package]="lintian python3-markdown icoutils unzip"
+  [screenshot]="xdotool imagemagick"
 )
 
 wanted=()

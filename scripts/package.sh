@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the release packages and checks what they hold:
 #   build/package/windows/packages/Mistlock-VERSION-win64.zip   Mistlock.dll,
-#       mistlock.exe, the language files, the user guide (mingw-w64 build)
-#   build/package/linux/packages/mistlock_VERSION_ARCH.deb      the mistlock
-#       command line with its manual page (native build)
-# Each comes from a Release build of its own, without the tests. The programs
-# in the packages are then run once: the Linux one natively, the Windows one
-# under Wine.
+#       mistlock.exe, the language files, README.txt, LICENSE.txt,
+#       CHANGELOG.txt, the user guide as a web page, SHA256SUMS (mingw-w64)
+#   build/package/linux/packages/mistlock_VERSION-1_ARCH.deb    the mistlock
+#       command line with its manual page, copyright and changelogs (native)
+# Each comes from a Release build of its own, without the tests. Every file
+# of a package is checked against the tables below, the .deb by lintian too
+# (an error or a warning fails), and the programs in the packages are run
+# once: the Linux one natively, the Windows one under Wine.
 #
 #   scripts/package.sh --reuse-builds   packs the trees that the test command
 #                                       has just built (build/windows and
@@ -17,7 +19,7 @@ cd "$(dirname "$0")/.."
 reuse=0
 [[ ${1:-} == --reuse-builds ]] && reuse=1
 
-scripts/install-deps.sh native windows
+scripts/install-deps.sh native windows package
 
 jobs=${JOBS:-2}
 root=build/package
@@ -44,12 +46,66 @@ build() {  # build DIR [cmake arguments...]: configure, build, run CPack
   (cd "$dir" && cpack >/dev/null)
 }
 
-expect_entries() {  # expect_entries PACKAGE LISTING ENTRY...: every ENTRY is a line of LISTING
-  local package=$1 listing=$2
-  shift 2
-  for entry in "$@"; do
-    grep -qxF -- "$entry" <<<"$listing" || fail "$package lacks $entry"
+# check_files PACKAGE DIR LISTING TABLE: every line of TABLE is "PATH CHECK";
+# each PATH must be in LISTING (its entries relative to DIR, where the package
+# is unpacked) and pass CHECK, a function below given the file. An entry of
+# LISTING that no line names, and that ALLOWED (a pattern) does not match,
+# is a stray.
+check_files() {
+  local package=$1 dir=$2 listing=$3 table=$4 path check named=""
+  while read -r path check; do
+    [[ -z $path ]] && continue
+    named+="$path"$'\n'
+    if ! grep -qxF -- "$path" <<<"$listing"; then
+      fail "$package lacks $path"
+    elif ! "is_$check" "$dir/$path"; then
+      fail "$package: $path is not $check"
+    fi
+  done <<<"$table"
+  while read -r path; do
+    [[ -z $path || $path == */ ]] && continue
+    grep -qxF -- "$path" <<<"$named" || [[ $path == $allowed ]] || fail "$package holds an unexpected $path"
+  done <<<"$listing"
+}
+
+is_present() { [[ -f $1 ]]; }
+is_windows_program() { [[ $(head -c 2 "$1") == MZ ]]; }
+is_utf16le() { [[ $(head -c 2 "$1" | od -An -tx1 | tr -d ' ') == fffe ]]; }
+is_gzip() { gzip -t "$1" 2>/dev/null; }
+# Plain text whose every line, the last one too, ends in CR LF.
+is_crlf_text() { [[ -s $1 && $(grep -c -v $'\r$' "$1") == 0 && $(tail -c 2 "$1" | od -An -tx1 | tr -d ' ') == 0d0a ]]; }
+# A version resource naming this version and the file's own name.
+is_versioned() {
+  local strings
+  strings=$(wrestool -x --raw --type=16 "$1" 2>/dev/null | strings -el) || return 1
+  grep -A1 -x ProductVersion <<<"$strings" | grep -qx "$version" &&
+    grep -A1 -x OriginalFilename <<<"$strings" | grep -qx "$(basename "$1")"
+}
+# Lists every other file of its folder, each with its right checksum.
+is_checksums() {
+  local folder listed actual
+  folder=$(dirname "$1")
+  is_crlf_text "$1" || return 1
+  listed=$(tr -d '\r' <"$1" | sed 's/^[0-9a-f]\{64\}  //' | sort)
+  actual=$(cd "$folder" && find . -type f ! -name "$(basename "$1")" | sed 's|^\./||' | sort)
+  [[ $listed == "$actual" ]] && (cd "$folder" && sha256sum --quiet -c "$(basename "$1")")
+}
+# A web page whose every picture is beside it.
+is_web_page() {
+  local picture
+  grep -q '<title>' "$1" || return 1
+  for picture in $(grep -o '<img [^>]*src="[^"]*"' "$1" | sed 's/.*src="\([^"]*\)"/\1/'); do
+    [[ -f $(dirname "$1")/$picture ]] || return 1
   done
+}
+# Debian's machine-readable copyright format, with the licence text.
+is_dep5_copyright() {
+  head -n 1 "$1" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+    grep -qx 'License: Expat' "$1" && grep -q 'THE SOFTWARE IS PROVIDED "AS IS"' "$1"
+}
+# The Debian changelog, its latest entry this very package version.
+is_debian_changelog() {
+  is_gzip "$1" && [[ $(gzip -dc "$1" | head -n 1) == "mistlock ($deb_version) "* ]]
 }
 
 # Seals messages with the packaged program and opens them again: raw bytes,
@@ -80,27 +136,37 @@ fi
 build "$windows_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
 zip="$windows_dir/packages/Mistlock-$version-win64.zip"
 if [[ -f $zip ]]; then
+  top="Mistlock-$version-win64"
+  unpacked=$(mktemp -d)
+  trap 'rm -rf "$unpacked"' EXIT
+  (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
   if command -v unzip >/dev/null; then
     listing=$(unzip -Z1 "$zip")
   else
     listing=$(cmake -E tar tf "$zip")
   fi
-  top="Mistlock-$version-win64"
-  expect_entries "$zip" "$listing" "$top/Mistlock.dll" "$top/mistlock.exe" "$top/lang/English/Mistlock.lng" \
-    "$top/lang/template.lng" "$top/docs/user-guide.md"
-  # Every picture the user guide shows comes with it.
+  # What a Windows user finds on unpacking, and what each file must be.
+  zip_files="
+    Mistlock.dll                  windows_program
+    Mistlock.dll                  versioned
+    mistlock.exe                  windows_program
+    mistlock.exe                  versioned
+    lang/English/Mistlock.lng     utf16le
+    lang/template.lng             utf16le
+    README.txt                    crlf_text
+    LICENSE.txt                   crlf_text
+    CHANGELOG.txt                 crlf_text
+    docs/user-guide.html          web_page
+    SHA256SUMS                    checksums"
+  # Every picture that the guide shows comes with it.
   for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()'); do
-    expect_entries "$zip" "$listing" "$top/docs/$picture"
+    zip_files+=$'\n'"docs/$picture present"
   done
+  allowed="docs/images/*.png"
+  check_files "$zip" "$unpacked/$top" "$(sed -n "s|^$top/||p" <<<"$listing")" "$zip_files"
+  grep -qv "^$top/" <<<"$listing" && fail "$zip: not everything is in the folder $top"
+  cmp -s <(tr -d '\r' <"$unpacked/$top/LICENSE.txt") LICENSE || fail "$zip: LICENSE.txt is not LICENSE"
 
-  unpacked=$(mktemp -d)
-  trap 'rm -rf "$unpacked"' EXIT
-  (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
-  for program in Mistlock.dll mistlock.exe; do
-    [[ $(head -c 2 "$unpacked/$top/$program") == MZ ]] || fail "$program in the zip is not a Windows program"
-  done
-  [[ $(head -c 2 "$unpacked/$top/lang/English/Mistlock.lng" | od -An -tx1 | tr -d ' ') == fffe ]] ||
-    fail "the English language file is not UTF-16LE with a byte-order mark"
   if command -v wine >/dev/null; then
     scripts/wine-prefix.sh "$windows_dir"
     wine_mistlock() { "$windows_dir/wine-run.sh" "$unpacked/$top/mistlock.exe" "$@"; }
@@ -116,24 +182,45 @@ fi
 
 # ---- Debian package ------------------------------------------------------------
 build "$linux_dir"
-deb=$(ls "$linux_dir/packages/"mistlock_"$version"_*.deb 2>/dev/null | head -n 1)
+deb_version="$version-1"
+deb=$(ls "$linux_dir/packages/"mistlock_"$deb_version"_*.deb 2>/dev/null | head -n 1)
 if [[ -n $deb ]]; then
-  listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
-  expect_entries "$deb" "$listing" ./usr/bin/mistlock ./usr/share/man/man1/mistlock.1.gz \
-    ./usr/share/doc/mistlock/user-guide.md
-  [[ $(dpkg-deb -f "$deb" Package) == mistlock ]] || fail "$deb: package name"
-  [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$deb: version"
-
   unpacked_deb=$(mktemp -d)
   trap 'rm -rf "${unpacked:-}" "$unpacked_deb"' EXIT
   dpkg-deb -x "$deb" "$unpacked_deb"
-  gzip -t "$unpacked_deb/usr/share/man/man1/mistlock.1.gz" || fail "the manual page is not a good gzip file"
+  listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||')
+  doc=usr/share/doc/mistlock
+  deb_files="
+    usr/bin/mistlock                    present
+    usr/share/man/man1/mistlock.1.gz    gzip
+    $doc/copyright                      dep5_copyright
+    $doc/changelog.Debian.gz            debian_changelog
+    $doc/changelog.gz                   gzip
+    $doc/user-guide.md                  present
+    usr/share/lintian/overrides/mistlock present"
+  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()'); do
+    deb_files+=$'\n'"$doc/$picture present"
+  done
+  allowed="$doc/images/*.png"
+  check_files "$deb" "$unpacked_deb" "$listing" "$deb_files"
+  [[ $(dpkg-deb -f "$deb" Package) == mistlock ]] || fail "$deb: package name"
+  [[ $(dpkg-deb -f "$deb" Version) == "$deb_version" ]] || fail "$deb: version"
   [[ $("$unpacked_deb/usr/bin/mistlock" --version) == "mistlock $version" ]] || fail "mistlock --version"
   round_trip "mistlock from the .deb" "$unpacked_deb/usr/bin/mistlock"
   echo
   echo "$deb:"
-  dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/  /'
+  dpkg-deb -f "$deb" Package Version Architecture Maintainer Depends | sed 's/^/  /'
   dpkg-deb -c "$deb" | sed 's/^/  /'
+  if command -v lintian >/dev/null; then
+    echo
+    echo "lintian $deb (info, pedantic and overridden tags shown; an error or a warning fails):"
+    # Overridden tags are shown too, with the reasons; only the tags left
+    # standing count (lintian's own --fail-on counts the overridden ones).
+    lintian_output=$(lintian --display-info --pedantic --show-overrides "$deb" 2>&1 |
+                     grep -v 'running with root privileges' || true)
+    [[ -n $lintian_output ]] && sed 's/^/  /' <<<"$lintian_output"
+    ! grep -q '^[EW]: ' <<<"$lintian_output" || fail "lintian finds errors or warnings in $deb"
+  fi
 else
   fail "CPack made no .deb in $linux_dir/packages"
 fi

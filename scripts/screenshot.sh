@@ -7,12 +7,15 @@
 #
 #   settings-dialog-ru.png          first start: built-in Russian texts, empty
 #   settings-dialog-en.png          English language file, settings filled in
-#   settings-dialog-en-tooltip.png  the same, the mouse over the folder button
+#   settings-dialog-en-tooltip.png  the same, the mouse over the folder button,
+#                                   its tool tip whole; what lies outside the
+#                                   dialog and the tip is transparent
 #
 # Needs the Windows build (cmake --preset windows), Wine, Xvfb, xdotool and
-# ImageMagick's import.
+# ImageMagick (installed here where missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh windows screenshot
 root=$PWD
 build=$(cd "${1:-build/windows}" && pwd)
 out=$root/docs/images
@@ -70,25 +73,38 @@ shot() {
   local folder=$work/$name
   mkdir -p "$folder"
   "$@" "$folder"
-  LC_ALL=$locale wine "$program" "Z:$folder" "Z:$folder/rect.txt" "Z:$folder/stop" \
+  LC_ALL=$locale wine "$program" "Z:$folder" "Z:$folder/rect.txt" "Z:$folder/stop" "Z:$folder/tip.txt" \
     >/dev/null 2>&1 </dev/null &
   local pid=$!
   for _ in $(seq 1 300); do [[ -s $folder/rect.txt ]] && break; sleep 0.1; done
   [[ -s $folder/rect.txt ]] || { echo "the dialog did not appear for $name" >&2; kill "$pid"; return 1; }
   local left top width height bx by active
-  read -r left top width height bx by active <"$folder/rect.txt"
+  # Written by a Windows program: its lines end in CR LF.
+  read -r left top width height bx by active < <(tr -d '\r' <"$folder/rect.txt")
   [[ $active == 1 ]] || echo "note: the dialog for $name is not the active window" >&2
   if [[ $tooltip == yes ]]; then
     xdotool mousemove "$bx" "$by"
-    sleep 2
-    # Room below and to the right for the tool tip.
-    width=$((width + 60))
-    height=$((height + 10))
+    for _ in $(seq 1 50); do [[ -s $folder/tip.txt ]] && break; sleep 0.1; done
+    [[ -s $folder/tip.txt ]] || { echo "no tool tip appeared for $name" >&2; touch "$folder/stop"; return 1; }
+    sleep 0.5  # until the tip is drawn
+    local tl tt tw th
+    read -r tl tt tw th < <(tr -d '\r' <"$folder/tip.txt")
+    # The picture takes in the dialog and the tip; the screen's root window
+    # between them is left out (transparent).
+    local x0=$((left < tl ? left : tl)) y0=$((top < tt ? top : tt))
+    local x1=$((left + width > tl + tw ? left + width : tl + tw))
+    local y1=$((top + height > tt + th ? top + height : tt + th))
+    import -window root -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$work/$name.png"
+    convert "$work/$name.png" \
+      \( -size "$((x1 - x0))x$((y1 - y0))" xc:black -fill white \
+         -draw "rectangle $((left - x0)),$((top - y0)) $((left + width - 1 - x0)),$((top + height - 1 - y0))" \
+         -draw "rectangle $((tl - x0)),$((tt - y0)) $((tl + tw - 1 - x0)),$((tt + th - 1 - y0))" \) \
+      -alpha off -compose CopyOpacity -composite "$out/$name.png"
   else
     xdotool mousemove 0 0
     sleep 0.5
+    import -window root -crop "${width}x${height}+${left}+${top}" +repage "$out/$name.png"
   fi
-  import -window root -crop "${width}x${height}+${left}+${top}" +repage "$out/$name.png"
   touch "$folder/stop"
   wait "$pid" || true
   echo "wrote docs/images/$name.png"

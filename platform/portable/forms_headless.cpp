@@ -113,7 +113,7 @@ bool TForm::visible() const { return state_->visible; }
 void TForm::show() {
     if (state_->visible) return;  // already in front: there is nothing else here
     state_->visible = true;
-    runHandler([this] { onShow(); });
+    runHandler([this] { onShow(); }, this);
 }
 
 void TForm::close() {
@@ -121,7 +121,7 @@ void TForm::close() {
     runHandler([&] {
         onClose();
         closed = true;
-    });
+    }, this);
     if (closed) state_->visible = false;
 }
 

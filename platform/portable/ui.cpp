@@ -40,7 +40,7 @@ const char16_t* headless::iconName(IconHandle icon) {
 }
 
 void messageBox(const std::u16string& text, const std::u16string& caption) { report(text, caption, false); }
-void errorBox(const std::u16string& message) { report(message, u"Error", true); }
+void errorBox(const std::u16string& message, std::uintptr_t) { report(message, u"Error", true); }
 
 IconHandle loadIcon(const char16_t* resourceName) {
     for (std::size_t i = 0; i < sizeof iconNames / sizeof iconNames[0]; ++i) {

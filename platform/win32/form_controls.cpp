@@ -19,6 +19,17 @@ using win32::hwndOf;
 
 namespace win32 {
 
+namespace {
+
+// A text of the control has changed: its set's face may have to change too.
+void textChanged(const TForm& form, const TControl& control) {
+    if (TForm::State* owner = formState(reinterpret_cast<HWND>(form.handle()))) {
+        chooseFont(*owner, textSetOf(control.layoutEntry().kind));
+    }
+}
+
+}  // namespace
+
 TControl* controlOf(TForm::State& form, HWND hwnd) {
     if (!hwnd) return nullptr;
     for (TControl* control : form.controls) {
@@ -115,7 +126,7 @@ HWND createControlWindow(TForm::State& form, const layout::Control& entry, TCont
                                 entry.height, form.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 ownModule(), textIsHint ? &state : nullptr);
     if (!hwnd) creationFailed("control window");
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(form.font), FALSE);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(layoutFont(form)), FALSE);
     switch (entry.kind) {
         case layout::Kind::Edit:
         case layout::Kind::Memo:
@@ -157,6 +168,7 @@ TControl::TControl(TForm& form, const char* name) : form_(form), entry_(form.lay
     }
     win32::stackInTabOrder(owner);
     win32::keepRadioTabStops(owner);
+    win32::chooseFont(owner, win32::textSetOf(entry_->kind));
 }
 
 TControl::~TControl() {
@@ -176,17 +188,30 @@ std::u16string TLabel::caption() const { return windowText(state_->hwnd); }
 
 void TLabel::setCaption(const std::u16string& caption) {
     SetWindowTextW(state_->hwnd, wide(caption));
+    win32::textChanged(form_, *this);
     win32::fitLabel(state_->hwnd);
 }
 
 std::u16string TEdit::text() const { return windowText(state_->hwnd); }
-void TEdit::setText(const std::u16string& text) { SetWindowTextW(state_->hwnd, wide(text)); }
+
+void TEdit::setText(const std::u16string& text) {
+    SetWindowTextW(state_->hwnd, wide(text));
+    win32::textChanged(form_, *this);
+}
 
 std::u16string TMemo::text() const { return windowText(state_->hwnd); }
-void TMemo::setText(const std::u16string& text) { SetWindowTextW(state_->hwnd, wide(text)); }
+
+void TMemo::setText(const std::u16string& text) {
+    SetWindowTextW(state_->hwnd, wide(text));
+    win32::textChanged(form_, *this);
+}
 
 std::u16string TRadioButton::caption() const { return windowText(state_->hwnd); }
-void TRadioButton::setCaption(const std::u16string& caption) { SetWindowTextW(state_->hwnd, wide(caption)); }
+
+void TRadioButton::setCaption(const std::u16string& caption) {
+    SetWindowTextW(state_->hwnd, wide(caption));
+    win32::textChanged(form_, *this);
+}
 bool TRadioButton::checked() const { return win32::isChecked(this); }
 
 void TRadioButton::setChecked(bool checked) {

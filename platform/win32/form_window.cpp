@@ -156,7 +156,6 @@ TForm::State* liveFormOf(HWND hwnd) {
 TForm::TForm(const layout::Form& layout) : layout_(layout), state_(std::make_unique<State>()) {
     state_->form = this;
     win32::registerClasses();
-    state_->font = win32::createFormFont(layout);
 
     // A fixed dialog frame: caption, system menu with Close, no sizing, no
     // minimise or maximise box; no owner, hidden until shown.
@@ -167,10 +166,7 @@ TForm::TForm(const layout::Form& layout) : layout_(layout), state_(std::make_uni
     state_->hwnd = CreateWindowExW(exStyle, win32::formClassName, reinterpret_cast<const wchar_t*>(layout.caption),
                                    style, layout.designLeft, layout.designTop, frame.right - frame.left,
                                    frame.bottom - frame.top, nullptr, nullptr, ownModule(), state_.get());
-    if (!state_->hwnd) {
-        if (state_->font) DeleteObject(state_->font);
-        win32::creationFailed("form window");
-    }
+    if (!state_->hwnd) win32::creationFailed("form window");
     // Whatever the frame turned out to be, the client area is the layout's.
     RECT client;
     GetClientRect(state_->hwnd, &client);
@@ -189,7 +185,7 @@ TForm::TForm(const layout::Form& layout) : layout_(layout), state_(std::make_uni
 TForm::~TForm() {
     state_->form = nullptr;  // no handler runs from here on
     if (state_->hwnd && IsWindow(state_->hwnd)) DestroyWindow(state_->hwnd);
-    if (state_->font) DeleteObject(state_->font);
+    win32::releaseFonts(*state_);
     win32::liveForms.erase(std::remove(win32::liveForms.begin(), win32::liveForms.end(), state_.get()),
                            win32::liveForms.end());
     win32::unwatchKeyboard();
@@ -228,7 +224,7 @@ void TForm::show() {
     const HWND hwnd = state_->hwnd;
     if (!hwnd) return;
     if (!IsWindowVisible(hwnd)) {
-        runHandler([this] { onShow(); });
+        runHandler([this] { onShow(); }, this);
         ShowWindow(hwnd, SW_SHOWNORMAL);
     } else if (IsIconic(hwnd)) {
         ShowWindow(hwnd, SW_RESTORE);
@@ -243,7 +239,7 @@ void TForm::close() {
     runHandler([&] {
         onClose();
         closed = true;
-    });
+    }, this);
     if (closed && state_->hwnd) ShowWindow(state_->hwnd, SW_HIDE);
 }
 

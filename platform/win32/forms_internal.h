@@ -36,7 +36,10 @@ struct TControl::State {
 struct TForm::State {
     TForm* form = nullptr;  // null once the form is being destroyed
     HWND hwnd = nullptr;
-    HFONT font = nullptr;
+    // The layout's face and the faces that stand in for it (form_fonts.cpp),
+    // each made when first needed.
+    static constexpr std::size_t faceCount = 3;
+    HFONT fonts[faceCount] = {};
     HWND tooltip = nullptr;
     std::vector<TControl*> controls;  // in creation order
     HWND lastFocus = nullptr;
@@ -93,7 +96,15 @@ HIMAGELIST loadGlyph();
 
 // ---- Fonts (form_fonts.cpp) ----
 
-HFONT createFormFont(const layout::Form& layout);
+// The controls that share a face: their texts are read together.
+enum class TextSet { Captions, Buttons, Boxes, None };
+TextSet textSetOf(layout::Kind kind);
+// The layout's own face, which every control starts with.
+HFONT layoutFont(TForm::State& form);
+// Gives the set's controls the first face that draws every text they show
+// now; run whenever one of those texts changes.
+void chooseFont(TForm::State& form, TextSet set);
+void releaseFonts(TForm::State& form);
 void fitLabel(HWND label);
 
 // ---- Tool tips (tool_tips.cpp) ----

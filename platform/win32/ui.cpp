@@ -8,8 +8,8 @@ void messageBox(const std::u16string& text, const std::u16string& caption) {
     MessageBoxW(nullptr, win32::wide(text), win32::wide(caption), 0);
 }
 
-void errorBox(const std::u16string& message) {
-    MessageBoxW(nullptr, win32::wide(message), L"Mistlock", MB_ICONERROR | MB_OK);
+void errorBox(const std::u16string& message, std::uintptr_t owner) {
+    MessageBoxW(reinterpret_cast<HWND>(owner), win32::wide(message), L"Mistlock", MB_ICONERROR | MB_OK);
 }
 
 IconHandle loadIcon(const char16_t* resourceName) {

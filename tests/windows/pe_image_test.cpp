@@ -186,31 +186,27 @@ TEST_F(LoadedLibrary, PluginFunIsReachedThroughASignExtended32BitAddress) {
     EXPECT_EQ(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(entry))), entry);
 }
 
-// The group icon directory of a named icon: how many images, and their size.
-struct IconGroup {
-    int images = 0;
-    int width = 0;
-    int height = 0;
-};
-
-IconGroup iconGroup(HMODULE module, const wchar_t* name) {
-    IconGroup group;
+// The sizes of the images in the group icon directory of a named icon.
+std::vector<int> iconSizes(HMODULE module, const wchar_t* name) {
+    std::vector<int> sizes;
     const HRSRC resource = FindResourceW(module, name, RT_GROUP_ICON);
-    if (!resource) return group;
+    if (!resource) return sizes;
     const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, resource)));
-    if (!bytes || SizeofResource(module, resource) < 6 + 14) return group;
-    group.images = bytes[4] | (bytes[5] << 8);
-    group.width = bytes[6] == 0 ? 256 : bytes[6];
-    group.height = bytes[7] == 0 ? 256 : bytes[7];
-    return group;
+    const DWORD size = SizeofResource(module, resource);
+    if (!bytes || size < 6) return sizes;
+    const int images = bytes[4] | (bytes[5] << 8);
+    for (int i = 0; i < images && 6u + 14u * (i + 1) <= size; ++i) {
+        const BYTE* entry = bytes + 6 + 14 * i;
+        EXPECT_EQ(entry[0], entry[1]) << "square";
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+    }
+    return sizes;
 }
 
-TEST_F(LoadedLibrary, CarriesTheTwoSwitchIconsAsSingle16x16Images) {
+// The small-icon sizes of 100, 125, 150 and 200 % scaling, and Explorer's 48.
+TEST_F(LoadedLibrary, CarriesTheTwoSwitchIconsAtEverySizeTheyAreDrawnFor) {
     for (const wchar_t* name : {L"ZEV", L"ZEV_CRYPT"}) {
-        const IconGroup group = iconGroup(module, name);
-        EXPECT_EQ(group.images, 1) << name;
-        EXPECT_EQ(group.width, 16) << name;
-        EXPECT_EQ(group.height, 16) << name;
+        EXPECT_EQ(iconSizes(module, name), (std::vector<int>{16, 20, 24, 32, 48})) << name;
         EXPECT_NE(LoadIconW(module, name), nullptr) << name;
     }
     EXPECT_EQ(FindResourceW(module, L"ZEV_OFF", RT_GROUP_ICON), nullptr);

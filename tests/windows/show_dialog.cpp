@@ -2,13 +2,17 @@
 // settings folder, places it, shows it, tells where it is, and keeps running
 // its message loop until told to stop.
 //
-//   show_dialog.exe FOLDER RECT_FILE STOP_FILE
+//   show_dialog.exe FOLDER RECT_FILE STOP_FILE [TIP_FILE]
 //
 // FOLDER is the settings folder (language and settings files are read from
 // it); the outer rectangle "left top width height" and the speed button's
 // centre "x y" in screen pixels go to RECT_FILE once the dialog is on the
-// screen; the program ends when STOP_FILE exists, or after a minute.
+// screen; while a tool tip is shown, its rectangle "left top width height"
+// goes to TIP_FILE, so that a picture can take it in whole; the program ends
+// when STOP_FILE exists, or after a minute.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -30,11 +34,33 @@ void pump(DWORD milliseconds) {
     }
 }
 
+// The thread's tool tip on the screen, if any.
+BOOL CALLBACK findToolTip(HWND window, LPARAM found) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    if (lstrcmpiW(name, TOOLTIPS_CLASSW) == 0 && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void reportToolTip(const wchar_t* tipFile) {
+    HWND tip = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &findToolTip, reinterpret_cast<LPARAM>(&tip));
+    RECT rect;
+    if (!tip || !GetWindowRect(tip, &rect) || rect.right <= rect.left) return;
+    if (FILE* out = _wfopen(tipFile, L"w")) {
+        std::fprintf(out, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        std::fclose(out);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: show_dialog FOLDER RECT_FILE STOP_FILE\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: show_dialog FOLDER RECT_FILE STOP_FILE [TIP_FILE]\n");
         return 2;
     }
     std::wstring folder = argv[1];
@@ -65,7 +91,10 @@ int wmain(int argc, wchar_t** argv) {
                      active ? 1 : 0);
         std::fclose(out);
     }
-    for (int i = 0; i < 600 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) pump(100);
+    for (int i = 0; i < 600 && GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) {
+        pump(100);
+        if (argc == 5) reportToolTip(argv[4]);
+    }
     setpassform::setpass = nullptr;
     return 0;
 }
