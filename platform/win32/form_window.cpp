@@ -96,14 +96,6 @@ LRESULT formMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefDlgProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        return formMessage(hwnd, message, wParam, lParam);
-    } catch (...) {
-        return 0;
-    }
-}
-
 void registerClasses() {
     if (classesRegistered) return;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
@@ -111,7 +103,7 @@ void registerClasses() {
 
     WNDCLASSEXW form{};
     form.cbSize = sizeof form;
-    form.lpfnWndProc = &formProc;
+    form.lpfnWndProc = &guardedProc<formMessage>;
     form.cbWndExtra = DLGWINDOWEXTRA;
     form.hInstance = ownModule();
     form.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));

@@ -17,6 +17,16 @@
 
 namespace forms {
 
+// A window procedure around Handle that lets no exception through.
+template <LRESULT (*Handle)(HWND, UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK guardedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return Handle(hwnd, message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
 struct TControl::State {
     HWND hwnd = nullptr;
     // Edit boxes and push buttons: the procedure of their standard class,

@@ -153,14 +153,6 @@ LRESULT subclassedMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return CallWindowProcW(standard, hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK subclassedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        return subclassedMessage(hwnd, message, wParam, lParam);
-    } catch (...) {
-        return 0;
-    }
-}
-
 // The first tab stop, with an edit box's text selected as when Tab enters it.
 void focusFirst(TForm::State& form) {
     const HWND first = GetNextDlgTabItem(form.hwnd, nullptr, FALSE);
@@ -197,7 +189,7 @@ void unwatchKeyboard() {
 void answerDialogManager(HWND control, TControl::State& state) {
     SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     state.standardProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&subclassedProc)));
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&guardedProc<subclassedMessage>)));
 }
 
 void keepRadioTabStops(TForm::State& form) { placeRadioTabStops(form, nullptr); }

@@ -117,20 +117,12 @@ LRESULT speedButtonMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK speedButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        return speedButtonMessage(hwnd, message, wParam, lParam);
-    } catch (...) {
-        return 0;
-    }
-}
-
 }  // namespace
 
 void registerSpeedButtonClass() {
     WNDCLASSEXW speed{};
     speed.cbSize = sizeof speed;
-    speed.lpfnWndProc = &speedButtonProc;
+    speed.lpfnWndProc = &guardedProc<speedButtonMessage>;
     speed.hInstance = platform::win32::ownModule();
     speed.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     speed.lpszClassName = speedButtonClassName;

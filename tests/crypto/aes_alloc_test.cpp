@@ -1,8 +1,6 @@
 // The block operations and the stream routines take no memory from the heap
 // on their path without errors. This program counts every call of the global
 // operator new while the routines run.
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,40 +8,15 @@
 #include "crypto/ElAES.h"
 #include "crypto/memory_stream.h"
 #include "tests/crypto/test_support.h"
-
-// The replacements below pair malloc with free; GCC cannot see that the
-// replaced operator delete receives only what the replaced operator new gave.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
+#include "tests/support/allocation_hook.h"
 
 namespace {
 long gAllocations = 0;
 
-void* countedAllocation(std::size_t n) {
+bool countAllocation(std::size_t) {
     ++gAllocations;
-    return std::malloc(n == 0 ? 1 : n);
+    return true;
 }
-}  // namespace
-
-void* operator new(std::size_t n) {
-    if (void* p = countedAllocation(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-    if (void* p = countedAllocation(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return countedAllocation(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return countedAllocation(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-
-namespace {
 
 using testsupport::keyFromHex;
 
@@ -53,7 +26,9 @@ const ElAES::Key kKey = keyFromHex("000102030405060708090a0b0c0d0e0f101112131415
 template <typename F>
 long allocationsDuring(F&& f) {
     const long before = gAllocations;
+    allocation_hook::allow = countAllocation;
     f();
+    allocation_hook::allow = nullptr;
     return gAllocations - before;
 }
 

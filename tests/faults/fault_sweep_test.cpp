@@ -26,6 +26,7 @@
 #include "settings/text_file.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
+#include "tests/support/allocation_hook.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
@@ -37,41 +38,6 @@ using test_messenger::TempFolder;
 namespace {
 
 bool allocationsArmed = false;
-long allocationsSeen = 0;
-long failingAllocation = 0;  // 0: none
-
-// True when this allocation is the one to fail: only the plug-in's own,
-// never the test's while it plays the host.
-bool failThisAllocation() {
-    if (!allocationsArmed || test_messenger::messengerCodeDepth > 0) return false;
-    return ++allocationsSeen == failingAllocation;
-}
-
-void* allocate(std::size_t size) {
-    if (failThisAllocation()) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void* allocateNoThrow(std::size_t size) noexcept {
-    if (failThisAllocation()) return nullptr;
-    return std::malloc(size ? size : 1);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-
-namespace {
 
 // ---- The session -----------------------------------------------------------------
 
@@ -245,14 +211,28 @@ TEST(FaultSweep, EveryFileOperationFailingOnce) {
 }
 
 #if !defined(_WIN32)
+long allocationsSeen = 0;
+long failingAllocation = 0;  // 0: none
+
+// Fails the allocation that is the one to fail: only the plug-in's own,
+// never the test's while it plays the host.
+bool allowAllocation(std::size_t) {
+    if (!allocationsArmed || test_messenger::messengerCodeDepth > 0) return true;
+    return ++allocationsSeen != failingAllocation;
+}
+
 TEST(FaultSweep, EveryAllocationFailingOnce) {
     const Injector allocations{"allocations",
                                [](long n) {
                                    allocationsSeen = 0;
                                    failingAllocation = n;
+                                   allocation_hook::allow = allowAllocation;
                                },
                                [] { return allocationsSeen; },
-                               [] { failingAllocation = 0; },
+                               [] {
+                                   failingAllocation = 0;
+                                   allocation_hook::allow = nullptr;
+                               },
                                true};
     EXPECT_GT(sweep(allocations), 100);
 }
