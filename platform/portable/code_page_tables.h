@@ -9,7 +9,7 @@ struct CodePageTable {
     const char16_t* high;  // 128 units
 };
 
-inline constexpr int codePageTableCount = 7;
+inline constexpr int codePageTableCount = 8;
 extern const CodePageTable codePageTables[codePageTableCount];
 
 // The high half of a code page, or null when the layer does not have it.

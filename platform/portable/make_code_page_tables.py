@@ -3,7 +3,7 @@
 single-byte code pages that the headless layer offers.
 
 Defined bytes come from the Unicode Consortium's mapping tables of Microsoft's
-code pages (MAPPINGS/VENDORS/MICSFT/WINDOWS/CP125x.TXT and PC/CP866.TXT), which
+code pages (MAPPINGS/VENDORS/MICSFT/WINDOWS/CP125x.TXT, PC/CP437.TXT and PC/CP866.TXT), which
 Python's codecs of the same names are generated from. Those tables leave some
 bytes undefined; Windows still converts them, as Microsoft's WindowsBestFit
 tables (bestfit125x.txt, MBTABLE) say: 0x80 to 0x9F to U+0080 to U+009F, and a
@@ -17,12 +17,12 @@ import os
 import struct
 import sys
 
-CODE_PAGES = [866, 1250, 1251, 1252, 1253, 1254, 1257]
+CODE_PAGES = [437, 866, 1250, 1251, 1252, 1253, 1254, 1257]
 
 # Undefined bytes outside 0x80..0x9F, from bestfit1253.txt and bestfit1257.txt.
 PRIVATE_USE = {1253: {0xAA: 0xF8F9, 0xD2: 0xF8FA, 0xFF: 0xF8FB}, 1257: {0xA1: 0xF8FC, 0xA5: 0xF8FD}}
 
-NAMES = {866: 'DOS Cyrillic (OEM)', 1250: 'Central European', 1251: 'Cyrillic', 1252: 'Western European',
+NAMES = {437: 'DOS United States (OEM)', 866: 'DOS Cyrillic (OEM)', 1250: 'Central European', 1251: 'Cyrillic', 1252: 'Western European',
          1253: 'Greek', 1254: 'Turkish', 1257: 'Baltic'}
 
 
