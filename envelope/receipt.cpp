@@ -185,23 +185,32 @@ Received openReceived(std::string_view hexText, const std::string& ownPayload, c
 Received openReceived(std::string_view hexText, const ElAES::Key& key, unsigned ownCodePage, Extent extent) {
     if (extent == Extent::Whole) return openReceived(hexText, payloadOf(hexText, ownCodePage), key, ownCodePage);
 
-    // Glued text: the envelope is as long as its length prefix, read through
-    // the receiver's code page, says; when that cannot be worked out (too few
-    // digits, invalid UTF-8 before the end) the whole run is taken, and the
-    // error is the one it gives.
-    std::string_view own = hexText;
-    if (const CodePageBytes* page = bytesOfCodePage(ownCodePage)) {
-        if (const auto reading = readThrough(bytesOfDigits(hexText), *page, true, true)) {
-            own = hexText.substr(0, 2 * reading->consumed);
-        }
-    }
+    // The whole run first, as the plug-in reads a message: most often it is
+    // the envelope, and this costs nothing more.
     try {
-        return ownReading(open(own, key, ownCodePage), ownCodePage, own.size());
-    } catch (const EEnvelopeError& e) {
+        return ownReading(open(hexText, key, ownCodePage), ownCodePage, hexText.size());
+    } catch (const EEnvelopeError& whole) {
+        // Glued text: the envelope is as long as its length prefix, read
+        // through the receiver's code page, says. When that cannot be worked
+        // out (too few digits, invalid UTF-8 before the end), the error is the
+        // one the whole run gives.
+        std::optional<EEnvelopeError> error;
+        if (const CodePageBytes* page = bytesOfCodePage(ownCodePage)) {
+            const auto reading = readThrough(bytesOfDigits(hexText), *page, true, true);
+            if (reading && 2 * reading->consumed < hexText.size()) {
+                const std::string_view own = hexText.substr(0, 2 * reading->consumed);
+                try {
+                    return ownReading(open(own, key, ownCodePage), ownCodePage, own.size());
+                } catch (const EEnvelopeError& e) {
+                    error = e;
+                }
+            }
+        }
         try {
             return openThroughOthers(hexText, key, ownCodePage, Extent::Prefix);
         } catch (const NoOtherReading&) {
-            throw e;
+            if (error) throw *error;
+            throw whole;
         }
     }
 }
