@@ -10,7 +10,10 @@
 #include "tests/cli/fake_console.h"
 #include "tests/envelope/envelope_reference.h"
 #include "tests/support/test_messenger.h"
+#include "envelope/key_block.h"
+#include "platform/utf8.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/key_source.h"
 
 namespace {
 
@@ -426,6 +429,27 @@ TEST(Commands, KeyIdKeygenAndWhatIsSaidAboutAKey) {
     r = run({"keygen", "-o", folder.file("k.key")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(folder.read("k.key"), key);
+    // Read as the plug-in reads it, on either code page: the key block is the
+    // 32 bytes after the byte-order mark.
+    for (const unsigned cp : {1251u, 1252u}) {
+        const ElAES::SecretKey block =
+            envelope::keyBlockFromText(cli::keyFileText(utf8::decode(folder.file("k.key")).value(), cp));
+        EXPECT_EQ(testing_records::hex(std::string(block.begin(), block.end())), testing_records::hex(key.substr(2, 32)));
+    }
+}
+
+// The units a line cannot hold, and surrogates, are drawn again; the rest
+// are kept as drawn, low byte first.
+TEST(Commands, NewKeyTextsDrawAgainWhatALineCannotHold) {
+    std::string stream = unhex("0000" "0A00" "0D00" "00D8" "FFDF" "4100" "0A0D" "FFFF");
+    for (int i = 0; i < 30; ++i) stream += unhex("3412");
+    std::size_t at = 0;
+    const std::u16string text = cli::newKeyText([&](unsigned char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(stream.at(at++));
+    });
+    ASSERT_EQ(text.size(), 32u);
+    EXPECT_EQ(text.substr(0, 3), std::u16string({0x0041, 0x0D0A, 0xFFFF}));
+    EXPECT_EQ(text.substr(3), std::u16string(29, 0x1234));
 }
 
 }  // namespace
