@@ -36,8 +36,9 @@ const CodePageBytes* bytesOfCodePage(unsigned codePage) {
             made = std::make_unique<CodePageBytes>();
             for (int b = 255; b >= 0; --b) made->byteOf[wide[b]] = static_cast<unsigned char>(b);
         }
-    } catch (const std::exception&) {
-        // Not installed here: it is no candidate.
+    } catch (const Exception&) {
+        // Not installed here: it is no candidate. (Running out of memory is
+        // not that, and goes to the caller.)
     }
     return (known[codePage] = std::move(made)).get();
 }
