@@ -29,7 +29,7 @@ private:
     void compress(const std::uint8_t* block);
 
     std::uint32_t state_[8];
-    std::uint8_t buffer_[64];
+    std::uint8_t buffer_[64] = {};
     std::size_t buffered_ = 0;
     std::uint64_t length_ = 0;  // bytes given so far
 };

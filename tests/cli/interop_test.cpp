@@ -280,6 +280,7 @@ TEST(Interop, AKeyFromKeygenIsSharedAndCheckedByItsCode) {
     }
     // The first line: 32 units, so its key block is the first 16 units' 32 bytes,
     // none of them a line end or a surrogate.
+    ASSERT_GE(units.size(), 32u);
     EXPECT_EQ(units.find_first_of(std::u16string(u"\r\n\0", 3)), 32u);
     for (std::size_t i = 0; i < 32; ++i) EXPECT_FALSE(units[i] >= 0xD800 && units[i] <= 0xDFFF) << i;
 
