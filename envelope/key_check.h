@@ -6,8 +6,11 @@
 // same for everybody (both ends must get the same code from the key alone)
 // and keyCheckIterations rounds, cut to 40 bits. Whoever sees the code learns
 // no more than one envelope tells: to test a guessed key against the code
-// costs tens of thousands of hash rounds, against an envelope one AES block.
-// It is worked out for the about box and `mistlock key-id`, never per message.
+// costs 2 x 30000 SHA-256 compressions (about 15 ms on one core of a 2.3 GHz
+// Xeon), against an envelope one AES key schedule and block (well under a
+// microsecond). And 40 bits cannot single out a 256-bit key: about 2^216
+// keys share each code. It is worked out for the about box and `mistlock
+// key-id`, never per message.
 #include <cstdint>
 #include <string>
 #include <string_view>
