@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "envelope/byte_tables.h"
 #include "platform/hex.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -163,9 +164,43 @@ Received openThroughOthers(std::string_view hexText, const ElAES::Key& key, unsi
     return std::move(opened[0]);
 }
 
+// Whether reading the digits through the code page had to put its default
+// character for characters it lacks. Such a reading is not the sender's, and
+// the zero fill cannot be trusted to say so: it covers the last block only,
+// and an envelope from another code page whose last block happens to read
+// alike would open with earlier blocks wrong. The default character's two
+// digits stand for a character of four or more, so the payload then spells
+// fewer digits than there were.
+bool lostCharacters(std::string_view hexText, std::string_view payload, unsigned codePage) {
+    if (std::find(payload.begin(), payload.end(), '?') == payload.end()) return false;
+    const detail::ByteTables* tables = detail::byteTablesFor(codePage);
+    if (!tables) return false;
+    std::size_t digits = 0;
+    for (const char b : payload) digits += tables->encoded[static_cast<unsigned char>(b)].length;
+    return digits != hexText.size() - hexText.size() % 2;
+}
+
 Received ownReading(Opened&& opened, unsigned ownCodePage, std::size_t digits) {
     const bool verified = verifiable(opened.declaredLength);
     return fromOpened(std::move(opened), ownCodePage, verified, digits);
+}
+
+// The receiver's own reading of `ownDigits`, opened. When it could not be
+// verified (its length is a multiple of 16: perhaps only because a length
+// of another code page's bytes reads so in ours), or had to put its default
+// character for characters our code page lacks, a reading of `hexText`
+// through another code page that verifies is the message. Without one, the
+// envelope opens as it always did.
+Received preferSender(Received&& own, std::string_view ownDigits, const std::string& ownPayload,
+                      std::string_view hexText, const ElAES::Key& key, unsigned ownCodePage, Extent extent) {
+    if (!own.verified || lostCharacters(ownDigits, ownPayload, ownCodePage)) {
+        try {
+            return openThroughOthers(hexText, key, ownCodePage, extent);
+        } catch (const NoOtherReading&) {
+        } catch (const EEnvelopeError&) {
+        }
+    }
+    return std::move(own);
 }
 
 }  // namespace
@@ -173,7 +208,8 @@ Received ownReading(Opened&& opened, unsigned ownCodePage, std::size_t digits) {
 Received openReceived(std::string_view hexText, const std::string& ownPayload, const ElAES::Key& key,
                       unsigned ownCodePage) {
     try {
-        return ownReading(openPayload(ownPayload, key, ownCodePage), ownCodePage, hexText.size());
+        Received own = ownReading(openPayload(ownPayload, key, ownCodePage), ownCodePage, hexText.size());
+        return preferSender(std::move(own), hexText, ownPayload, hexText, key, ownCodePage, Extent::Whole);
     } catch (const EEnvelopeError& e) {
         try {
             return openThroughOthers(hexText, key, ownCodePage, Extent::Whole);
@@ -188,8 +224,13 @@ Received openReceived(std::string_view hexText, const ElAES::Key& key, unsigned 
 
     // The whole run first, as the plug-in reads a message: most often it is
     // the envelope, and this costs nothing more.
+    const auto openOwn = [&](std::string_view digits) {
+        const std::string payload = payloadOf(digits, ownCodePage);
+        Received own = ownReading(openPayload(payload, key, ownCodePage), ownCodePage, digits.size());
+        return preferSender(std::move(own), digits, payload, hexText, key, ownCodePage, Extent::Prefix);
+    };
     try {
-        return ownReading(open(hexText, key, ownCodePage), ownCodePage, hexText.size());
+        return openOwn(hexText);
     } catch (const EEnvelopeError& whole) {
         // Glued text: the envelope is as long as its length prefix, read
         // through the receiver's code page, says. When that cannot be worked
@@ -199,9 +240,8 @@ Received openReceived(std::string_view hexText, const ElAES::Key& key, unsigned 
         if (const CodePageBytes* page = bytesOfCodePage(ownCodePage)) {
             const auto reading = readThrough(bytesOfDigits(hexText), *page, true, true);
             if (reading && 2 * reading->consumed < hexText.size()) {
-                const std::string_view own = hexText.substr(0, 2 * reading->consumed);
                 try {
-                    return ownReading(open(own, key, ownCodePage), ownCodePage, own.size());
+                    return openOwn(hexText.substr(0, 2 * reading->consumed));
                 } catch (const EEnvelopeError& e) {
                     error = e;
                 }

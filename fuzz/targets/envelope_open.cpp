@@ -152,14 +152,18 @@ void sealAndOpen(const std::string& message, const ElAES::Key& key, unsigned cod
 
     // Sealed on the other code page, glued to hex-looking text: with four or
     // more bytes of zero fill no wrong reading passes but by a 2^-32 chance,
-    // so it opens through the sender's code page, to the same bytes, and ends
-    // where it ends.
+    // so it opens to the same bytes, and ends where it ends.
     if (message.size() % 16 == 0 || message.size() % 16 > 12) return;
     const unsigned other = codePage == 1251 ? 1252 : 1251;
     const std::string foreign = envelope::seal(message, key, other).substr(envelope::marker.size());
     try {
         const auto r = envelope::openReceived(foreign + "deadbeef", key, codePage, envelope::Extent::Prefix);
-        FUZZ_CHECK(r.codePage == other && r.text == expected && r.verified, hex(message));
+        FUZZ_CHECK(r.text == expected && r.verified, hex(message) + " through " + std::to_string(r.codePage));
+        // Through our own code page only when every character of the
+        // envelope is one both code pages give the same byte (the fuzzer
+        // finds such ciphertexts): the same payload either way.
+        FUZZ_CHECK(r.codePage == other || envelope::payloadOf(foreign, codePage) == envelope::payloadOf(foreign, other),
+                   hex(message));
         FUZZ_CHECK(r.digits == foreign.size(), hex(message));
     } catch (const std::exception& e) {
         fail("an envelope from the other code page did not open", std::string(e.what()) + " for " + hex(message));

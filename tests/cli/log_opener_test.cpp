@@ -38,6 +38,8 @@ std::string lowercase(std::string s) {
 //   {Su} {Sc} read in the code page, as UTF-8
 //   {X}  envelope of the other code page's national text, sealed there
 //   {Xu} that text in UTF-8    {S} envelope of a 16-byte text (unverifiable)
+//   {L}  envelope of 136 x's sealed on the other code page: its length prefix
+//        88 00 00 00 reads as 128 (1251's euro sign in 1252)  {Lu} the x's
 std::string expand(std::string text, const Texts& t) {
     const Texts& other = t.codePage == 1251 ? codePages[1] : codePages[0];
     const std::string nationalBytes = platform::narrowCodePage(t.codePage, t.national);
@@ -58,6 +60,8 @@ std::string expand(std::string text, const Texts& t) {
         {"{X}", envelope::seal(platform::narrowCodePage(other.codePage, other.national), key, other.codePage)},
         {"{Xu}", utf8::encode(other.national)},
         {"{S}", envelope::seal("sixteen bytes!!!", key, t.codePage)},
+        {"{L}", envelope::seal(std::string(136, 'x'), key, other.codePage)},
+        {"{Lu}", std::string(136, 'x')},
     };
     for (const auto& [from, to] : table) {
         for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
@@ -103,6 +107,9 @@ const Case cases[] = {
     {"code-page line in a UTF-8 history", "{Nu}\n{Nc} {A}\n", "{Nu}\n{Nu} Hello\n", 1, 0},
     {"mark only", "\xEF\xBB\xBF", "", 0, 0},
     {"sealed on the other code page", "{X} {A}\n", "{Xu} Hello\n", 2, 0},
+    // Read through our code page as far as its length says, it would open
+    // unverifiable; the sender's code page verifies it.
+    {"a length that reads as a multiple of 16 here", "{L}\n", "{Lu}\n", 1, 0},
     {"16 bytes: opened, key not verifiable", "{S}\n", "sixteen bytes!!!\n", 0, 0, 1},
 };
 
