@@ -20,7 +20,11 @@
 namespace envelope {
 
 inline constexpr std::string_view keyCheckSalt = "Mistlock key check code";
+#ifndef MISTLOCK_FUZZ_BUILD
 inline constexpr std::uint32_t keyCheckIterations = 30000;
+#else
+inline constexpr std::uint32_t keyCheckIterations = 2;  // see CMakeLists.txt
+#endif
 
 // "dddd dddd dddd": the first eight bytes of the derived key as a big-endian
 // number, modulo 10^12, in three groups of four digits. Digits read alike
