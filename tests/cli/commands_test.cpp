@@ -391,6 +391,25 @@ TEST(Commands, OpenFindsOpensAndSaysWhatItCouldNotVerify) {
     }
 }
 
+// Every code page the plug-in reads envelopes from, sealed there and opened
+// by a Cyrillic side: the text as it was written, and where it came from.
+TEST(Commands, EnvelopesFromEachCodePageOpenOnA1251Side) {
+    const std::pair<unsigned, std::string> written[] = {
+        {1250, "Zażółć gęślą jaźń"}, {1252, "Grüße aus Köln"}, {1253, "Καλημέρα κόσμε"},
+        {1254, "Günaydın, İstanbul"}, {1257, "Labdien, Rīga"},  {866, "Привет из DOS"},
+    };
+    for (const auto& [codePage, text] : written) {
+        SCOPED_TRACE(codePage);
+        const Ran sealed = run({"seal", "--password", "a long shared password", "--codepage", std::to_string(codePage), text});
+        ASSERT_EQ(sealed.status, 0) << sealed.err;
+        const Ran opened = run({"open", "--password", "a long shared password", sealed.out.substr(0, sealed.out.size() - 1)});
+        EXPECT_EQ(opened.status, 0) << opened.err;
+        EXPECT_EQ(opened.out, text + "\n");
+        EXPECT_NE(opened.err.find("sealed on code page " + std::to_string(codePage) + ", not 1251"), std::string::npos)
+            << opened.err;
+    }
+}
+
 // ---- keys: check code, warnings, key files -------------------------------------
 
 TEST(Commands, KeyIdKeygenAndWhatIsSaidAboutAKey) {
