@@ -9,9 +9,14 @@
 // the length prefix and the zero fill verify it and no other reading that
 // gives other bytes does: a wrong reading passes by chance with odds of one
 // in 256 per byte of zero fill. Code pages that read the envelope as the same
-// bytes count as one reading. A message of 16, 32, 48, ... bytes has no zero
-// fill and cannot be verified: it is read through the receiver's code page,
-// as it always was.
+// bytes count as one reading.
+//
+// The fill covers the last block only: an own reading that opened but had to
+// put the default character for characters the receiver's code page lacks
+// may be wrong in its earlier blocks, and one whose length is a multiple of
+// 16 is not verified at all. Both give way to another reading that verifies.
+// A message of 16, 32, 48, ... bytes has no zero fill and cannot be verified
+// through any code page: it is read through the receiver's, as it always was.
 #include <cstddef>
 #include <string>
 #include <string_view>
