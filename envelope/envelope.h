@@ -8,8 +8,9 @@
 //   and the payload text is the payload's bytes read as characters of the
 //   peers' single-byte ANSI code page.
 //
-// Both peers must use the same code page. Every function here takes it
-// explicitly; the plug-in passes the system's.
+// Every function here takes the code page explicitly; the plug-in passes the
+// system's. An envelope from a peer on another code page is opened through
+// receipt.h.
 //
 // The steps between text and digits are in text_steps.h, the key block in
 // key_block.h. The plug-in (host/) and the companion command line (tools/cli/)

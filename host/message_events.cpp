@@ -7,6 +7,7 @@
 
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
+#include "envelope/receipt.h"
 #include "host/protocol.h"
 #include "platform/platform.h"
 #include "settings/setpassform.h"
@@ -93,7 +94,9 @@ const void* decryptReceivedMessage(const void* eventRecord) {
             platform::messageBox(uiText(Text::KeyNotFound2), uiText(Text::Warning));
             return nullptr;
         }
-        return dataReply(envelope::openPayload(payload, *key, codePage).text);
+        // From a peer on another code page too, converted into ours.
+        const envelope::Received opened = envelope::openReceived(hexText, payload, *key, codePage);
+        return dataReply(envelope::textInCodePage(opened, codePage));
     } catch (const std::exception&) {
         const std::u16string errorText =
             uiText(Text::OriginalMsgError) + u"\r\n" + platform::widen(envelope::marker) + platform::widen(hexText);

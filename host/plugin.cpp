@@ -7,11 +7,14 @@
 
 #include <memory>
 
+#include "envelope/key_block.h"
+#include "envelope/key_check.h"
 #include "host/button_address.h"
 #include "host/message_events.h"
 #include "host/protocol.h"
 #include "platform/forms.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
 
@@ -44,10 +47,31 @@ Stage stage = Stage::Stopped;
 
 const char16_t* iconFor(bool switchOn) { return switchOn ? u"ZEV_CRYPT" : u"ZEV"; }
 
+// The key that messages are sealed with now (the dialog's, saved or not) and
+// its check code, for friends to compare by phone before they rely on it.
+std::u16string keyLines() {
+    const setpassform::Tsetpass& dialog = *setpassform::setpass;
+    const envelope::KeySource source{dialog.pass_check.checked(), dialog.Edit1.text(), dialog.Edit2.text()};
+    std::u16string which = source.usePassword ? u"Ключ: пароль / Key: password"
+                                              : u"Ключ: файл / Key: file " + source.keyFilePath;
+    try {
+        bool empty = false;
+        const auto key = envelope::buildKeyBlock(source, setpassform::settingsFolder, &empty);
+        if (!key) return which + u"\r\nФайл с ключом не найден. / The key file is not found.";
+        if (empty) return which + u"\r\nКлюч не задан. / No key is set.";
+        return which + u"\r\nКод проверки ключа / Key check code: " +
+               platform::widen(envelope::keyCheckCode(*key));
+    } catch (const std::exception& e) {
+        // Messages name files in UTF-8.
+        return which + u"\r\n" + utf8::decode(e.what()).value_or(u"?");
+    }
+}
+
 std::u16string aboutText() {
     return platform::widen(pluginTitle) + u"\r\n\r\n" +
            u"Шифрование сообщений ICQ алгоритмом AES-256.\r\n"
-           u"AES-256 encryption of ICQ messages.";
+           u"AES-256 encryption of ICQ messages.\r\n\r\n" +
+           keyLines();
 }
 
 void showAbout() { platform::messageBox(aboutText(), setpassform::uiText(setpassform::Text::AboutPlugin)); }

@@ -1,5 +1,9 @@
 // Code-page conversions of the headless layer: single-byte tables only, which
 // is all the message path needs.
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 #include "platform/portable/code_page_tables.h"
 #include "platform/portable/headless.h"
@@ -10,8 +14,14 @@ namespace {
 
 unsigned currentCodePage = 1251;
 
-const char16_t* highHalf(unsigned codePage) {
-    return codePage == 1252 ? headless::cp1252High : headless::cp1251High;
+// As Windows refuses a code page it does not have.
+const char16_t* highHalf(unsigned codePage, const char* direction) {
+    const char16_t* high = headless::highHalfOf(codePage);
+    if (!high) {
+        throw Exception(std::string("Cannot convert text ") + direction + " code page " + std::to_string(codePage) +
+                        ": the code page is not available.");
+    }
+    return high;
 }
 
 // Byte for each UTF-16 unit (0 where the code page has no such character,
@@ -25,21 +35,28 @@ struct ReverseTable {
 };
 
 const ReverseTable& reverseTable(unsigned codePage) {
-    static const ReverseTable t1251(headless::cp1251High);
-    static const ReverseTable t1252(headless::cp1252High);
-    return codePage == 1252 ? t1252 : t1251;
+    highHalf(codePage, "to");
+    // All of them at the first narrowing: 64 KB each.
+    static const auto tables = [] {
+        std::vector<std::unique_ptr<const ReverseTable>> made;
+        for (const auto& t : headless::codePageTables) made.push_back(std::make_unique<const ReverseTable>(t.high));
+        return made;
+    }();
+    int i = 0;
+    while (headless::codePageTables[i].codePage != codePage) ++i;
+    return *tables[i];
 }
 
 }  // namespace
 
 void headless::setAnsiCodePage(unsigned codePage) {
-    currentCodePage = codePage == 1252 ? 1252 : 1251;
+    currentCodePage = headless::highHalfOf(codePage) ? codePage : 1251;
 }
 
 unsigned ansiCodePage() { return currentCodePage; }
 
 std::u16string widenCodePage(unsigned codePage, std::string_view text) {
-    const char16_t* high = highHalf(codePage);
+    const char16_t* high = highHalf(codePage, "from");
     std::u16string out(text.size(), u'\0');
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto b = static_cast<unsigned char>(text[i]);

@@ -42,6 +42,9 @@ const Accepted accepted[] = {
     {{"open-log", "--help"}, Command::OpenLog, KeyKind::Prompt, "", 1251, false, std::nullopt, true},
     {{"seal", "-h", "--password", "p"}, Command::Seal, KeyKind::Password, "p", 1251, false, std::nullopt, true},
     {{"--help"}, Command::None, KeyKind::Prompt, "", 1251, false, std::nullopt, true},
+    {{"open", "--codepage", "866", "-"}, Command::Open, KeyKind::Prompt, "", 866, false, "-"},
+    {{"key-id", "--key-file", "k"}, Command::KeyId, KeyKind::KeyFile, "k", 1251, false, std::nullopt},
+    {{"keygen"}, Command::Keygen, KeyKind::Prompt, "", 1251, false, std::nullopt},
 };
 
 TEST(CommandLine, AcceptedArgumentLists) {
@@ -60,6 +63,21 @@ TEST(CommandLine, AcceptedArgumentLists) {
     }
 }
 
+TEST(CommandLine, OutputFileAndVersionAsOtherToolsSpellThem) {
+    const std::pair<std::vector<std::string>, std::optional<std::string>> outputs[] = {
+        {{"keygen", "-o", "k.key"}, "k.key"},
+        {{"keygen", "-ok.key"}, "k.key"},
+        {{"seal", "--output", "e.txt", "x"}, "e.txt"},
+        {{"open-log", "--output=o.txt", "h.txt"}, "o.txt"},
+        {{"open", "x"}, std::nullopt},
+    };
+    for (const auto& [args, output] : outputs) EXPECT_EQ(cli::parseCommandLine(args).output, output) << args[1];
+    EXPECT_TRUE(cli::parseCommandLine({"-V"}).version);
+    EXPECT_TRUE(cli::parseCommandLine({"seal", "-V"}).version);
+    EXPECT_TRUE(cli::parseCommandLine({"seal", "-"}).readsStandardInput());
+    EXPECT_FALSE(cli::parseCommandLine({"seal", "--", "-x"}).readsStandardInput());
+}
+
 struct Refused {
     std::vector<std::string> args;
     Command usageOf;  // whose usage text follows the message
@@ -74,7 +92,11 @@ const Refused refused[] = {
     {{"seal", "--password", "a", "--key-file", "k"}, Command::Seal, "only one key"},
     {{"open", "--key-file", "k", "--password-file", "p"}, Command::Open, "only one key"},
     {{"open", "--key-file", ""}, Command::Open, "needs a file name"},
-    {{"seal", "--codepage", "866"}, Command::Seal, "1251 (Cyrillic) or 1252"},
+    {{"seal", "--codepage", "437"}, Command::Seal, "1251, 1252, 1250, 1253, 1254, 1257 or 866"},
+    {{"keygen", "--password", "p"}, Command::Keygen, "takes no --password"},
+    {{"keygen", "name"}, Command::Keygen, "takes no operand"},
+    {{"key-id", "-o", "f"}, Command::KeyId, "only to standard output"},
+    {{"seal", "-o", "a", "-o", "b"}, Command::Seal, "given twice"},
     {{"seal", "--codepage", "1251", "--codepage", "1252"}, Command::Seal, "twice"},
     {{"seal", "two", "words"}, Command::Seal, "Too many operands"},
     // --hex belongs to open only: seal takes "hex:" in its text instead.

@@ -10,7 +10,10 @@
 #include "tests/cli/fake_console.h"
 #include "tests/envelope/envelope_reference.h"
 #include "tests/support/test_messenger.h"
+#include "envelope/key_block.h"
+#include "platform/utf8.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/key_source.h"
 
 namespace {
 
@@ -91,11 +94,13 @@ TEST(Commands, EachKeySourceSealsAndOpensWithItsKeyBlock) {
         const Ran sealed = run(joined({"seal", "Hello"}, k.keyArgs), "", k.typed);
         EXPECT_EQ(sealed.status, 0) << sealed.err;
         EXPECT_EQ(sealed.out, expected + "\n");
-        EXPECT_EQ(sealed.prompts.size(), k.typed ? 1u : 0u);
+        // Asked twice when sealing, once when opening.
+        EXPECT_EQ(sealed.prompts.size(), k.typed ? 2u : 0u);
 
         const Ran opened = run(joined({"open", expected}, k.keyArgs), "", k.typed);
         EXPECT_EQ(opened.status, 0) << opened.err;
         EXPECT_EQ(opened.out, "Hello\n");
+        EXPECT_EQ(opened.prompts.size(), k.typed ? 1u : 0u);
     }
 }
 
@@ -133,7 +138,7 @@ TEST(Commands, KeysThatCannotBeHadStopEveryCommand) {
             EXPECT_EQ(r.out, "");
             EXPECT_NE(r.err.find(f.messagePart), std::string::npos) << r.err;
             EXPECT_EQ(r.err.rfind("mistlock: ", 0), 0u) << r.err;
-            EXPECT_EQ(r.err.find("Usage: mistlock " + command) != std::string::npos, f.status == 2) << r.err;
+            EXPECT_EQ(r.err.find("\nTry 'mistlock --help'.\n") != std::string::npos, f.status == 2) << r.err;
         }
     }
 }
@@ -168,6 +173,11 @@ const SealCase sealCases[] = {
     {"CJK in 1251", "日本", "", 1251, "3F3F", "2 characters are not in code page 1251"},
 };
 
+// What sealing under "pw" says first.
+const std::string kShortKeyWarning =
+    "mistlock: warning: the key is short: 2 characters fill only 2 of the key block's 32 bytes. "
+    "'mistlock keygen' makes a full-strength key file.\n";
+
 TEST(Commands, SealCarriesTheMessageAsTheMessengerWould) {
     for (const auto& c : sealCases) {
         SCOPED_TRACE(c.name);
@@ -176,10 +186,12 @@ TEST(Commands, SealCarriesTheMessageAsTheMessengerWould) {
         const Ran r = run(args, c.input);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, envelopeFor(unhex(c.messageHex), keyOf("7000"), c.codePage) + "\n");
+        ASSERT_EQ(r.err.rfind(kShortKeyWarning, 0), 0u) << r.err;
+        const std::string rest = r.err.substr(kShortKeyWarning.size());
         if (*c.warning) {
-            EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+            EXPECT_NE(rest.find(c.warning), std::string::npos) << r.err;
         } else {
-            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(rest, "");
         }
     }
 }
@@ -196,7 +208,7 @@ TEST(Commands, SealRefusesTextThatIsNoMessage) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("Usage: mistlock seal"), std::string::npos);
+        EXPECT_NE(r.err.find("Try 'mistlock --help'."), std::string::npos);
     }
 }
 
@@ -218,7 +230,6 @@ const OpenCase openCases[] = {
     {"the same bytes in 1252", "CFF0E8E2E5F2", 1252, false, false, "Ïðèâåò\n"},
     {"raw bytes", "00FF410D0A", 1251, true, false, "00FF410D0A\n"},
     {"zero bytes at the end are dropped", "41420000", 1252, true, true, "4142\n"},
-    {"a text of 16 bytes", "30313233343536373839414243444546", 1251, false, false, "0123456789ABCDEF\n"},
 };
 
 TEST(Commands, OpenWritesThePlainText) {
@@ -238,7 +249,10 @@ TEST(Commands, OpenWritesThePlainText) {
 
 TEST(Commands, OpenSaysWhyAnEnvelopeStaysClosed) {
     const std::pair<std::string, const char*> closed[] = {
-        {"Hello", "This is not an envelope: it does not begin with \"#MSTLK:\"."},
+        {"Hello", "This is not an envelope: it holds no \"#MSTLK:\". A chat history whose envelopes should be "
+                  "opened goes to 'mistlock open-log'."},
+        {"Bob: " + envelopeFor("Hello", keyOf("7000")) + " Eve: " + envelopeFor("Hello", keyOf("7000")),
+         "The text holds 2 envelopes: 'mistlock open-log' opens every one of them."},
         {"#mstlk:00000000", "not an envelope"},
         {envelopeFor("Hello", keyOf("7100")), "The envelope does not open with this key."},
         {"#MSTLK:", "The envelope is too short to hold a message."},
@@ -297,6 +311,7 @@ TEST(Commands, HelpForEveryCommandNamesEveryKeyOptionOnStandardOutput) {
         {{"seal", "--help"}, "Usage: mistlock seal KEY"},
         {{"open", "--password", "x", "--help"}, "Usage: mistlock open KEY"},
         {{"open-log", "-h"}, "Usage: mistlock open-log KEY"},
+        {{"key-id", "-h"}, "Usage: mistlock key-id KEY"},
     };
     for (const auto& [args, usage] : asked) {
         SCOPED_TRACE(usage);
@@ -310,18 +325,150 @@ TEST(Commands, HelpForEveryCommandNamesEveryKeyOptionOnStandardOutput) {
         EXPECT_TRUE(r.prompts.empty());
     }
     EXPECT_EQ(run({"--version"}).out, "mistlock " MISTLOCK_VERSION "\n");
+    EXPECT_EQ(run({"-V"}).out, "mistlock " MISTLOCK_VERSION "\n");
+    EXPECT_EQ(run({"keygen", "--help"}).out.rfind("Usage: mistlock keygen [-o FILE]", 0), 0u);
 }
 
-TEST(Commands, WrongUsageShowsTheMessageThenTheUsage) {
+TEST(Commands, WrongUsageSaysWhatIsWrongInOneLineAndWhereToReadMore) {
     const Ran r = run({"open", "--password", "x", "--codepage", "437"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("mistlock: --codepage takes 1251 (Cyrillic) or 1252 (Western European), not \"437\".\n\n"
-                          "Usage: mistlock open KEY",
-                          0),
-              0u)
+    EXPECT_EQ(r.err,
+              "mistlock: --codepage takes 1251, 1252, 1250, 1253, 1254, 1257 or 866, not \"437\".\n"
+              "Try 'mistlock --help'.\n");
+    EXPECT_EQ(run({}).err, "mistlock: No command given.\nTry 'mistlock --help'.\n");
+}
+
+// ---- open: what the plain text is, where it came from, and whether the key
+// could be verified ------------------------------------------------------------
+
+struct ReceiptCase {
+    const char* name;
+    std::string given;  // the envelope, or pasted text holding it
+    std::string messageHex;
+    unsigned sealedOn;
+    bool terminal;  // standard output is a terminal
+    int status;
+    const char* expected;     // standard output
+    const char* errorPart;    // part of standard error, "" for none
+};
+
+TEST(Commands, OpenFindsOpensAndSaysWhatItCouldNotVerify) {
+    const auto env = [](const std::string& messageHex, unsigned codePage) {
+        return envelopeFor(unhex(messageHex), keyOf("7000"), codePage);
+    };
+    const std::string hello = env("48656C6C6F", 1251);
+    const ReceiptCase cases[] = {
+        {"pasted from a chat window", "Bob (12:31): " + hello + " ", "", 1251, false, 0, "Hello\n", ""},
+        {"the plug-in's error line and the envelope",
+         "[\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0] Original:\r\n" + hello, "", 1251, false, 0,
+         "Hello\n", ""},
+        {"glued to hex-looking text", "see " + hello + "deadbeef", "", 1251, false, 0, "Hello\n", ""},
+        // Sealed on 1252 ("Café"), opened by a 1251 side: found, and shown as sent.
+        {"from a 1252 peer", env("436166E9", 1252), "", 1252, false, 0, "Café\n",
+         "sealed on code page 1252, not 1251"},
+        {"from a 1251 peer, national", env("CFF0E8E2E5F2", 1251), "", 1251, false, 0, "Привет\n", ""},
+        {"16 bytes: not verifiable", env("30313233343536373839414243444546", 1251), "", 1251, false, 3,
+         "0123456789ABCDEF\n", "opened, key not verifiable: the message is 16 bytes long"},
+        // ESC ] 0 ; retitles a terminal; BEL ends it; a lone CR rewrites the line.
+        {"control characters on a terminal", env("1B5D303B7469746C6507410D42090A", 1251), "", 1251, true, 0,
+         "\\x1B]0;title\\x07A\\x0DB\t\n\n", ""},
+        {"control characters to a file", env("1B5D303B7469746C6507410D42090A", 1251), "", 1251, false, 0,
+         "\x1B]0;title\x07" "A\rB\t\n\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_cli::FakeConsole console;
+        console.outputTerminal = c.terminal;
+        const int status = cli::run({"open", "--password", "pw", "--codepage", "1251", c.given}, console);
+        EXPECT_EQ(status, c.status) << console.err;
+        EXPECT_EQ(console.out, c.expected);
+        if (*c.errorPart) {
+            EXPECT_NE(console.err.find(c.errorPart), std::string::npos) << console.err;
+        } else {
+            EXPECT_EQ(console.err, "");
+        }
+    }
+}
+
+// Every code page the plug-in reads envelopes from, sealed there and opened
+// by a Cyrillic side: the text as it was written, and where it came from.
+TEST(Commands, EnvelopesFromEachCodePageOpenOnA1251Side) {
+    const std::pair<unsigned, std::string> written[] = {
+        {1250, "Zażółć gęślą jaźń"}, {1252, "Grüße aus Köln"}, {1253, "Καλημέρα κόσμε"},
+        {1254, "Günaydın, İstanbul"}, {1257, "Labdien, Rīga"},  {866, "Привет из DOS"},
+    };
+    for (const auto& [codePage, text] : written) {
+        SCOPED_TRACE(codePage);
+        const Ran sealed = run({"seal", "--password", "a long shared password", "--codepage", std::to_string(codePage), text});
+        ASSERT_EQ(sealed.status, 0) << sealed.err;
+        const Ran opened = run({"open", "--password", "a long shared password", sealed.out.substr(0, sealed.out.size() - 1)});
+        EXPECT_EQ(opened.status, 0) << opened.err;
+        EXPECT_EQ(opened.out, text + "\n");
+        EXPECT_NE(opened.err.find("sealed on code page " + std::to_string(codePage) + ", not 1251"), std::string::npos)
+            << opened.err;
+    }
+}
+
+// ---- keys: check code, warnings, key files -------------------------------------
+
+TEST(Commands, KeyIdKeygenAndWhatIsSaidAboutAKey) {
+    test_messenger::TempFolder folder;
+    // "Ключ" saved as UTF-8 without a mark: read in the code page, as the plug-in does.
+    folder.write("utf8.txt", "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\r\n");
+    Ran r = run({"key-id", "--password", "secret"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0623 0557 1202\n");  // tests/envelope/key_check_test.cpp
+    EXPECT_EQ(r.err, "");
+    r = run({"key-id", "--key-file", folder.file("utf8.txt")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("hint: the key file has no byte-order mark, so it is read in code page 1251"), std::string::npos)
         << r.err;
-    EXPECT_EQ(run({}).status, 2);
+    r = run({"seal", "--password", "", "x"});
+    EXPECT_NE(r.err.find("warning: the key is empty"), std::string::npos) << r.err;
+    r = run({"seal", "--password", "sixteen chars ok", "x"});
+    EXPECT_EQ(r.err, "");
+    // Typed twice when sealing, and the two must agree.
+    testing_cli::FakeConsole differ("", std::string("pw"));
+    differ.answers = {"pw", "wp"};
+    EXPECT_EQ(cli::run({"seal", "x"}, differ), 1);
+    EXPECT_NE(differ.err.find("The two passwords typed differ"), std::string::npos) << differ.err;
+    EXPECT_EQ(differ.out, "");
+
+    // keygen: a binary file is not for a terminal; to a new file it goes.
+    testing_cli::FakeConsole terminal;
+    terminal.outputTerminal = true;
+    EXPECT_EQ(cli::run({"keygen"}, terminal), 2);
+    EXPECT_EQ(terminal.out, "");
+    r = run({"keygen", "-o", folder.file("k.key")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string key = folder.read("k.key");
+    const Ran id = run({"key-id", "--key-file", folder.file("k.key")});
+    EXPECT_NE(r.err.find("Its key check code: " + id.out.substr(0, 14)), std::string::npos) << r.err << id.out;
+    r = run({"keygen", "-o", folder.file("k.key")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(folder.read("k.key"), key);
+    // Read as the plug-in reads it, on either code page: the key block is the
+    // 32 bytes after the byte-order mark.
+    for (const unsigned cp : {1251u, 1252u}) {
+        const ElAES::SecretKey block =
+            envelope::keyBlockFromText(cli::keyFileText(utf8::decode(folder.file("k.key")).value(), cp));
+        EXPECT_EQ(testing_records::hex(std::string(block.begin(), block.end())), testing_records::hex(key.substr(2, 32)));
+    }
+}
+
+// The units a line cannot hold, and surrogates, are drawn again; the rest
+// are kept as drawn, low byte first.
+TEST(Commands, NewKeyTextsDrawAgainWhatALineCannotHold) {
+    std::string stream = unhex("0000" "0A00" "0D00" "00D8" "FFDF" "4100" "0A0D" "FFFF");
+    for (int i = 0; i < 30; ++i) stream += unhex("3412");
+    std::size_t at = 0;
+    const std::u16string text = cli::newKeyText([&](unsigned char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(stream.at(at++));
+    });
+    ASSERT_EQ(text.size(), 32u);
+    EXPECT_EQ(text.substr(0, 3), std::u16string({0x0041, 0x0D0A, 0xFFFF}));
+    EXPECT_EQ(text.substr(3), std::u16string(29, 0x1234));
 }
 
 }  // namespace

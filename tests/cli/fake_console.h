@@ -40,15 +40,36 @@ public:
         return std::make_unique<StringSource>(
             std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
     }
-    void writeOutput(std::string_view bytes) override { out.append(bytes); }
+    void writeOutput(std::string_view bytes) override {
+        if (outputFile.empty()) {
+            out.append(bytes);
+        } else {
+            std::ofstream(outputFile, std::ios::binary | std::ios::app).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+    }
+    bool inputIsTerminal() override { return inputTerminal; }
+    bool outputIsTerminal() override { return outputTerminal && outputFile.empty(); }
+    void sendOutputTo(const std::string& path, bool mustBeNew) override {
+        if (mustBeNew && std::ifstream(path)) throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
+        std::ofstream(path, std::ios::binary | std::ios::trunc);
+        outputFile = path;
+    }
     void writeError(std::string_view text) override { err.append(text); }
     std::optional<std::string> askPassword(const std::string& prompt) override {
         prompts.push_back(prompt);
+        if (!answers.empty()) {
+            std::string next = answers.front();
+            answers.erase(answers.begin());
+            return next;
+        }
         return typed_;
     }
 
     std::string out, err;
     std::vector<std::string> prompts;
+    bool inputTerminal = false, outputTerminal = false;
+    std::vector<std::string> answers;  // typed at successive prompts, before `typed`
+    std::string outputFile;
 
 private:
     StringSource input_;

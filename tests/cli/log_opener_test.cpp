@@ -34,7 +34,14 @@ std::string lowercase(std::string s) {
 //   {a}  {A} in lowercase digits
 //   {Nu} the national text in UTF-8 {Nc} the national text in the code page
 //   {Nm} the national text's UTF-8 bytes read in the code page, as UTF-8
+//   {Sc} a short text in the code page whose bytes are also valid UTF-8
+//   {Su} {Sc} read in the code page, as UTF-8
+//   {X}  envelope of the other code page's national text, sealed there
+//   {Xu} that text in UTF-8    {S} envelope of a 16-byte text (unverifiable)
+//   {L}  envelope of 136 x's sealed on the other code page: its length prefix
+//        88 00 00 00 reads as 128 (1251's euro sign in 1252)  {Lu} the x's
 std::string expand(std::string text, const Texts& t) {
+    const Texts& other = t.codePage == 1251 ? codePages[1] : codePages[0];
     const std::string nationalBytes = platform::narrowCodePage(t.codePage, t.national);
     const std::string nationalUtf8 = utf8::encode(t.national);
     const std::string sealedA = envelope::seal("Hello", key, t.codePage);
@@ -47,6 +54,14 @@ std::string expand(std::string text, const Texts& t) {
         {"{Nu}", nationalUtf8},
         {"{Nc}", nationalBytes},
         {"{Nm}", utf8::encode(platform::widenCodePage(t.codePage, nationalUtf8))},
+        // "ДЁ" in 1251 is C4 A8, "Ã©" in 1252 is C3 A9: both spell one UTF-8 character.
+        {"{Sc}", t.codePage == 1251 ? "\xC4\xA8" : "\xC3\xA9"},
+        {"{Su}", t.codePage == 1251 ? "ДЁ" : "Ã©"},
+        {"{X}", envelope::seal(platform::narrowCodePage(other.codePage, other.national), key, other.codePage)},
+        {"{Xu}", utf8::encode(other.national)},
+        {"{S}", envelope::seal("sixteen bytes!!!", key, t.codePage)},
+        {"{L}", envelope::seal(std::string(136, 'x'), key, other.codePage)},
+        {"{Lu}", std::string(136, 'x')},
     };
     for (const auto& [from, to] : table) {
         for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
@@ -60,6 +75,7 @@ struct Case {
     const char* expected;
     std::uint64_t opened;
     std::uint64_t failed;
+    std::uint64_t unverified = 0;
 };
 
 const Case cases[] = {
@@ -73,40 +89,56 @@ const Case cases[] = {
     {"marker case matters", "#mstlk:00 #MSTLK 00\n", "#mstlk:00 #MSTLK 00\n", 0, 0},
     {"marker without digits", "see #MSTLK: here\n", "see #MSTLK: here\n", 0, 1},
     {"wrong key", "bob: {W}\n", "bob: {W}\n", 0, 1},
-    // The run of hex digits is taken whole: a word of hex letters glued to an
-    // envelope breaks it, and one odd digit carries nothing, as in the plug-in.
-    {"hex letters glued on", "{A}beef\n", "{A}beef\n", 0, 1},
+    // The envelope ends where its length prefix says: hex letters glued on
+    // stay text, and one odd digit carries nothing, as in the plug-in.
+    {"hex letters glued on", "{A}beef\n", "Hellobeef\n", 1, 0},
+    {"digits glued on", "D192{A}deadbeef0\n", "D192Hellodeadbeef0\n", 1, 0},
+    {"glued envelopes", "{A}{N}{A}\n", "Hello{Nu}Hello\n", 3, 0},
     {"one odd digit glued on", "{A}a z\n", "Hello z\n", 1, 0},
     {"national message in an ASCII history", "{N}\n", "{Nu}\n", 1, 0},
     {"UTF-8 with byte-order mark", "\xEF\xBB\xBF{Nu}: {N}\n", "{Nu}: {Nu}\n", 1, 0},
     {"UTF-8 without mark", "{Nu} {N}\r\n{A}\r\n", "{Nu} {Nu}\r\nHello\r\n", 2, 0},
     {"code-page history", "{Nc} {N}\n{Nc}\n", "{Nu} {Nu}\n{Nu}\n", 1, 0},
-    // The first line beyond ASCII decides; UTF-8-looking bytes in a code-page
-    // history are code-page characters.
-    {"code page decided by the first line", "ok\n{Nc}\n{Nu}\n", "ok\n{Nu}\n{Nm}\n", 0, 0},
+    // The whole history decides, by the weight of its lines beyond ASCII: a
+    // short code-page line that looks like UTF-8 does not make it UTF-8.
+    {"code page decided by the whole history", "{Sc}\n{Nc} {A}\n", "{Su}\n{Nu} Hello\n", 1, 0},
+    {"code page however the lines are ordered", "{Nc}\n{Sc}\n", "{Nu}\n{Su}\n", 0, 0},
+    {"UTF-8 outweighs a code-page line", "ok\n{Nc}\n{Nu}\n", "ok\n{Nu}\n{Nu}\n", 0, 0},
     {"code-page line in a UTF-8 history", "{Nu}\n{Nc} {A}\n", "{Nu}\n{Nu} Hello\n", 1, 0},
     {"mark only", "\xEF\xBB\xBF", "", 0, 0},
+    {"sealed on the other code page", "{X} {A}\n", "{Xu} Hello\n", 2, 0},
+    // Read through our code page as far as its length says, it would open
+    // unverifiable; the sender's code page verifies it.
+    {"a length that reads as a multiple of 16 here", "{L}\n", "{Lu}\n", 1, 0},
+    {"16 bytes: opened, key not verifiable", "{S}\n", "sixteen bytes!!!\n", 0, 0, 1},
 };
 
 struct Outcome {
     std::string output;
-    std::uint64_t opened, failed;
+    std::uint64_t opened, failed, unverified;
     std::size_t sinkCallsBeforeFinish;
 };
 
-// Feeds the history in pieces of the given sizes, cycling through them.
+// Scans the history, then opens it, both fed in pieces of the given sizes,
+// cycling through them, as mistlock open-log does.
 Outcome openHistory(const std::string& history, unsigned codePage, const std::vector<std::size_t>& pieces) {
-    Outcome o{"", 0, 0, 0};
-    cli::LogOpener opener(key, codePage, [&](std::string_view s) { o.output.append(s); });
-    std::size_t at = 0, i = 0;
-    while (at < history.size()) {
-        const std::size_t n = std::min(pieces[i++ % pieces.size()], history.size() - at);
-        opener.feed(std::string_view(history).substr(at, n));
-        at += n;
-    }
+    const auto inPieces = [&](const auto& feed) {
+        std::size_t at = 0, i = 0;
+        while (at < history.size()) {
+            const std::size_t n = std::min(pieces[i++ % pieces.size()], history.size() - at);
+            feed(std::string_view(history).substr(at, n));
+            at += n;
+        }
+    };
+    cli::HistoryScan scan;
+    inPieces([&](std::string_view piece) { scan.feed(piece); });
+    Outcome o{"", 0, 0, 0, 0};
+    cli::LogOpener opener(key, codePage, [&](std::string_view s) { o.output.append(s); }, scan.result());
+    inPieces([&](std::string_view piece) { opener.feed(piece); });
     opener.finish();
     o.opened = opener.opened();
     o.failed = opener.failed();
+    o.unverified = opener.unverified();
     return o;
 }
 
@@ -119,6 +151,7 @@ TEST(LogOpener, Cases) {
             EXPECT_EQ(whole.output, expand(c.expected, t));
             EXPECT_EQ(whole.opened, c.opened);
             EXPECT_EQ(whole.failed, c.failed);
+            EXPECT_EQ(whole.unverified, c.unverified);
             // Cut anywhere, even inside the marker, a digit pair or a mark.
             const Outcome bytewise = openHistory(history, t.codePage, {1});
             EXPECT_EQ(bytewise.output, whole.output);
@@ -158,15 +191,26 @@ TEST(LogOpener, OutputLeavesBeforeTheEndOfALongHistory) {
     EXPECT_EQ(opener.opened(), lines);
 }
 
-TEST(LogOpener, Utf16HistoryIsRefusedWithAWayOut) {
-    for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
-        cli::LogOpener opener(key, 1251, [](std::string_view) {});
-        try {
-            opener.feed(mark + std::string("a\0b\0\n\0", 6));
-            opener.finish();
-            ADD_FAILURE() << "UTF-16 was read";
-        } catch (const Exception& e) {
-            EXPECT_NE(std::string(e.what()).find("iconv -f UTF-16 -t UTF-8"), std::string::npos) << e.what();
+// Windows saves text as UTF-16, with or without a mark; it is read as it is,
+// however it is cut, even between the halves of a unit or a surrogate pair.
+TEST(LogOpener, Utf16HistoriesAreRead) {
+    const Texts& t = codePages[0];
+    const std::string text = expand("{Nu}: {N} {A}\r\n\xF0\x9F\x99\x82 {A}\n", t);
+    const std::string expected = expand("{Nu}: {Nu} Hello\r\n\xF0\x9F\x99\x82 Hello\n", t);
+    const std::u16string wide = u"\uFEFF" + utf8::decode(text).value();
+    for (const bool bigEndian : {false, true}) {
+        for (const bool mark : {true, false}) {
+            SCOPED_TRACE(std::string(bigEndian ? "UTF-16BE" : "UTF-16LE") + (mark ? " with mark" : " without mark"));
+            std::string bytes;
+            for (std::size_t i = mark ? 0 : 1; i < wide.size(); ++i) {
+                const char hi = static_cast<char>(wide[i] >> 8), lo = static_cast<char>(wide[i] & 0xFF);
+                bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+            }
+            for (const std::size_t piece : {bytes.size(), std::size_t{1}, std::size_t{3}}) {
+                const Outcome o = openHistory(bytes, t.codePage, {piece});
+                EXPECT_EQ(o.output, expected) << "in pieces of " << piece;
+                EXPECT_EQ(o.opened, 3u);
+            }
         }
     }
 }
@@ -186,6 +230,9 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
         {"#MSTLK:0g\n{W}\n", {"0 envelopes opened, 2 envelopes could not be opened and stay as they were:\n",
                               "  line 1: The envelope is too short to hold a message.\n",
                               "  line 2: The envelope does not open with this key.\n"}},
+        {"{A}\n{S}\n{X}\n", {"mistlock: 2 envelopes opened, 1 opened, key not verifiable.\n",
+                             "key not verifiable: a message of 16, 32, 48... bytes carries no check",
+                             "sealed on another code page and converted: 1 on 1252.\n"}},
     };
     for (const auto& s : summaries) {
         SCOPED_TRACE(s.history);

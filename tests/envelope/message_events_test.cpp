@@ -418,4 +418,65 @@ TEST_F(MessageEvents, WrongPassword) {
     EXPECT_TRUE(boxes().empty());
 }
 
+// A peer whose Windows runs the other code page: its envelope's characters
+// are those of its bytes there. Where the length prefix and the zero fill
+// can vouch for a reading through another code page, the message arrives,
+// converted into ours; a message of a multiple of 16 bytes cannot be vouched
+// for and is read through our code page, as it always was.
+TEST_F(MessageEvents, EnvelopesFromAPeerOnAnotherCodePage) {
+    start(ini("on", "pass_check", "secret"));
+    const unsigned ours = platform::ansiCodePage();
+    const unsigned theirs = ours == 1251 ? 1252 : 1251;
+    // Our byte for a character of theirs, '?' where our code page lacks it.
+    const auto inOurs = [&](unsigned char theirByte) {
+        const char16_t c = characterOf(theirByte, theirs);
+        for (int b = 0; b < 256; ++b) {
+            if (characterOf(static_cast<unsigned char>(b), ours) == c) return static_cast<char>(b);
+        }
+        return '?';
+    };
+    std::vector<ReceiveCase> cases;
+    // Forty plain-ASCII messages: their ciphertext is what differs.
+    for (int i = 1; i <= 40; ++i) {
+        std::string text = "Message " + std::to_string(i) + std::string(static_cast<std::size_t>(i), '.');
+        if (text.size() % 16 == 0) text += '!';
+        cases.push_back({"ASCII " + std::to_string(i), envelopeFor(text, kSecretKey, theirs), Outcome::Text, text});
+    }
+    // National characters, written out by hand in the sender's code page and
+    // in ours.
+    if (theirs == 1251) {
+        cases.push_back({"Cyrillic to 1252", envelopeFor("\xCF\xF0\xE8\xE2\xE5\xF2, Bob! \x88\xAB", kSecretKey, 1251),
+                         Outcome::Text, "??????, Bob! \x80\xAB"});
+    } else {
+        cases.push_back({"Western to 1251", envelopeFor("Caf\xE9 \x80" "5 \xAB" "ok\xBB", kSecretKey, 1252),
+                         Outcome::Text, "Caf? \x88" "5 \xAB" "ok\xBB"});
+    }
+    // 128 bytes: the prefix's 0x80 reads as another length through our code
+    // page, and no other reading can be vouched for: the error line.
+    const std::string block128 = sampleMessage(128);
+    const std::string env128 = envelopeFor(block128, kSecretKey, theirs);
+    cases.push_back({"128 bytes", env128, Outcome::ErrorReply});
+    // 136 bytes: L = 88 00 00 00, whose 0x88 is the euro sign in 1251 (0x80
+    // in 1252) and a character 1251 lacks in 1252: through our code page the
+    // length does not fit; the sender's code page verifies it.
+    const std::string text136 = sampleMessage(136);
+    std::string shown136;
+    for (const char b : text136) shown136 += inOurs(static_cast<unsigned char>(b));
+    cases.push_back({"136 bytes", envelopeFor(text136, kSecretKey, theirs), Outcome::Text, shown136});
+    // 32 bytes: the ciphertext read through our code page, decrypted as it is.
+    const std::string text32 = "Thirty-two bytes, no zero fill!!";
+    const std::string cipher32 = ecb(text32, kSecretKey, true);
+    std::string ourCipher32;
+    for (const char b : cipher32) ourCipher32 += inOurs(static_cast<unsigned char>(b));
+    std::string garbage32 = ecb(ourCipher32, kSecretKey, false);
+    while (!garbage32.empty() && garbage32.back() == '\0') garbage32.pop_back();
+    cases.push_back({"32 bytes", envelopeFor(text32, kSecretKey, theirs), Outcome::Text, garbage32});
+
+    for (auto& c : cases) {
+        if (c.outcome == Outcome::ErrorReply) c.text.clear();
+        expectOutcome(receive(c.received), c);
+    }
+    EXPECT_TRUE(boxes().empty());
+}
+
 }  // namespace

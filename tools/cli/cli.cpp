@@ -4,6 +4,9 @@
 
 #include "crypto/wipe.h"
 #include "envelope/envelope.h"
+#include "envelope/key_block.h"
+#include "envelope/key_check.h"
+#include "envelope/receipt.h"
 #include "platform/hex.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
@@ -24,15 +27,36 @@ std::string readAll(ByteSource& source) {
 }
 
 int wrongUsage(Console& console, const std::string& message, Command command) {
-    console.writeError("mistlock: " + message + "\n\n" + helpText(command));
+    console.writeError(usageErrorText(message, command));
     return WrongUsage;
 }
 
+PasswordPrompt promptOf(Console& console) {
+    return [&](const std::string& prompt) { return console.askPassword(prompt); };
+}
+
+// Standard input, with a word to whoever is typing it.
+std::string readMessageInput(Console& console, const char* what) {
+    if (console.inputIsTerminal()) {
+#ifdef _WIN32
+        const char* end = "Ctrl+Z and Enter";
+#else
+        const char* end = "Ctrl+D";
+#endif
+        console.writeError(std::string("mistlock: type ") + what + ", then " + end + " on a line of its own.\n");
+    }
+    return readAll(console.input());
+}
+
 int seal(const Invocation& inv, Console& console) {
-    const std::string input = inv.operand ? *inv.operand : readAll(console.input());
-    const std::string_view text = inv.operand ? std::string_view(input) : withoutFinalLineBreak(input);
+    // The key first: a password typed after a long message is one more chance to stop.
+    KeyNotes notes;
+    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes, true);
+    console.writeError(keyWarnings(notes, inv.codePage, true));
+    const bool fromInput = inv.readsStandardInput();
+    const std::string input = fromInput ? readMessageInput(console, "the message") : *inv.operand;
+    const std::string_view text = fromInput ? withoutFinalLineBreak(input) : std::string_view(input);
     const MessageBytes message = messageFromText(text, inv.codePage);
-    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
     if (message.unmappable) {
         console.writeError("mistlock: warning: " + std::to_string(message.unmappable) +
                            (message.unmappable == 1 ? " character is" : " characters are") + " not in code page " +
@@ -42,32 +66,127 @@ int seal(const Invocation& inv, Console& console) {
     return Success;
 }
 
-int open(const Invocation& inv, Console& console) {
-    const std::string input = inv.operand ? *inv.operand : readAll(console.input());
-    const std::string_view text = trimBlanks(input);
-    if (!envelope::hasMarker(text)) {
-        console.writeError(std::string("mistlock: This is not an envelope: it does not begin with \"") +
-                           std::string(envelope::marker) + "\".\n");
-        return Failure;
+// Where the envelope is in what was given: the whole text when it begins
+// with the marker, else the one envelope inside pasted text.
+struct Located {
+    std::string_view digits;
+    envelope::Extent extent;
+};
+
+Located locateEnvelope(std::string_view text) {
+    if (envelope::hasMarker(text)) return {text.substr(envelope::marker.size()), envelope::Extent::Whole};
+    std::size_t count = 0, first = 0;
+    for (std::size_t at = text.find(envelope::marker); at != std::string_view::npos;
+         at = text.find(envelope::marker, at + 1)) {
+        if (count++ == 0) first = at;
     }
-    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
-    const auto opened = envelope::open(text.substr(envelope::marker.size()), key, inv.codePage);
-    console.writeOutput((inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, inv.codePage)) + "\n");
+    if (count == 0) {
+        throw Exception(std::string("This is not an envelope: it holds no \"") + std::string(envelope::marker) +
+                        "\". A chat history whose envelopes should be opened goes to 'mistlock open-log'.");
+    }
+    if (count > 1) {
+        throw Exception("The text holds " + std::to_string(count) +
+                        " envelopes: 'mistlock open-log' opens every one of them.");
+    }
+    std::string_view digits = text.substr(first + envelope::marker.size());
+    std::size_t end = 0;
+    while (end < digits.size() && platform::hexDigitValue(digits[end]) >= 0) ++end;
+    return {digits.substr(0, end), envelope::Extent::Prefix};
+}
+
+int open(const Invocation& inv, Console& console) {
+    std::string input;
+    std::optional<ElAES::SecretKey> key;
+    KeyNotes notes;
+    if (inv.readsStandardInput()) {
+        key = keyFor(inv, promptOf(console), &notes);
+        input = readMessageInput(console, "or paste the envelope");
+    } else {
+        input = *inv.operand;
+    }
+    const Located found = locateEnvelope(trimBlanks(input));
+    if (!key) key = keyFor(inv, promptOf(console), &notes);
+    console.writeError(keyWarnings(notes, inv.codePage, false));
+    const envelope::Received opened = envelope::openReceived(found.digits, *key, inv.codePage, found.extent);
+    std::string out = inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, opened.codePage);
+    // Nothing decrypted may drive the terminal.
+    if (console.outputIsTerminal()) out = escapedForTerminal(out);
+    console.writeOutput(out + "\n");
+    if (opened.codePage != inv.codePage) {
+        console.writeError("mistlock: the envelope was sealed on code page " + std::to_string(opened.codePage) +
+                           ", not " + std::to_string(inv.codePage) + ", and is opened as it was sent" +
+                           (inv.hexOutput ? " (the bytes are in code page " + std::to_string(opened.codePage) + ")"
+                                          : std::string()) +
+                           ".\n");
+    }
+    if (!opened.verified) {
+        console.writeError("mistlock: opened, key not verifiable: the message is " +
+                           std::to_string(opened.declaredLength) +
+                           " bytes long, a multiple of 16, and such an envelope carries no check. With a wrong key "
+                           "the text above is unrelated bytes: compare the key check codes ('mistlock key-id').\n");
+        return OpenedUnverified;
+    }
     return Success;
 }
 
 int openLog(const Invocation& inv, Console& console) {
-    const ElAES::SecretKey key = keyFor(inv, [&](const std::string& prompt) { return console.askPassword(prompt); });
-    std::unique_ptr<ByteSource> file;
-    if (inv.operand && *inv.operand != "-") file = console.openFile(*inv.operand);
-    ByteSource& source = file ? *file : console.input();
+    KeyNotes notes;
+    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes);
+    console.writeError(keyWarnings(notes, inv.codePage, false));
+    // The whole history decides its encoding: a file is read twice, standard
+    // input is held.
+    const bool fromInput = inv.readsStandardInput();
+    std::string held;
+    HistoryScan scan;
+    if (fromInput) {
+        held = readMessageInput(console, "or paste the history");
+        scan.feed(held);
+    } else {
+        const auto file = console.openFile(*inv.operand);
+        std::string chunk(chunkSize, '\0');
+        while (const std::size_t n = file->read(chunk.data(), chunk.size())) scan.feed(std::string_view(chunk.data(), n));
+    }
 
-    LogOpener opener(key, inv.codePage, [&](std::string_view out) { console.writeOutput(out); });
-    std::string chunk(chunkSize, '\0');
-    while (const std::size_t n = source.read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
+    LogOpener opener(key, inv.codePage, [&](std::string_view out) { console.writeOutput(out); }, scan.result(),
+                     console.outputIsTerminal());
+    if (fromInput) {
+        opener.feed(held);
+    } else {
+        const auto file = console.openFile(*inv.operand);
+        std::string chunk(chunkSize, '\0');
+        while (const std::size_t n = file->read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
+    }
     opener.finish();
     console.writeError(summaryOf(opener));
-    return opener.failed() ? Failure : Success;
+    if (opener.failed()) return Failure;
+    return opener.unverified() ? OpenedUnverified : Success;
+}
+
+int keygen(const Invocation& inv, Console& console) {
+    if (!inv.output && console.outputIsTerminal()) {
+        throw UsageError("keygen writes a key file, not text: give -o FILE, or send standard output to a file.",
+                         Command::Keygen);
+    }
+    std::u16string keyText = newKeyText(systemRandomBytes);
+    const ElAES::WipeOnExit wipeKeyText(keyText);
+    std::string bytes = keyFileBytes(keyText);
+    const ElAES::WipeOnExit wipeBytes(bytes);
+    console.writeOutput(bytes);
+    const std::string code = envelope::keyCheckCode(envelope::keyBlockFromText(keyText));
+    console.writeError("mistlock: a new key file" + (inv.output ? " \"" + *inv.output + "\"" : std::string()) +
+                       " is written. Its key check code: " + code +
+                       ".\nGive the file to your friend out of band, never through the messenger; both pick it "
+                       "as the key file in the plug-in's settings, then compare the code by phone.\n");
+    return Success;
+}
+
+int keyId(const Invocation& inv, Console& console) {
+    KeyNotes notes;
+    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes);
+    console.writeError(keyWarnings(notes, inv.codePage, false));
+    if (notes.units == 0) console.writeError("mistlock: warning: the key is empty: the plug-in sends nothing under it.\n");
+    console.writeOutput(envelope::keyCheckCode(key) + "\n");
+    return Success;
 }
 
 }  // namespace
@@ -90,10 +209,13 @@ int run(const std::vector<std::string>& args, Console& console) {
             console.writeOutput(helpText(inv.command));
             return Success;
         }
+        if (inv.output) console.sendOutputTo(*inv.output, inv.command == Command::Keygen);
         switch (inv.command) {
             case Command::Seal: return seal(inv, console);
             case Command::Open: return open(inv, console);
             case Command::OpenLog: return openLog(inv, console);
+            case Command::Keygen: return keygen(inv, console);
+            case Command::KeyId: return keyId(inv, console);
             case Command::None: break;
         }
         return wrongUsage(console, "No command given.", Command::None);

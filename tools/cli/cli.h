@@ -8,7 +8,9 @@
 
 namespace cli {
 
-enum ExitStatus { Success = 0, Failure = 1, WrongUsage = 2 };
+// OpenedUnverified: a message of 16, 32, 48... bytes opened, but its envelope
+// has no zero fill by which a wrong key would show.
+enum ExitStatus { Success = 0, Failure = 1, WrongUsage = 2, OpenedUnverified = 3 };
 
 // Runs one command: the arguments after the program's name, in UTF-8.
 int run(const std::vector<std::string>& args, Console& console);

@@ -16,10 +16,19 @@ struct CommandName {
 };
 
 constexpr CommandName commands[] = {
-    {"seal", Command::Seal},
-    {"open", Command::Open},
-    {"open-log", Command::OpenLog},
+    {"seal", Command::Seal},       {"open", Command::Open},     {"open-log", Command::OpenLog},
+    {"keygen", Command::Keygen},   {"key-id", Command::KeyId},
 };
+
+// Those the plug-in reads an envelope through when the receiver's own fails.
+constexpr unsigned knownCodePages[] = {1251, 1252, 1250, 1254, 1257, 1253, 866};
+
+const char* nameOf(Command command) {
+    for (const auto& c : commands) {
+        if (c.command == command) return c.name;
+    }
+    return "";
+}
 
 const char* keyOptionName(KeyKind kind) {
     switch (kind) {
@@ -38,71 +47,110 @@ const char* const keyHelp =
     "                      or as its byte-order mark says)\n"
     "  --key-file F        the key file F, read as the plug-in reads it: its first\n"
     "                      line, UTF-8 / UTF-16 by byte-order mark, else the code page\n"
-    "  without any of them the password is asked for on the terminal, unechoed.\n";
+    "  without any of them the password is asked for on the terminal, unechoed\n"
+    "  (twice when sealing).\n";
 
 const char* const codePageHelp =
-    "  --codepage CP       the ANSI code page both peers' Windows use: 1251\n"
-    "                      (Cyrillic, the default) or 1252 (Western European)\n";
+    "  --codepage CP       the ANSI code page of this side's Windows: 1251 (Cyrillic,\n"
+    "                      the default), 1252 (Western), 1250, 1253, 1254, 1257, 866\n";
 
 const char* const sealHelp =
-    "Usage: mistlock seal KEY [--codepage CP] [TEXT]\n"
+    "Usage: mistlock seal KEY [--codepage CP] [-o FILE] [TEXT | -]\n"
     "\n"
-    "Writes the envelope of TEXT, or of standard input without TEXT, to standard\n"
-    "output: what the plug-in sends in place of the message. TEXT is UTF-8 and is\n"
-    "converted to the code page, as the messenger carries it; a character the code\n"
-    "page lacks becomes '?', with a warning. One line break at the end of standard\n"
-    "input is not part of the text. \"hex:DIGITS\" gives the message's raw bytes.\n"
+    "Writes the envelope of TEXT, or of standard input without TEXT or for \"-\",\n"
+    "to standard output: what the plug-in sends in place of the message. TEXT is\n"
+    "UTF-8 and is converted to the code page, as the messenger carries it; a\n"
+    "character the code page lacks becomes '?', with a warning. One line break at\n"
+    "the end of standard input is not part of the text. \"hex:DIGITS\" gives the\n"
+    "message's raw bytes. A warning says when the key is empty or short.\n"
     "\n";
 
 const char* const openHelp =
-    "Usage: mistlock open KEY [--codepage CP] [--hex] [ENVELOPE]\n"
+    "Usage: mistlock open KEY [--codepage CP] [--hex] [-o FILE] [ENVELOPE | -]\n"
     "\n"
     "Writes the plain text of ENVELOPE (\"#MSTLK:\" and hex digits), or of the\n"
-    "envelope on standard input, to standard output in UTF-8. Blanks and line\n"
-    "breaks around the envelope are ignored.\n"
+    "envelope on standard input, to standard output in UTF-8. The envelope may sit\n"
+    "inside pasted text (\"Bob (12:31): #MSTLK:...\"); for several, use open-log.\n"
+    "An envelope sealed on another code page (1250-1257, 866) is found and opened,\n"
+    "and standard error says which. A message of 16, 32, 48... bytes carries no\n"
+    "check, so a wrong key cannot be told: \"opened, key not verifiable\" (exit 3).\n"
+    "On a terminal, control characters are shown escaped (\\x1B).\n"
     "\n";
 
 const char* const openLogHelp =
-    "Usage: mistlock open-log KEY [--codepage CP] [FILE]\n"
+    "Usage: mistlock open-log KEY [--codepage CP] [-o FILE] [FILE | -]\n"
     "\n"
     "Copies FILE (standard input without FILE, or for \"-\") to standard output\n"
     "in UTF-8, with every envelope in it replaced by its plain text. An envelope\n"
-    "is \"#MSTLK:\" and the hex digits that follow it; a line may hold several,\n"
-    "and text around them. An envelope that cannot be opened stays as it was; a\n"
-    "summary on standard error counts them and says why. The file may be UTF-8\n"
-    "(with or without a byte-order mark) or in the code page: without a mark, the\n"
-    "first line that is not plain ASCII decides, and a line that is not valid\n"
-    "UTF-8 is always read in the code page. The file is read line by line, so its\n"
-    "size does not matter.\n"
+    "is \"#MSTLK:\" and the hex digits that follow it, as far as its length says;\n"
+    "a line may hold several, and text around them. An envelope that cannot be\n"
+    "opened stays as it was; a summary on standard error counts the envelopes\n"
+    "opened, those opened whose key is not verifiable, and those not opened, and\n"
+    "says why. The file may be UTF-8 or UTF-16 (with or without a byte-order\n"
+    "mark) or in the code page: the whole file decides.\n"
+    "\n";
+
+const char* const keygenHelp =
+    "Usage: mistlock keygen [-o FILE]\n"
+    "\n"
+    "Makes a new key file from the system's random generator: its key is the\n"
+    "full 32 bytes the plug-in uses, and it reads the same on every code page.\n"
+    "Give it to your friend out of band (in person, on a USB stick), never by the\n"
+    "messenger; both pick it in the plug-in's settings as the key file. An\n"
+    "existing FILE is never overwritten. Without -o the file goes to standard\n"
+    "output, which must not be a terminal.\n"
+    "\n";
+
+const char* const keyIdHelp =
+    "Usage: mistlock key-id KEY [--codepage CP]\n"
+    "\n"
+    "Writes the key's check code: twelve digits that two friends read to each\n"
+    "other by phone to make sure they hold the same key. The plug-in's about box\n"
+    "shows the same code. It tells nothing about the key itself.\n"
     "\n";
 
 const char* const overview =
-    "Usage: mistlock COMMAND KEY [--codepage CP] [OPERAND]\n"
+    "Usage: mistlock COMMAND [KEY] [OPTIONS] [OPERAND]\n"
     "\n"
     "Seals and opens the envelopes of the Mistlock messenger plug-in outside the\n"
-    "messenger. Text on the terminal and in files written is UTF-8.\n"
+    "messenger, and makes and checks keys. Text on the terminal and in files\n"
+    "written is UTF-8.\n"
     "\n"
     "Commands:\n"
     "  seal     [TEXT]       envelope of TEXT (or of standard input)\n"
     "  open     [ENVELOPE]   plain text of ENVELOPE (or of standard input)\n"
     "  open-log [FILE]       FILE (or standard input) with every envelope opened\n"
+    "  keygen                a new key file with a full-strength key\n"
+    "  key-id                the key's check code, to compare by phone\n"
+    "\"-\" as the operand is standard input.\n"
     "\n";
 
 const char* const exitHelp =
     "Exit status: 0 done; 1 an envelope could not be opened, or a file could not\n"
-    "be read; 2 wrong usage.\n";
+    "be read or written; 2 wrong usage; 3 opened, but the key is not verifiable.\n";
+
+const char* const outputHelp = "  -o, --output FILE   write to FILE instead of standard output\n";
 
 bool takesValue(std::string_view name) {
-    return name == "--password" || name == "--password-file" || name == "--key-file" || name == "--codepage";
+    return name == "--password" || name == "--password-file" || name == "--key-file" || name == "--codepage" ||
+           name == "--output" || name == "-o";
 }
 
 unsigned parseCodePage(const std::string& value, Command command) {
-    if (value == "1251") return 1251;
-    if (value == "1252") return 1252;
-    throw UsageError("--codepage takes 1251 (Cyrillic) or 1252 (Western European), not \"" + value + "\".", command);
+    for (const unsigned cp : knownCodePages) {
+        if (value == std::to_string(cp)) return cp;
+    }
+    throw UsageError("--codepage takes 1251, 1252, 1250, 1253, 1254, 1257 or 866, not \"" + value + "\".", command);
 }
 
 }  // namespace
+
+bool isKnownCodePage(unsigned codePage) {
+    for (const unsigned cp : knownCodePages) {
+        if (cp == codePage) return true;
+    }
+    return false;
+}
 
 Invocation parseCommandLine(const std::vector<std::string>& args) {
     Invocation inv;
@@ -113,7 +161,7 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
             inv.help = true;
             return inv;
         }
-        if (first == "--version") {
+        if (first == "--version" || first == "-V") {
             inv.version = true;
             return inv;
         }
@@ -121,7 +169,8 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
             if (first == c.name) inv.command = c.command;
         }
         if (inv.command == Command::None) {
-            throw UsageError("Unknown command \"" + first + "\": use seal, open or open-log.", Command::None);
+            throw UsageError("Unknown command \"" + first + "\": use seal, open, open-log, keygen or key-id.",
+                             Command::None);
         }
         ++i;
     }
@@ -133,6 +182,9 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (cmd == Command::Keygen || cmd == Command::KeyId) {
+                throw UsageError(std::string(nameOf(cmd)) + " takes no operand, but \"" + arg + "\" was given.", cmd);
+            }
             if (inv.operand) {
                 throw UsageError(std::string("Too many operands: \"") + *inv.operand + "\" and \"" + arg +
                                      "\" (put a text with blanks in quotes).",
@@ -150,9 +202,16 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
         if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
+        } else if (arg.rfind("-o", 0) == 0 && arg.size() > 2) {
+            name = "-o";
+            value = arg.substr(2);
         }
         if (name == "--help" || name == "-h") {
             inv.help = true;
+            continue;
+        }
+        if (name == "--version" || name == "-V") {
+            inv.version = true;
             continue;
         }
         if (name == "--hex" && cmd == Command::Open && !value) {
@@ -163,6 +222,16 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
         if (!value) {
             if (i + 1 >= args.size()) throw UsageError("The option " + name + " needs a value.", cmd);
             value = args[++i];
+        }
+        if (name == "--output" || name == "-o") {
+            if (cmd == Command::KeyId) throw UsageError("key-id writes only to standard output.", cmd);
+            if (inv.output) throw UsageError("The output file is given twice.", cmd);
+            if (value->empty()) throw UsageError("The option " + name + " needs a file name.", cmd);
+            inv.output = *value;
+            continue;
+        }
+        if (cmd == Command::Keygen) {
+            throw UsageError("keygen makes a new key: it takes no " + name + ".", cmd);
         }
         if (name == "--codepage") {
             if (codePageGiven) throw UsageError("--codepage is given twice.", cmd);
@@ -191,19 +260,28 @@ std::string helpText(Command command) {
         case Command::Seal: text = sealHelp; break;
         case Command::Open: text = openHelp; break;
         case Command::OpenLog: text = openLogHelp; break;
+        case Command::KeyId: text = keyIdHelp; break;
+        case Command::Keygen:
+            return std::string(keygenHelp) + "Options:\n" + outputHelp +
+                   "  -h, --help          this text\n\n" + exitHelp;
         case Command::None:
-            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp +
-                   "  --help              this text; \"mistlock COMMAND --help\" for one command\n"
-                   "  --version           the version\n\n" +
+            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + outputHelp +
+                   "  -h, --help          this text; \"mistlock COMMAND --help\" for one command\n"
+                   "  -V, --version       the version\n\n" +
                    exitHelp;
     }
     text += keyHelp;
     text += "\nOptions:\n";
     text += codePageHelp;
     if (command == Command::Open) text += "  --hex               write the plain text's raw bytes as hex digits\n";
-    text += "  --help              this text\n\n";
+    if (command != Command::KeyId) text += outputHelp;
+    text += "  -h, --help          this text\n\n";
     text += exitHelp;
     return text;
+}
+
+std::string usageErrorText(const std::string& message, Command) {
+    return "mistlock: " + message + "\nTry 'mistlock --help'.\n";
 }
 
 std::string versionText() { return std::string("mistlock ") + MISTLOCK_VERSION + "\n"; }

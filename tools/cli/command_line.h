@@ -7,7 +7,7 @@
 
 namespace cli {
 
-enum class Command { None, Seal, Open, OpenLog };
+enum class Command { None, Seal, Open, OpenLog, Keygen, KeyId };
 
 // Where the key comes from. Prompt: asked for on the terminal.
 enum class KeyKind { Prompt, Password, PasswordFile, KeyFile };
@@ -22,7 +22,10 @@ struct Invocation {
     std::string keyValue;  // the password, or the path of the file (UTF-8)
     unsigned codePage = defaultCodePage;
     bool hexOutput = false;  // open --hex
-    std::optional<std::string> operand;  // TEXT, ENVELOPE or FILE; none: standard input
+    std::optional<std::string> output;   // -o FILE; none: standard output
+    // TEXT, ENVELOPE or FILE; none, or "-", is standard input.
+    std::optional<std::string> operand;
+    bool readsStandardInput() const { return !operand || *operand == "-"; }
 };
 
 // Wrong usage: the message says what is wrong; the command is the one whose
@@ -37,12 +40,19 @@ private:
 };
 
 // The arguments after the program's name, in UTF-8. Options may come before
-// or after the operand, as "--name value" or "--name=value"; "--" ends the
-// options, so that a TEXT may begin with "-". Raises UsageError.
+// or after the operand, as "--name value" or "--name=value" ("-o FILE" or
+// "-oFILE" for the output); "--" ends the options, so that a TEXT may begin
+// with "-". "-" alone is standard input. Raises UsageError.
 Invocation parseCommandLine(const std::vector<std::string>& args);
 
 // The help text of a command, or the overview for Command::None.
 std::string helpText(Command command);
+
+// What a usage error prints: the message, and where to read more.
+std::string usageErrorText(const std::string& message, Command command);
+
+// The code pages --codepage takes: those the plug-in reads envelopes from.
+bool isKnownCodePage(unsigned codePage);
 
 // The version line.
 std::string versionText();

@@ -34,7 +34,20 @@ public:
     // Asks on the terminal, without echo, for a line of text in UTF-8;
     // nullopt when there is no terminal or nothing was typed.
     virtual std::optional<std::string> askPassword(const std::string& prompt) = 0;
+
+    // Whether standard input is typed at a terminal, and whether standard
+    // output is shown on one (false once it goes to a file).
+    virtual bool inputIsTerminal() = 0;
+    virtual bool outputIsTerminal() = 0;
+    // From now on writeOutput writes to the file named by a UTF-8 path:
+    // created, or emptied when it exists unless mustBeNew, which refuses an
+    // existing file. Raises EFileError naming it.
+    virtual void sendOutputTo(const std::string& path, bool mustBeNew) = 0;
 };
+
+// Bytes from the operating system's random generator (getrandom,
+// BCryptGenRandom). Raises Exception when it has none to give.
+void systemRandomBytes(unsigned char* out, std::size_t size);
 
 // The console of this process.
 std::unique_ptr<Console> systemConsole();

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -79,7 +80,27 @@ public:
         return std::make_unique<FileSource>(fd, "the file \"" + path + "\"", true);
     }
 
-    void writeOutput(std::string_view bytes) override { writeAll(STDOUT_FILENO, bytes, "standard output"); }
+    ~PosixConsole() override {
+        if (outFd_ != STDOUT_FILENO) ::close(outFd_);
+    }
+
+    void writeOutput(std::string_view bytes) override { writeAll(outFd_, bytes, outName_.c_str()); }
+
+    bool inputIsTerminal() override { return ::isatty(STDIN_FILENO) == 1; }
+    bool outputIsTerminal() override { return outFd_ == STDOUT_FILENO && ::isatty(STDOUT_FILENO) == 1; }
+
+    void sendOutputTo(const std::string& path, bool mustBeNew) override {
+        // A new key file is for its owner's eyes only.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : O_TRUNC),
+                              mustBeNew ? 0600 : 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
+            throw EFileError(describe("Cannot create the file \"" + path + "\"", errno));
+        }
+        if (outFd_ != STDOUT_FILENO) ::close(outFd_);
+        outFd_ = fd;
+        outName_ = "the file \"" + path + "\"";
+    }
     void writeError(std::string_view text) override { writeAll(STDERR_FILENO, text, "standard error"); }
 
     std::optional<std::string> askPassword(const std::string& prompt) override {
@@ -135,6 +156,8 @@ private:
     }
 
     FileSource stdin_;
+    int outFd_ = STDOUT_FILENO;
+    std::string outName_ = "standard output";
 };
 
 }  // namespace
@@ -143,6 +166,18 @@ std::unique_ptr<Console> systemConsole() {
     // A reader that has gone away ends the program quietly, as for other filters.
     std::signal(SIGPIPE, SIG_DFL);
     return std::make_unique<PosixConsole>();
+}
+
+void systemRandomBytes(unsigned char* out, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::getrandom(out, size, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw Exception(describe("The system's random generator failed", errno));
+        }
+        out += n;
+        size -= static_cast<std::size_t>(n);
+    }
 }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {

@@ -3,6 +3,7 @@
 // shows whatever the console's code page; the password is read from the
 // console with its echo turned off.
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 
 #include "crypto/wipe.h"
@@ -147,8 +148,35 @@ public:
         return std::make_unique<HandleSource>(handle, "the file \"" + path + "\"", true);
     }
 
+    ~WindowsConsole() override {
+        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+    }
+
     void writeOutput(std::string_view bytes) override {
-        writeTo(GetStdHandle(STD_OUTPUT_HANDLE), bytes, "standard output");
+        if (out_ != INVALID_HANDLE_VALUE) {
+            writeTo(out_, bytes, outName_.c_str());
+        } else {
+            writeTo(GetStdHandle(STD_OUTPUT_HANDLE), bytes, "standard output");
+        }
+    }
+
+    bool inputIsTerminal() override { return isConsole(GetStdHandle(STD_INPUT_HANDLE)); }
+    bool outputIsTerminal() override { return out_ == INVALID_HANDLE_VALUE && isConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+    void sendOutputTo(const std::string& path, bool mustBeNew) override {
+        const auto wide = utf8::decode(path);
+        if (!wide) throw EFileError("The file name \"" + path + "\" is not valid UTF-8.");
+        const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide->c_str()), GENERIC_WRITE, 0, nullptr,
+                                          mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) {
+                throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
+            }
+            throw EFileError("Cannot create the file \"" + path + "\": " + lastError());
+        }
+        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+        out_ = handle;
+        outName_ = "the file \"" + path + "\"";
     }
     void writeError(std::string_view text) override { writeTo(GetStdHandle(STD_ERROR_HANDLE), text, "standard error"); }
 
@@ -200,11 +228,24 @@ public:
 
 private:
     HandleSource stdin_;
+    HANDLE out_ = INVALID_HANDLE_VALUE;
+    std::string outName_;
 };
 
 }  // namespace
 
 std::unique_ptr<Console> systemConsole() { return std::make_unique<WindowsConsole>(); }
+
+void systemRandomBytes(unsigned char* out, std::size_t size) {
+    while (size > 0) {
+        const ULONG piece = static_cast<ULONG>(size > (1u << 20) ? (1u << 20) : size);
+        if (BCryptGenRandom(nullptr, out, piece, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) {
+            throw Exception("The system's random generator failed.");
+        }
+        out += piece;
+        size -= piece;
+    }
+}
 
 std::vector<std::string> commandLineArguments(int, char**) {
     // The arguments as typed, in UTF-16, not as the ANSI code page can hold them.

@@ -1,5 +1,6 @@
 #include "tools/cli/key_source.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -42,11 +43,17 @@ void requireFile(const std::u16string& path, const std::string& description) {
 
 }  // namespace
 
-std::u16string keyFileText(const std::u16string& path, unsigned codePage) {
+std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* utf8WithoutMark) {
     const std::string description = "The key file \"" + utf8::encode(path) + "\"";
     requireFile(path, description);
     std::string bytes = platform::readFile(path);
     const ElAES::WipeOnExit wipeBytes(bytes);
+    if (utf8WithoutMark) {
+        const std::string_view line = std::string_view(bytes).substr(0, bytes.find_first_of(std::string_view("\r\n\0", 3)));
+        const bool beyondAscii =
+            std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        *utf8WithoutMark = !hasByteOrderMark(bytes) && beyondAscii && utf8::isValid(line);
+    }
     // The plug-in reads a file without a mark in the system's code page,
     // which on the peers' machines is the peers' one.
     if (hasByteOrderMark(bytes) || codePage == platform::ansiCodePage()) return envelope::readKeyFileFirstLine(path);
@@ -76,22 +83,25 @@ std::u16string passwordFileText(const std::u16string& path) {
 }
 
 // The key block of a key text, which is wiped then, in place.
-ElAES::SecretKey keyBlockOf(std::u16string&& keyText) {
+ElAES::SecretKey keyBlockOf(std::u16string&& keyText, KeyNotes* notes) {
     const ElAES::WipeOnExit wipeKeyText(keyText);
+    if (notes) notes->units = keyText.size();
     return envelope::keyBlockFromText(keyText);
 }
 
-ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask) {
+ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask, KeyNotes* notes, bool confirm) {
     switch (invocation.keyKind) {
         case KeyKind::Password: {
             auto password = utf8::decode(invocation.keyValue);
             if (!password) throw UsageError("The password is not valid UTF-8.", invocation.command);
-            return keyBlockOf(std::move(*password));
+            return keyBlockOf(std::move(*password), notes);
         }
         case KeyKind::PasswordFile:
-            return keyBlockOf(passwordFileText(pathOf(invocation, "--password-file")));
+            return keyBlockOf(passwordFileText(pathOf(invocation, "--password-file")), notes);
         case KeyKind::KeyFile:
-            return keyBlockOf(keyFileText(pathOf(invocation, "--key-file"), invocation.codePage));
+            return keyBlockOf(keyFileText(pathOf(invocation, "--key-file"), invocation.codePage,
+                                          notes ? &notes->utf8WithoutMark : nullptr),
+                              notes);
         case KeyKind::Prompt: break;
     }
     auto typed = ask ? ask("Password: ") : std::nullopt;
@@ -102,9 +112,62 @@ ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask)
             invocation.command);
     }
     const ElAES::WipeOnExit wipeTyped(*typed);
+    if (confirm) {
+        // A typing error unseen would seal the message under a key nobody has.
+        auto again = ask("Repeat the password: ");
+        const bool same = again && *again == *typed;
+        if (again) ElAES::wipe(*again);
+        if (!same) throw Exception("The two passwords typed differ: nothing is sealed.");
+    }
     auto password = utf8::decode(*typed);
     if (!password) throw UsageError("The password typed is not valid UTF-8.", invocation.command);
-    return keyBlockOf(std::move(*password));
+    return keyBlockOf(std::move(*password), notes);
+}
+
+std::string keyWarnings(const KeyNotes& notes, unsigned codePage, bool sealing) {
+    std::string text;
+    if (sealing && notes.units == 0) {
+        text += "mistlock: warning: the key is empty, which gives the all-zero key that anybody can try first; "
+                "the plug-in refuses to send under it.\n";
+    } else if (sealing && notes.units < 16) {
+        text += "mistlock: warning: the key is short: " + std::to_string(notes.units) +
+                " characters fill only " + std::to_string(notes.units) +
+                " of the key block's 32 bytes. 'mistlock keygen' makes a full-strength key file.\n";
+    }
+    if (notes.utf8WithoutMark) {
+        text += "mistlock: hint: the key file has no byte-order mark, so it is read in code page " +
+                std::to_string(codePage) +
+                ", as the plug-in reads it; but its first line is also valid UTF-8 beyond ASCII. If it was saved "
+                "as UTF-8, save it again as UTF-8 with a byte-order mark (\"UTF-8 with BOM\"), or each side may "
+                "read another key. 'mistlock key-id' shows the code to compare.\n";
+    }
+    return text;
+}
+
+std::u16string newKeyText(const std::function<void(unsigned char*, std::size_t)>& random) {
+    std::u16string text;
+    unsigned char pair[2];
+    const ElAES::WipeOnExit wipePair(pair);
+    while (text.size() < 32) {
+        random(pair, 2);
+        const auto unit = static_cast<char16_t>(pair[0] | pair[1] << 8);
+        if (unit == 0 || unit == u'\n' || unit == u'\r' || (unit >= 0xD800 && unit <= 0xDFFF)) continue;
+        text += unit;
+    }
+    return text;
+}
+
+std::string keyFileBytes(std::u16string_view keyText) {
+    const std::u16string note =
+        u"\r\nMistlock key file: the first line is the key. Keep it secret, and do not edit this file.\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (const std::u16string_view part : {keyText, std::u16string_view(note)}) {
+        for (const char16_t unit : part) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+    }
+    return bytes;
 }
 
 }  // namespace cli

@@ -14,15 +14,42 @@ namespace cli {
 // Asks for the password without echo; nullopt when there is no terminal.
 using PasswordPrompt = std::function<std::optional<std::string>(const std::string& prompt)>;
 
+// What the user should hear about the key the invocation gave.
+struct KeyNotes {
+    std::size_t units = 0;  // UTF-16 code units of the key text: its key block has min(units, 32) bytes
+    // A key file without byte-order mark, read in the code page, whose bytes
+    // are also valid UTF-8 beyond ASCII: an editor may have meant UTF-8.
+    bool utf8WithoutMark = false;
+};
+
 // The key block the invocation names. A password is UTF-8, taken as the
-// UTF-16 text the user would type into the plug-in's dialog. Raises
-// UsageError for a key that cannot be asked for or is not UTF-8, and
-// Exception (naming the file) for a file that is missing or cannot be read.
-ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask);
+// UTF-16 text the user would type into the plug-in's dialog; asked for on the
+// terminal, it is asked twice when `confirm` (sealing), and the two must be
+// the same. Raises UsageError for a key that cannot be asked for or is not
+// UTF-8, and Exception (naming the file) for a file that is missing or cannot
+// be read, or passwords that differ.
+ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask, KeyNotes* notes = nullptr,
+                        bool confirm = false);
+
+// The warnings and hints for standard error that the notes call for, when
+// sealing (`sealing`) or otherwise; empty when there are none.
+std::string keyWarnings(const KeyNotes& notes, unsigned codePage, bool sealing);
 
 // The key text of a key file, by the plug-in's rules: the first line, after a
 // UTF-8 or UTF-16 byte-order mark; without one in the peers' code page.
-std::u16string keyFileText(const std::u16string& path, unsigned codePage);
+std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* utf8WithoutMark = nullptr);
+
+// A new key text: 32 UTF-16 units, each drawn uniformly (by rejection) from
+// the 63485 that are not surrogates and not NUL, LF or CR. The key block is
+// the first 16 units' two bytes each: 16 x log2(63485) = 255.27 bits. The
+// three line ends cannot be in a first line, and leaving out the 2048
+// surrogates keeps the file valid UTF-16 that editors and copies leave alone.
+std::u16string newKeyText(const std::function<void(unsigned char*, std::size_t)>& random);
+
+// The key file of a key text: UTF-16LE with its byte-order mark, so that it
+// reads the same on every code page; the key on the first line, a note on
+// the second.
+std::string keyFileBytes(std::u16string_view keyText);
 
 // The password a password file holds: its first line, after a byte-order
 // mark; without one it must be UTF-8.

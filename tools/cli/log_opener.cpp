@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "envelope/envelope.h"
+#include "envelope/receipt.h"
 #include "platform/hex.h"
 #include "platform/utf8.h"
 #include "tools/cli/message_text.h"
@@ -45,12 +46,90 @@ std::string counted(std::uint64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-LogOpener::LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink)
-    : key_(key), codePage_(codePage), toUtf8_(codePage), sink_(std::move(sink)) {
+void HistoryScan::feed(std::string_view bytes) {
+    if (head_.size() < 4096) head_.append(bytes.substr(0, 4096 - head_.size()));
+    while (!bytes.empty()) {
+        const auto lineEnd = bytes.find('\n');
+        if (lineEnd == std::string_view::npos) {
+            pending_.append(bytes);
+            return;
+        }
+        if (pending_.empty()) {
+            scanLine(bytes.substr(0, lineEnd));
+        } else {
+            pending_.append(bytes.substr(0, lineEnd));
+            scanLine(pending_);
+            pending_.clear();
+        }
+        bytes.remove_prefix(lineEnd + 1);
+    }
+}
+
+void HistoryScan::scanLine(std::string_view line) {
+    if (isAscii(line)) return;
+    std::uint64_t high = 0;
+    for (const char c : line) high += static_cast<unsigned char>(c) >= 0x80;
+    (utf8::isValid(line) ? validHigh_ : invalidHigh_) += high;
+}
+
+HistoryEncoding HistoryScan::result() const {
+    if (startsWith(head_, "\xFF\xFE")) return HistoryEncoding::Utf16LE;
+    if (startsWith(head_, "\xFE\xFF")) return HistoryEncoding::Utf16BE;
+    if (!startsWith(head_, "\xEF\xBB\xBF")) {
+        std::size_t evenNuls = 0, oddNuls = 0;
+        for (std::size_t i = 0; i < head_.size(); ++i) {
+            if (head_[i] == '\0') ++(i % 2 ? oddNuls : evenNuls);
+        }
+        // Text never holds NULs; UTF-16 of anything Latin or Cyrillic holds many.
+        if (oddNuls + evenNuls >= head_.size() / 8 && oddNuls + evenNuls > 0) {
+            return oddNuls >= evenNuls ? HistoryEncoding::Utf16LE : HistoryEncoding::Utf16BE;
+        }
+    }
+    HistoryScan last = *this;
+    if (!last.pending_.empty()) last.scanLine(last.pending_);
+    return last.invalidHigh_ > last.validHigh_ ? HistoryEncoding::CodePage : HistoryEncoding::Utf8;
+}
+
+LogOpener::LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink, HistoryEncoding encoding, bool escape)
+    : key_(key), codePage_(codePage), sink_(std::move(sink)), encoding_(encoding), escape_(escape) {
+    toUtf8(codePage);
     out_.reserve(flushSize + flushSize / 4);
 }
 
+const CodePageToUtf8& LogOpener::toUtf8(unsigned codePage) {
+    auto& converter = toUtf8_[codePage];
+    if (!converter) converter = std::make_unique<CodePageToUtf8>(codePage);
+    return *converter;
+}
+
 void LogOpener::feed(std::string_view bytes) {
+    if (encoding_ != HistoryEncoding::Utf16LE && encoding_ != HistoryEncoding::Utf16BE) {
+        feedLines(bytes);
+        return;
+    }
+    // UTF-16 to UTF-8 before the lines are looked at; a unit, or a surrogate
+    // pair, cut between two chunks waits for the rest.
+    std::string units = utf16Carry_;
+    units.append(bytes);
+    const bool bigEndian = encoding_ == HistoryEncoding::Utf16BE;
+    std::u16string text;
+    std::size_t i = 0;
+    for (; i + 1 < units.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(units[i]), b = static_cast<unsigned char>(units[i + 1]);
+        text += static_cast<char16_t>(bigEndian ? a << 8 | b : b << 8 | a);
+    }
+    utf16Carry_ = units.substr(i);
+    if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+        utf16Carry_.insert(0, units.substr(i - 2, 2));
+        text.pop_back();
+    }
+    if (atStart_ && !text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
+    if (!text.empty()) atStart_ = false;
+    const std::string utf8Text = utf8::encode(text);
+    feedLines(utf8Text);
+}
+
+void LogOpener::feedLines(std::string_view bytes) {
     while (!bytes.empty()) {
         const auto lineEnd = bytes.find('\n');
         if (lineEnd == std::string_view::npos) {
@@ -71,6 +150,12 @@ void LogOpener::feed(std::string_view bytes) {
 }
 
 void LogOpener::finish() {
+    if (!utf16Carry_.empty()) {
+        // An unpaired high surrogate, or an odd last byte: as the decoder shows it.
+        const std::string rest = utf16Carry_.size() >= 2 ? utf8::encode(u"\uFFFD") : std::string();
+        utf16Carry_.clear();
+        feedLines(rest);
+    }
     if (!pending_.empty()) {
         processLine(pending_);
         pending_.clear();
@@ -90,39 +175,33 @@ void LogOpener::processLine(std::string_view line) {
     ++lineNumber_;
     if (atStart_) {
         atStart_ = false;
-        if (startsWith(line, "\xEF\xBB\xBF")) {
-            encoding_ = Encoding::Utf8;
-            line.remove_prefix(3);
-        } else if (startsWith(line, "\xFF\xFE") || startsWith(line, "\xFE\xFF")) {
-            throw Exception(
-                "The history is in UTF-16, which open-log does not read. Convert it to UTF-8 first, "
-                "for example with: iconv -f UTF-16 -t UTF-8");
-        }
+        if (startsWith(line, "\xEF\xBB\xBF")) line.remove_prefix(3);
     }
-
-    // ASCII reads the same in every encoding; otherwise the first line that
-    // is not ASCII tells whether the history is UTF-8 or in the code page.
-    bool lineIsUtf8 = false;
-    if (encoding_ != Encoding::CodePage) {
-        const bool ascii = isAscii(line);
-        lineIsUtf8 = ascii || utf8::isValid(line);
-        if (encoding_ == Encoding::Undecided && !ascii) {
-            encoding_ = lineIsUtf8 ? Encoding::Utf8 : Encoding::CodePage;
-        }
-    }
+    // Each line as the history's encoding says; in a UTF-8 history a line
+    // that is not valid UTF-8 can only be in the code page.
+    lineIsUtf8_ = encoding_ != HistoryEncoding::CodePage && (isAscii(line) || utf8::isValid(line));
 
     std::size_t pos = 0;
     for (;;) {
         const std::size_t at = line.find(envelope::marker, pos);
         if (at == std::string_view::npos) break;
-        appendText(line.substr(pos, at - pos), lineIsUtf8);
+        appendText(line.substr(pos, at - pos));
         const std::size_t digits = at + envelope::marker.size();
         std::size_t end = digits;
         while (end < line.size() && hexDigit.digit[static_cast<unsigned char>(line[end])]) ++end;
         try {
-            const auto opened = envelope::open(line.substr(digits, end - digits), key_, codePage_);
-            toUtf8_.append(opened.text, out_);
-            ++opened_;
+            // As far as its length prefix says: text glued on is not its own.
+            const auto received =
+                envelope::openReceived(line.substr(digits, end - digits), key_, codePage_, envelope::Extent::Prefix);
+            std::size_t taken = digits + received.digits;
+            // One odd digit left carries nothing, as in the plug-in.
+            if (end - taken == 1) taken = end;
+            std::string text;
+            toUtf8(received.codePage).append(received.text, text);
+            out_ += escape_ ? escapedForTerminal(text) : text;
+            ++(received.verified ? opened_ : unverified_);
+            if (received.codePage != codePage_) ++fromOther_[received.codePage];
+            end = taken;
         } catch (const std::exception& e) {
             // Left as it was: the marker and the digits are ASCII.
             out_.append(line.substr(at, end - at));
@@ -131,27 +210,42 @@ void LogOpener::processLine(std::string_view line) {
         }
         pos = end;
     }
-    appendText(line.substr(pos), lineIsUtf8);
+    appendText(line.substr(pos));
 }
 
-void LogOpener::appendText(std::string_view text, bool lineIsUtf8) {
-    if (lineIsUtf8) {
+void LogOpener::appendText(std::string_view text) {
+    if (lineIsUtf8_) {
         out_.append(text);
     } else {
-        toUtf8_.append(text, out_);
+        toUtf8(codePage_).append(text, out_);
     }
 }
 
 std::string summaryOf(const LogOpener& opener) {
-    if (opener.opened() == 0 && opener.failed() == 0) return "mistlock: no envelopes found.\n";
+    if (opener.opened() == 0 && opener.failed() == 0 && opener.unverified() == 0) {
+        return "mistlock: no envelopes found.\n";
+    }
     std::string text = "mistlock: " + counted(opener.opened(), "envelope", "envelopes") + " opened";
-    if (opener.failed() == 0) return text + ".\n";
-    text += ", " + counted(opener.failed(), "envelope", "envelopes") +
-            (opener.failed() == 1 ? " could not be opened and stays as it was:\n"
-                                  : " could not be opened and stay as they were:\n");
-    for (const auto& f : opener.failures()) text += "  line " + std::to_string(f.line) + ": " + f.reason + "\n";
-    if (opener.failed() > opener.failures().size()) {
-        text += "  ... and " + std::to_string(opener.failed() - opener.failures().size()) + " more.\n";
+    if (opener.unverified() > 0) text += ", " + std::to_string(opener.unverified()) + " opened, key not verifiable";
+    if (opener.failed() == 0) {
+        text += ".\n";
+    } else {
+        text += ", " + counted(opener.failed(), "envelope", "envelopes") +
+                (opener.failed() == 1 ? " could not be opened and stays as it was:\n"
+                                      : " could not be opened and stay as they were:\n");
+        for (const auto& f : opener.failures()) text += "  line " + std::to_string(f.line) + ": " + f.reason + "\n";
+        if (opener.failed() > opener.failures().size()) {
+            text += "  ... and " + std::to_string(opener.failed() - opener.failures().size()) + " more.\n";
+        }
+    }
+    if (opener.unverified() > 0) {
+        text += "mistlock: key not verifiable: a message of 16, 32, 48... bytes carries no check, and opened with "
+                "a wrong key it is unrelated bytes. Compare the key check codes ('mistlock key-id').\n";
+    }
+    if (!opener.fromOtherCodePages().empty()) {
+        text += "mistlock: sealed on another code page and converted:";
+        for (const auto& [cp, n] : opener.fromOtherCodePages()) text += " " + std::to_string(n) + " on " + std::to_string(cp);
+        text += ".\n";
     }
     return text;
 }

@@ -4,6 +4,8 @@
 // each envelope replaced by its plain text. Memory holds one line at a time.
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,31 @@
 #include "tools/cli/message_text.h"
 
 namespace cli {
+
+// How a history's bytes are text, decided from the whole history
+// (HistoryScan) before it is opened.
+enum class HistoryEncoding { Utf8, CodePage, Utf16LE, Utf16BE };
+
+// Looks at every line of a history fed in chunks of any size: a byte-order
+// mark decides; without one, NUL bytes in the first kilobytes mostly at odd
+// (even) offsets mean UTF-16LE (BE). Otherwise the lines beyond ASCII weigh
+// in: a line that is not valid UTF-8 is text in the code page for certain,
+// while one that is may be either (the Cyrillic "\xC4\xA8" of Windows-1251
+// is valid UTF-8), and the more so the shorter it is. So the history is
+// UTF-8 when its valid lines hold more bytes beyond ASCII than its invalid
+// ones; the invalid lines of a UTF-8 history are still read in the code page.
+class HistoryScan {
+public:
+    void feed(std::string_view bytes);
+    HistoryEncoding result() const;
+
+private:
+    void scanLine(std::string_view line);
+
+    std::string head_;  // the first bytes, for the mark and the NULs
+    std::string pending_;
+    std::uint64_t validHigh_ = 0, invalidHigh_ = 0;  // bytes beyond ASCII in each kind of line
+};
 
 class LogOpener {
 public:
@@ -27,37 +54,49 @@ public:
     // How many failures are kept with their reasons; the rest are only counted.
     static constexpr std::size_t keptFailures = 20;
 
-    LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink);
+    // `escape`: the opened texts go to a terminal, with their control
+    // characters escaped (escapedForTerminal).
+    LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink, HistoryEncoding encoding = HistoryEncoding::Utf8,
+              bool escape = false);
 
-    // The next bytes of the history. Raises Exception when the history is in
-    // UTF-16, which is not read.
+    // The next bytes of the history.
     void feed(std::string_view bytes);
     // The end of the history: the last line, if it has no line break, is
     // written now, and everything is handed to the sink.
     void finish();
 
+    // Envelopes opened and verified by their zero fill; opened with no fill
+    // to verify the key by (16, 32, 48... bytes); not opened.
     std::uint64_t opened() const { return opened_; }
+    std::uint64_t unverified() const { return unverified_; }
     std::uint64_t failed() const { return failed_; }
+    // Of those opened, how many came from each other code page.
+    const std::map<unsigned, std::uint64_t>& fromOtherCodePages() const { return fromOther_; }
     const std::vector<Failure>& failures() const { return failures_; }
 
 private:
-    enum class Encoding { Undecided, Utf8, CodePage };
-
+    void feedLines(std::string_view bytes);
     void processLine(std::string_view line);
-    void appendText(std::string_view text, bool lineIsUtf8);
+    void appendText(std::string_view text);
     void flushIfLarge();
+    const CodePageToUtf8& toUtf8(unsigned codePage);
 
     ElAES::SecretKey key_;
     unsigned codePage_;
-    CodePageToUtf8 toUtf8_;
+    std::map<unsigned, std::unique_ptr<CodePageToUtf8>> toUtf8_;
     Sink sink_;
-    Encoding encoding_ = Encoding::Undecided;
+    HistoryEncoding encoding_;
+    bool escape_;
     bool atStart_ = true;
+    bool lineIsUtf8_ = false;
+    std::string utf16Carry_;  // an odd byte, or a high surrogate's two, awaiting the rest
     std::string pending_;  // a line not yet complete
     std::string out_;
     std::uint64_t lineNumber_ = 0;
     std::uint64_t opened_ = 0;
+    std::uint64_t unverified_ = 0;
     std::uint64_t failed_ = 0;
+    std::map<unsigned, std::uint64_t> fromOther_;
     std::vector<Failure> failures_;
 };
 

@@ -84,6 +84,29 @@ void CodePageToUtf8::append(std::string_view bytes, std::string& out) const {
     out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
+std::string escapedForTerminal(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool crlf = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        if ((c < 0x20 && c != '\t' && c != '\n' && !crlf) || c == 0x7F) {
+            out += "\\x";
+            out += platform::hexDigits[c >> 4];
+            out += platform::hexDigits[c & 15];
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            const auto unit = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += platform::hexDigits[unit >> 4];
+            out += platform::hexDigits[unit & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string_view withoutFinalLineBreak(std::string_view input) {
     if (!input.empty() && input.back() == '\n') {
         input.remove_suffix(1);

@@ -41,6 +41,12 @@ private:
     char sequences_[256][4];  // up to three bytes, then their count
 };
 
+// UTF-8 text as a terminal may be given it: control characters other than
+// tab, LF and the CR of a CR LF shown as \xHH (C1 controls as \u00HH), so
+// that no text can retitle the terminal, move its cursor or forge lines.
+// A backslash stays as it is.
+std::string escapedForTerminal(std::string_view text);
+
 // Standard input without one line break (LF or CR LF) at its end.
 std::string_view withoutFinalLineBreak(std::string_view input);
 
