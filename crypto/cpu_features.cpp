@@ -43,6 +43,9 @@ Features detect() {
     f.avx2 = avx2 && ymmSaved;
     f.vaes256 = f.aesni && vaes && f.avx2;
     f.vaes512 = f.vaes256 && avx512f && zmmSaved;
+    // Leaf 7: EBX bit 30 AVX512BW; ECX bit 1 VBMI, bit 6 VBMI2.
+    f.avx512vbmi2 = f.avx2 && avx512f && zmmSaved && (ebx & (1u << 30)) != 0 && (ecx & (1u << 1)) != 0 &&
+                    (ecx & (1u << 6)) != 0;
 #endif
     return f;
 }

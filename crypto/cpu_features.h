@@ -16,6 +16,7 @@ struct Features {
     bool avx2 = false;    // AVX2, with the YMM state saved by the OS
     bool vaes256 = false; // VAES on YMM registers (with AVX2 and its OS state)
     bool vaes512 = false; // VAES on ZMM registers (AVX-512F, ZMM state saved)
+    bool avx512vbmi2 = false; // AVX-512 F, BW, VBMI and VBMI2, ZMM state saved: byte permutes and compression
 };
 
 // Computed on first use, then constant for the life of the process.

@@ -80,10 +80,19 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
 // a sequence cut short by the end is refused like any other.
 bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out);
 
-// Whether the text steps may use AVX2 where the processor and the operating
-// system run it (the default), or keep to SSE2 and scalar code: for the tests
-// that hold the two side by side. Not to be called while a step runs.
-void allowWideVectors(bool allow);
-bool wideVectorsAllowed();
+// The widest vectors the text steps use: the widest that the processor and
+// the operating system run, chosen once (the default), or narrower, for the
+// tests that hold the paths side by side. Not to be changed while a step runs.
+enum class Vectors {
+    Sse2,       // hex digits 16 at a time, UTF-8 forms by the tables one by one
+    Avx2,       // both 32 lanes at a time
+    Avx512Vbmi, // UTF-8 forms 64 lanes at a time (AVX-512 BW, VBMI, VBMI2); hex as on AVX2
+};
+// The widest this machine runs.
+Vectors widestVectors();
+// At most `widest` from now on (never wider than the machine runs).
+void limitVectors(Vectors widest);
+// What the steps use now.
+Vectors vectorsInUse();
 
 }  // namespace envelope::detail

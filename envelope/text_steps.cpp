@@ -159,7 +159,7 @@ std::string paddedBytesOfDigits(std::string_view hexText) {
     unsigned notDigits = 0;
     std::size_t i = 0;
 #if ENVELOPE_HAVE_AVX2
-    if (detail::wideVectorsAllowed()) i = digitsToBytesAvx2(in, out, pairs);
+    if (detail::vectorsInUse() != detail::Vectors::Sse2) i = digitsToBytesAvx2(in, out, pairs);
 #endif
 #if defined(__SSE2__)
     // Sixteen digits at a time while they are all digits.
