@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, through apt-get as root, what the named parts of the work need:
-#   native   the Linux build and its tests
+#   native   the Linux build and its tests (valgrind: the constant-time check)
 #   windows  the mingw-w64 cross build and Wine with a virtual display
 #   s390x    the big-endian cross build and qemu-user
 #   fuzz     clang with libFuzzer and the sanitizer runtimes
@@ -14,7 +14,7 @@
 set -euo pipefail
 
 declare -A group=(
-  [native]="cmake ninja-build g++ googletest locales dpkg-dev"
+  [native]="cmake ninja-build g++ googletest locales dpkg-dev valgrind"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth locales"
   [s390x]="g++-s390x-linux-gnu libc6-dev-s390x-cross qemu-user"
   [fuzz]="clang libclang-rt-14-dev"
