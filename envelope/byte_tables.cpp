@@ -297,8 +297,8 @@ constexpr Compaction kCompaction;
 // The vector decoder: 32 bytes a round, each lane decoded as if a sequence
 // began there, then only the lanes where one does begin kept. A lane whose
 // byte is no continuation byte begins a sequence: a one-byte form narrows to
-// itself, a longer one is looked up in the slices by its lead (and middle)
-// byte and its last byte. Then the continuation bytes must be exactly those
+// itself, a longer one is looked up in the pages (ByteTables::pages) by its
+// lead (and middle) byte and its last byte. Then the continuation bytes must be exactly those
 // that the lead bytes announce, and every kept lane a form of the tables: the
 // same texts as decodeInRuns accept, with the same bytes out, and no branch
 // on the data but the round's one test of it all. Sequences that begin in a
@@ -324,8 +324,9 @@ ENVELOPE_AVX2 inline __m256i partIndex(__m256i low, __m256i part, char j) {
 }
 
 // The rounds from p while 34 bytes are left; p and o moved past them. Every
-// lane reads its byte and the two after it, and the output takes up to 32
-// bytes beyond what it keeps.
+// lane reads its byte and the two after it. The output is stored eight bytes
+// at a time, up to seven beyond what it keeps; as no form is shorter than a
+// byte, o never passes p, so every store stays within the input's length.
 ENVELOPE_AVX2 void decodeLanes32(const unsigned char*& p, const unsigned char* end, unsigned char*& o,
                                  const ByteTables& tables, std::uint64_t& bad) {
     const ByteTables::FormPage* const pages = tables.pages.data();
@@ -412,8 +413,10 @@ bool decodeAvx2(std::string_view in, const ByteTables& tables, std::string& out)
 
 // The same on 64 lanes: a page's four tables are one 64-byte table for
 // VPERMB, which takes the last byte's low six bits as they are, and the lanes
-// where forms begin are closed up by VPCOMPRESSB (into a register: stored
-// from there, which is much faster than compressing into memory).
+// where forms begin are closed up by VPCOMPRESSB into a register and stored
+// whole (compressing into memory is microcoded, and slow, on some
+// processors): up to 63 bytes beyond what it keeps, within the input's length
+// as in decodeLanes32, the round needing 66 bytes.
 ENVELOPE_AVX512 void decodeLanes64(const unsigned char*& p, const unsigned char* end, unsigned char*& o,
                                    const ByteTables& tables, std::uint64_t& bad) {
     const ByteTables::FormPage* const pages = tables.pages.data();
