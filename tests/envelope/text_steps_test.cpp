@@ -203,7 +203,8 @@ std::string decodeOutcome(const std::string& digits, unsigned codePage) {
 TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
     using envelope::detail::Vectors;
     const Vectors widest = envelope::detail::widestVectors();
-    std::cout << "[ vectors ] widest: " << static_cast<int>(widest) << std::endl;
+    const char* const names[] = {"sse2", "avx2", "avx512-vbmi2"};
+    std::cout << "[ vectors ] widest here: " << names[static_cast<int>(widest)] << std::endl;
     std::mt19937 rng(2026);
     std::vector<std::string> texts;
     std::string everyByte;
