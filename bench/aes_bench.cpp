@@ -1,6 +1,6 @@
 // AES-256 block and stream speed of both paths of this unit beside OpenSSL:
 //
-//   aesni    the functions of ElAES.h with the AES-NI path forced (eight
+//   aesni    the functions of ElAES.h with the AES-NI path forced (twelve
 //            blocks in flight where the streams lend their memory)
 //   chosen   the functions of ElAES.h on the path this processor gets (the
 //            widest: VAES on ZMM or YMM registers where it runs); streams only

@@ -35,7 +35,7 @@ namespace ElAES {
 // Narrowest first.
 enum class Implementation {
     Portable,  // the table-based code: any processor, not constant-time
-    AesNi,     // the AES instructions of x86 processors, eight blocks in flight
+    AesNi,     // the AES instructions of x86 processors, twelve blocks in flight
     Vaes256,   // the same, two blocks a YMM register, sixteen in flight
     Vaes512,   // the same, four blocks a ZMM register, thirty-two in flight
 };

@@ -1,7 +1,7 @@
 // The multi-block operation on VAES: AESENC and AESDEC on every 128-bit lane
 // of a YMM register (two blocks) or a ZMM register (four blocks). Eight
-// registers in flight hide the instructions' latency as eight XMM blocks do on
-// AES-NI, with two or four times the blocks. Schedules, single blocks and a
+// registers in flight hide the instructions' latency as AES-NI's twelve XMM
+// blocks do, with two or four blocks a register. Schedules, single blocks and a
 // last odd block are AES-NI's own (aes_hw.cpp): a table here differs from
 // AES-NI's only in its multi-block entry.
 //

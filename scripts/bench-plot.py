@@ -52,7 +52,7 @@ def main():
         lines = [
             (aes, f"{op}/evp_aes_256_ecb", "OpenSSL EVP aes-256-ecb, whole buffer", "k", "--"),
             (aes, f"{op}/chosen", f"{op}, {chosen} (chosen here)", "tab:red", "-"),
-            (aes, f"{op}/aesni", f"{op}, aes-ni, eight blocks in flight", "tab:orange", "-"),
+            (aes, f"{op}/aesni", f"{op}, aes-ni, twelve blocks in flight", "tab:orange", "-"),
             (aes, f"{op}/table", f"{op}, portable tables", "tab:blue", "-"),
             (msg, path, f"{path} through pluginFun (whole message path)", "tab:green", "-"),
         ]
