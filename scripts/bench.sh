@@ -12,8 +12,9 @@
 # Usage: scripts/bench.sh [aes|message]   (both by default)
 # Extra arguments after the part go to the benchmark programs.
 # With MISTLOCK_BENCH_BASELINE=DIR (a build/bench directory of older code, made
-# by this script in another worktree), its message_bench runs right after ours,
-# and the per-message figures of both are printed side by side.
+# by this script in another worktree), the send and receive benchmarks of both
+# run after the rest, alternately twice (ours, theirs, ours, theirs) and alike,
+# and the per-message figures are printed side by side, each round apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,9 +42,15 @@ for part in "${parts[@]}"; do
 done
 baseline=${MISTLOCK_BENCH_BASELINE:-}
 if [[ -n $baseline && " ${parts[*]} " == *" message "* ]]; then
-  "$baseline/bench/message_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-    --benchmark_min_time=0.2 --benchmark_filter='^(send|receive)/' \
-    --benchmark_out="$build/message_bench.baseline.json" --benchmark_out_format=json >/dev/null
+  for round in 1 2; do
+    for side in ours baseline; do
+      program=$build/bench/message_bench
+      [[ $side == baseline ]] && program=$baseline/bench/message_bench
+      "$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+        --benchmark_min_time=0.2 --benchmark_filter='^(send|receive)/' \
+        --benchmark_out="$build/message_bench.$side.$round.json" --benchmark_out_format=json >/dev/null
+    done
+  done
 fi
 
 python3 - "$build" "$baseline" "${parts[@]}" <<'PY'
@@ -144,11 +151,17 @@ if "message" in parts:
         r = ratio(t.get("receive/65536"), t.get("send/65536"))
         print(f"  receive 64 KiB / send 64 KiB through pluginFun: {r:.2f} (<= 1.25) {verdict(r <= 1.25)}")
     if baseline:
-        b = medians(os.path.join(build, "message_bench.baseline.json"))
-        print(f"\nAgainst the baseline in {baseline} (run right after ours; CPU ns, median of 5):\n")
-        print(f"{'':<8} {'bytes':>6} {'baseline':>10} {'ours':>10} {'ours/base':>10}")
+        rounds = [(medians(os.path.join(build, f"message_bench.ours.{r}.json")),
+                   medians(os.path.join(build, f"message_bench.baseline.{r}.json"))) for r in (1, 2)]
+        print(f"\nAgainst the baseline in {baseline}: send and receive alone, ours then the baseline, twice"
+              " (CPU ns, median of 5):\n")
+        print(f"{'':<8} {'bytes':>6} {'baseline 1':>11} {'ours 1':>8} {'ours/base':>10}"
+              f" {'baseline 2':>11} {'ours 2':>8} {'ours/base':>10}")
         for op in ("send", "receive"):
             for n in sizes:
-                old, new = b.get(f"{op}/{n}"), t.get(f"{op}/{n}")
-                print(f"{op:<8} {n:>6} {old or float('nan'):>10.0f} {new or float('nan'):>10.0f} {ratio(new, old):>10.2f}")
+                cells = []
+                for ours, base in rounds:
+                    old, new = base.get(f"{op}/{n}"), ours.get(f"{op}/{n}")
+                    cells.append(f"{old or float('nan'):>11.0f} {new or float('nan'):>8.0f} {ratio(new, old):>10.2f}")
+                print(f"{op:<8} {n:>6} " + " ".join(cells))
 PY
