@@ -3,8 +3,9 @@
 // opened), as the messenger calls it, for messages of 64 B to 64 KiB.
 //
 // Beside them, in the same run, the cipher alone on the same message: the
-// stream routines as the envelope calls them, on the AES-NI path that the
-// plug-in uses here and on the portable table path. scripts/bench.sh takes
+// stream routines as the envelope calls them, on the hardware path that the
+// plug-in uses here (the widest: VAES where it runs, else AES-NI) and on the
+// portable table path. scripts/bench.sh takes
 // the cipher's share out of the end-to-end time to get the envelope's own
 // work (hex, UTF-8, code-page steps, record framing, settings and key block).
 //
@@ -120,7 +121,7 @@ void cipher(benchmark::State& state, bool encrypt, bool portable) {
         return;
     }
     // The portable path through its table; otherwise the functions of ElAES.h,
-    // on the AES-NI path, as the envelope calls them.
+    // on the hardware path chosen, as the envelope calls them.
     const auto encryptStream = [portable](ElAES::ByteStream& source, std::uint32_t count, const ElAES::Key& key,
                                           ElAES::ByteStream& destination) {
         if (portable) return ElAES::portableImplementation().encryptStream(source, count, key, destination);
@@ -150,6 +151,8 @@ void cipher(benchmark::State& state, bool encrypt, bool portable) {
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    state.SetLabel(ElAES::implementationName(portable ? ElAES::Implementation::Portable
+                                                      : ElAES::activeImplementation()));
 }
 
 // The envelope module alone, without the plug-in around it: seal a message

@@ -3,8 +3,9 @@
 // the stream routines that run it in electronic codebook mode over byte
 // streams, zero-filling the last block.
 //
-// Two implementations stand behind these functions (aes_dispatch.h): on x86
-// processors with AES-NI the AES instructions, chosen at run time from CPUID;
+// Several implementations stand behind these functions (aes_dispatch.h): on x86
+// processors with AES-NI the AES instructions (on XMM registers, or on YMM or
+// ZMM registers where VAES runs), chosen at run time from CPUID and XGETBV;
 // elsewhere the portable table-based code. They give the same bytes, and their
 // schedules are interchangeable.
 //
@@ -70,6 +71,11 @@ void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
 // multiple of 16, and strips nothing. A stream that delivers or takes fewer
 // bytes than asked raises EStreamError ("Stream read error", "Stream write
 // error"); blocks written before stay written.
+//
+// The streams are read and written one 16-byte block a call, except where both
+// lend their memory (byte_stream.h): then all whole blocks are taken and
+// written at once, with the same bytes, positions and errors as block by
+// block.
 void encryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
 void decryptStream(ByteStream& source, std::uint32_t count, const Key& key, ByteStream& destination);
 void encryptStreamWithSchedule(ByteStream& source, std::uint32_t count, const Schedule& schedule,

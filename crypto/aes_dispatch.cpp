@@ -10,22 +10,46 @@ std::atomic<const ImplementationTable*> chosenTable{nullptr};
 
 namespace {
 
-std::atomic<bool> portableForced{false};
+// The implementation asked for by forcePortable or forceImplementation; null
+// when the choice is the processor's.
+std::atomic<const ImplementationTable*> forcedTable{nullptr};
+
+constexpr Implementation kWidestFirst[] = {Implementation::Vaes512, Implementation::Vaes256, Implementation::AesNi,
+                                           Implementation::Portable};
 
 }  // namespace
 
 const ImplementationTable& choose() {
-    const ImplementationTable* table = portableForced.load(std::memory_order_relaxed) ? nullptr : aesniImplementation();
-    if (table == nullptr) table = &portableImplementation();
+    const ImplementationTable* table = forcedTable.load(std::memory_order_relaxed);
+    for (const Implementation kind : kWidestFirst) {
+        if (table == nullptr) table = implementationOf(kind);
+    }
     chosenTable.store(table, std::memory_order_relaxed);
     return *table;
 }
 
 }  // namespace detail
 
+const ImplementationTable* implementationOf(Implementation kind) {
+    switch (kind) {
+        case Implementation::Portable:
+            return &portableImplementation();
+        case Implementation::AesNi:
+            return aesniImplementation();
+        case Implementation::Vaes256:
+            return detail::vaes256Implementation();
+        case Implementation::Vaes512:
+            return detail::vaes512Implementation();
+    }
+    return nullptr;
+}
+
 std::vector<const ImplementationTable*> availableImplementations() {
-    std::vector<const ImplementationTable*> tables{&portableImplementation()};
-    if (const ImplementationTable* hardware = aesniImplementation()) tables.push_back(hardware);
+    std::vector<const ImplementationTable*> tables;
+    for (const Implementation kind :
+         {Implementation::Portable, Implementation::AesNi, Implementation::Vaes256, Implementation::Vaes512}) {
+        if (const ImplementationTable* table = implementationOf(kind)) tables.push_back(table);
+    }
     return tables;
 }
 
@@ -34,8 +58,16 @@ bool hardwareSupported() { return aesniImplementation() != nullptr; }
 Implementation activeImplementation() { return detail::chosen().kind; }
 
 void forcePortable(bool force) {
-    detail::portableForced.store(force, std::memory_order_relaxed);
+    detail::forcedTable.store(force ? &portableImplementation() : nullptr, std::memory_order_relaxed);
     detail::choose();
+}
+
+bool forceImplementation(Implementation kind) {
+    const ImplementationTable* table = implementationOf(kind);
+    if (table == nullptr) return false;
+    detail::forcedTable.store(table, std::memory_order_relaxed);
+    detail::choose();
+    return true;
 }
 
 void buildEncryptionSchedule(const Key& key, Schedule& schedule) {

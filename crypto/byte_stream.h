@@ -36,6 +36,27 @@ public:
     // number written and returns that number.
     virtual std::size_t Write(const void* buffer, std::size_t n) = 0;
 
+    // A stream whose bytes lie in one run of memory may lend it, so that the
+    // cipher can take many blocks at once where it would otherwise make one
+    // Read and one Write a block. A stream that does not lend (the default) is
+    // read and written call by call, exactly as before.
+
+    // The stream's Size() bytes, where they lie, valid until the stream is
+    // next changed; null when the stream does not lend them, or when a Read
+    // would not deliver them. Changes nothing.
+    virtual const std::uint8_t* lendForReading() const { return nullptr; }
+
+    // Room for n bytes at the position, in the stream's own memory: the
+    // stream is left as a Write of n bytes would leave it (enlarged as needed,
+    // a gap zero-filled) but for those n bytes, which the caller then fills,
+    // and the position, which the caller then moves. Null, with nothing
+    // changed, when the stream does not lend (the default) or when a Write
+    // would not take all n bytes.
+    virtual std::uint8_t* lendForWriting(std::size_t n) {
+        static_cast<void>(n);
+        return nullptr;
+    }
+
 protected:
     ByteStream() = default;
     ByteStream(const ByteStream&) = default;

@@ -1,6 +1,7 @@
 #include "crypto/memory_stream.h"
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace ElAES {
@@ -32,6 +33,21 @@ std::size_t MemoryStream::Write(const void* buffer, std::size_t n) {
     std::memcpy(&bytes_[at], buffer, n);
     position_ += n;
     return n;
+}
+
+std::uint8_t* MemoryStream::lendForWriting(std::size_t n) {
+    // What would make Write throw makes the lender decline: the caller then
+    // writes, and the Write raises as it always has.
+    if (n == 0 || position_ > bytes_.max_size() - n) return nullptr;
+    const std::size_t at = static_cast<std::size_t>(position_);
+    if (at + n > bytes_.size()) {
+        try {
+            bytes_.resize(at + n, '\0');
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return reinterpret_cast<std::uint8_t*>(&bytes_[at]);
 }
 
 }  // namespace ElAES

@@ -22,6 +22,10 @@ public:
     void SetPosition(std::uint64_t position) override { position_ = position; }
     std::size_t Read(void* buffer, std::size_t n) override;
     std::size_t Write(const void* buffer, std::size_t n) override;
+    const std::uint8_t* lendForReading() const override {
+        return reinterpret_cast<const std::uint8_t*>(bytes_.data());
+    }
+    std::uint8_t* lendForWriting(std::size_t n) override;
 
     // The stream's bytes.
     const std::string& bytes() const { return bytes_; }

@@ -1,6 +1,7 @@
 #include "crypto/view_streams.h"
 
 #include <cstring>
+#include <new>
 
 namespace ElAES {
 
@@ -22,6 +23,17 @@ std::size_t AppendStream::Write(const void* buffer, std::size_t n) {
     bytes_.append(static_cast<const char*>(buffer), n);
     position_ += n;
     return n;
+}
+
+std::uint8_t* AppendStream::lendForWriting(std::size_t n) {
+    if (n == 0 || position_ != bytes_.size() || n > bytes_.max_size() - bytes_.size()) return nullptr;
+    const std::size_t at = bytes_.size();
+    try {
+        bytes_.resize(at + n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return reinterpret_cast<std::uint8_t*>(&bytes_[at]);
 }
 
 }  // namespace ElAES

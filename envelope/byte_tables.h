@@ -12,6 +12,7 @@
 //
 // For text_steps.cpp and the tests of its tables; the rest of the program
 // takes the steps from text_steps.h.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,6 +44,22 @@ struct ByteTables {
     //     narrowed byte, or -1.
     std::vector<std::int16_t> prefix;
     std::vector<std::int16_t> third;
+
+    // The same forms for the vector decoder (AVX2), in pages: the forms with
+    // one lead byte (two-byte forms) or one lead and middle byte (three-byte
+    // forms), by their last byte's low six bits in four tables of sixteen
+    // (one PSHUFB each), holding the narrowed byte, 0 for no form. Empty when
+    // the code page's forms do not fit this (a one-byte form that does not
+    // narrow to itself, a form that narrows to 0, more than kMaxPages pages):
+    // then the tables above decode alone.
+    struct FormPage {
+        std::uint8_t lead;
+        std::uint8_t middle;   // 0 for two-byte forms
+        std::uint8_t present;  // bit j: table[j] holds a form
+        unsigned char table[4][16];
+    };
+    static constexpr std::size_t kMaxPages = 12;
+    std::vector<FormPage> pages;
 };
 
 // The tables of a code page, built on its first use and kept for the life of
@@ -62,5 +79,20 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
 // it: every sequence reads four bytes, and a zero is no continuation byte, so
 // a sequence cut short by the end is refused like any other.
 bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out);
+
+// The widest vectors the text steps use: the widest that the processor and
+// the operating system run, chosen once (the default), or narrower, for the
+// tests that hold the paths side by side. Not to be changed while a step runs.
+enum class Vectors {
+    Sse2,       // hex digits 16 at a time, UTF-8 forms by the tables one by one
+    Avx2,       // both 32 lanes at a time
+    Avx512Vbmi, // UTF-8 forms 64 lanes at a time (AVX-512 BW, VBMI, VBMI2); hex as on AVX2
+};
+// The widest this machine runs.
+Vectors widestVectors();
+// At most `widest` from now on (never wider than the machine runs).
+void limitVectors(Vectors widest);
+// What the steps use now.
+Vectors vectorsInUse();
 
 }  // namespace envelope::detail

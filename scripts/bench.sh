@@ -3,13 +3,18 @@
 # the ratios that the performance targets are stated in, every ratio between
 # figures of the same run (medians of 5 repetitions):
 #
-#   aes_bench      the AES unit's hardware (AES-NI) and portable table paths
+#   aes_bench      the AES unit's hardware paths (AES-NI forced, and the one
+#                  chosen here: VAES where it runs) and portable table path
 #                  beside OpenSSL's EVP aes-256-ecb and table-based AES_encrypt
 #   message_bench  sending and receiving through pluginFun, 64 B to 64 KiB,
 #                  beside the cipher alone on the same messages
 #
 # Usage: scripts/bench.sh [aes|message]   (both by default)
 # Extra arguments after the part go to the benchmark programs.
+# With MISTLOCK_BENCH_BASELINE=DIR (a build/bench directory of older code, made
+# by this script in another worktree), the send and receive benchmarks of both
+# run after the rest, alternately twice (ours, theirs, ours, theirs) and alike,
+# and the per-message figures are printed side by side, each round apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,11 +40,23 @@ run() {
 for part in "${parts[@]}"; do
   run "${part}_bench" "$@"
 done
+baseline=${MISTLOCK_BENCH_BASELINE:-}
+if [[ -n $baseline && " ${parts[*]} " == *" message "* ]]; then
+  for round in 1 2; do
+    for side in ours baseline; do
+      program=$build/bench/message_bench
+      [[ $side == baseline ]] && program=$baseline/bench/message_bench
+      "$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+        --benchmark_min_time=0.2 --benchmark_filter='^(send|receive)/' \
+        --benchmark_out="$build/message_bench.$side.$round.json" --benchmark_out_format=json >/dev/null
+    done
+  done
+fi
 
-python3 - "$build" "${parts[@]}" <<'PY'
+python3 - "$build" "$baseline" "${parts[@]}" <<'PY'
 import json, os, sys
 
-build, parts = sys.argv[1], sys.argv[2:]
+build, baseline, parts = sys.argv[1], sys.argv[2], sys.argv[3:]
 
 def medians(path):
     """name -> CPU time in ns, from the medians of the repetitions."""
@@ -75,17 +92,20 @@ if "aes" in parts:
         tb, ossl = t.get(f"{op}/table"), t.get(f"{op}/{table_name}")
         print(f"{label:<28} {hw or float('nan'):>9.1f} {ratio(evp, hw):>8.2f}   {tb or float('nan'):>9.1f} {ratio(ossl, tb):>18.2f}")
     print()
+    print("Streams on memory streams (the bulk path); 'chosen' is the path this processor gets.\n")
     print(f"{'stream':<15} {'bytes':>6} {'aesni ns':>10} {'x table':>8} {'vs EVP/blk':>11} {'vs EVP whole':>13}"
-          f" {'table ns':>10} {'vs AES_en/decrypt':>18}")
+          f" {'chosen ns':>10} {'vs EVP whole':>13} {'table ns':>10} {'vs AES_en/decrypt':>18}")
     for op in ("encryptStream", "decryptStream"):
         table_name = "openssl_AES_encrypt" if op.startswith("encrypt") else "openssl_AES_decrypt"
         sizes = sorted({int(k.split("/")[2]) for k in t if k.startswith(op + "/")})
         for n in sizes:
             hw, tb = t.get(f"{op}/aesni/{n}"), t.get(f"{op}/table/{n}")
+            ch = t.get(f"{op}/chosen/{n}")
             evp, evpb = t.get(f"{op}/evp_aes_256_ecb/{n}"), t.get(f"{op}/evp_per_block/{n}")
             ossl = t.get(f"{op}/{table_name}/{n}")
             print(f"{op:<15} {n:>6} {hw or float('nan'):>10.0f} {ratio(tb, hw):>8.2f} {ratio(evpb, hw):>11.2f}"
-                  f" {ratio(evp, hw):>13.3f} {tb or float('nan'):>10.0f} {ratio(ossl, tb):>18.2f}")
+                  f" {ratio(evp, hw):>13.3f} {ch or float('nan'):>10.0f} {ratio(evp, ch):>13.3f}"
+                  f" {tb or float('nan'):>10.0f} {ratio(ossl, tb):>18.2f}")
     print("\nTargets:")
     for op in ("encryptBlock", "decryptBlock"):
         r = ratio(t.get(f"{op}/evp_aes_256_ecb"), t.get(f"{op}/aesni"))
@@ -95,8 +115,9 @@ if "aes" in parts:
     for op in ("encryptStream", "decryptStream"):
         r = ratio(t.get(f"{op}/table/65536"), t.get(f"{op}/aesni/65536"))
         print(f"  {op} 64 KiB, AES-NI path x table path: {r:.2f} (>= 5) {verdict(r >= 5)}")
-        r = ratio(t.get(f"{op}/evp_aes_256_ecb/65536"), t.get(f"{op}/aesni/65536"))
-        print(f"  {op} 64 KiB, AES-NI path vs EVP on the whole buffer (the hardware's limit): {r:.3f}")
+        for path, label in (("aesni", "AES-NI path"), ("chosen", "chosen path")):
+            r = ratio(t.get(f"{op}/evp_aes_256_ecb/65536"), t.get(f"{op}/{path}/65536"))
+            print(f"  {op} 64 KiB, {label} vs EVP on the whole buffer: {r:.3f} (>= 1.0) {verdict(r >= 1.0)}")
 
 if "message" in parts:
     t = medians(os.path.join(build, "message_bench.json"))
@@ -126,4 +147,21 @@ if "message" in parts:
             env = t[f"{op}/{n}"] - t[f"{cipher}/aesni/{n}"]
             r = ratio(env, t[f"{cipher}/table/{n}"])
             print(f"  {op} {n:>5} B: envelope / table cipher {r:.2f} (<= 1.0) {verdict(r <= 1.0)}")
+    if 65536 in sizes:
+        r = ratio(t.get("receive/65536"), t.get("send/65536"))
+        print(f"  receive 64 KiB / send 64 KiB through pluginFun: {r:.2f} (<= 1.25) {verdict(r <= 1.25)}")
+    if baseline:
+        rounds = [(medians(os.path.join(build, f"message_bench.ours.{r}.json")),
+                   medians(os.path.join(build, f"message_bench.baseline.{r}.json"))) for r in (1, 2)]
+        print(f"\nAgainst the baseline in {baseline}: send and receive alone, ours then the baseline, twice"
+              " (CPU ns, median of 5):\n")
+        print(f"{'':<8} {'bytes':>6} {'baseline 1':>11} {'ours 1':>8} {'ours/base':>10}"
+              f" {'baseline 2':>11} {'ours 2':>8} {'ours/base':>10}")
+        for op in ("send", "receive"):
+            for n in sizes:
+                cells = []
+                for ours, base in rounds:
+                    old, new = base.get(f"{op}/{n}"), ours.get(f"{op}/{n}")
+                    cells.append(f"{old or float('nan'):>11.0f} {new or float('nan'):>8.0f} {ratio(new, old):>10.2f}")
+                print(f"{op:<8} {n:>6} " + " ".join(cells))
 PY

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs, through apt-get as root, what the named parts of the work need:
-#   native   the Linux build and its tests
+#   native   the Linux build and its tests (valgrind: the constant-time check)
 #   windows  the mingw-w64 cross build and Wine with a virtual display
 #   s390x    the big-endian cross build and qemu-user
 #   fuzz     clang with libFuzzer and the sanitizer runtimes
-#   bench    Google Benchmark and OpenSSL (benchmarks only)
+#   bench    Google Benchmark and OpenSSL (benchmarks only), matplotlib for the plot
 #   static   cppcheck, the static analysis of scripts/static-check.sh
 #   package  what scripts/package.sh checks and makes the packages with:
 #            lintian, python3-markdown for the guide's web page, icoutils
@@ -14,11 +14,11 @@
 set -euo pipefail
 
 declare -A group=(
-  [native]="cmake ninja-build g++ googletest locales dpkg-dev"
+  [native]="cmake ninja-build g++ googletest locales dpkg-dev valgrind"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth locales"
   [s390x]="g++-s390x-linux-gnu libc6-dev-s390x-cross qemu-user"
   [fuzz]="clang libclang-rt-14-dev"
-  [bench]="libbenchmark-dev libssl-dev python3"
+  [bench]="libbenchmark-dev libssl-dev python3 python3-matplotlib"
   [static]="cppcheck"
   [package]="lintian python3-markdown icoutils unzip"
   [screenshot]="xdotool imagemagick"

@@ -1,6 +1,7 @@
 // The choice of implementation, and the two implementations side by side:
 // over random keys, blocks and streams the AES instructions must give exactly
 // the bytes of the portable tables, schedules included.
+#include <memory>
 #include <random>
 #include <string>
 
@@ -8,11 +9,13 @@
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 #include "crypto/ElAES.h"
 #include "crypto/aes_dispatch.h"
 #include "crypto/memory_stream.h"
+#include "crypto/view_streams.h"
 #include "tests/crypto/aes_paths.h"
 #include "tests/crypto/test_streams.h"
 #include "tests/crypto/test_support.h"
@@ -33,13 +36,38 @@ bool cpuidReportsAesNi() {
 #endif
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+__attribute__((target("xsave"))) unsigned long long xcr0() { return _xgetbv(0); }
+#endif
+
+// The widest AES path the processor and the operating system allow, from
+// CPUID and XCR0 as the manuals give them: leaf 1 ECX bit 27 OSXSAVE, bit 28
+// AVX; leaf 7 EBX bit 5 AVX2, bit 16 AVX-512F, ECX bit 9 VAES; XCR0 bits 1-2
+// (XMM, YMM) and 5-7 (opmask, ZMM).
+ElAES::Implementation widestByCpuid() {
+    if (!ELAES_HAVE_AESNI || !cpuidReportsAesNi()) return ElAES::Implementation::Portable;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __get_cpuid(1, &eax, &ebx, &ecx, &edx);
+    if ((ecx & (1u << 27)) == 0 || (ecx & (1u << 28)) == 0) return ElAES::Implementation::AesNi;
+    const unsigned long long saved = xcr0();
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return ElAES::Implementation::AesNi;
+    const bool vaes = (ecx & (1u << 9)) != 0 && (ebx & (1u << 5)) != 0 && (saved & 6) == 6;
+    if (!vaes) return ElAES::Implementation::AesNi;
+    if ((ebx & (1u << 16)) != 0 && (saved & 0xe0) == 0xe0) return ElAES::Implementation::Vaes512;
+    return ElAES::Implementation::Vaes256;
+#else
+    return ElAES::Implementation::Portable;
+#endif
+}
+
 ElAES::Implementation expectedImplementation(bool forced) {
-    return ElAES::hardwareSupported() && !forced ? ElAES::Implementation::AesNi : ElAES::Implementation::Portable;
+    return forced ? ElAES::Implementation::Portable : widestByCpuid();
 }
 
 // ---- Which path runs ---------------------------------------------------------
 
-TEST(AesImplementation, HardwarePathIsChosenWheneverTheProcessorHasAesNi) {
+TEST(AesImplementation, WidestHardwarePathIsChosenWheneverTheProcessorHasAesNi) {
     const bool cpuHasIt = cpuidReportsAesNi();
     const ElAES::Implementation active = ElAES::activeImplementation();
     std::cout << "CPUID AES-NI: " << (cpuHasIt ? "yes" : "no") << "; hardware path in this build: "
@@ -51,7 +79,7 @@ TEST(AesImplementation, HardwarePathIsChosenWheneverTheProcessorHasAesNi) {
     EXPECT_EQ(active, expectedImplementation(portableForcedForThisRun()));
 #if ELAES_HAVE_AESNI
     if (cpuHasIt && !portableForcedForThisRun()) {
-        EXPECT_EQ(active, ElAES::Implementation::AesNi) << "x86 with AES-NI in CPUID must run on the instructions";
+        EXPECT_NE(active, ElAES::Implementation::Portable) << "x86 with AES-NI in CPUID must run on the instructions";
     }
 #endif
 }
@@ -68,6 +96,24 @@ TEST(AesImplementation, TestHookForcesThePortablePathAndGivesItBack) {
 TEST(AesImplementation, Names) {
     EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::Portable), "portable");
     EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::AesNi), "aes-ni");
+    EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::Vaes256), "vaes-256");
+    EXPECT_STREQ(ElAES::implementationName(ElAES::Implementation::Vaes512), "vaes-512");
+}
+
+// Each path can be forced where it runs, and only there.
+TEST(AesImplementation, ForcingAPathRunsItWhereItCanRun) {
+    const ElAES::Implementation widest = widestByCpuid();
+    for (const ElAES::Implementation kind : {ElAES::Implementation::Portable, ElAES::Implementation::AesNi,
+                                             ElAES::Implementation::Vaes256, ElAES::Implementation::Vaes512}) {
+        SCOPED_TRACE(ElAES::implementationName(kind));
+        const bool runs = kind == ElAES::Implementation::Portable ||
+                          (widest != ElAES::Implementation::Portable && kind <= widest);
+        EXPECT_EQ(ElAES::forceImplementation(kind), runs);
+        EXPECT_EQ(ElAES::activeImplementation(), runs ? kind : ElAES::Implementation::Portable);
+        ElAES::forcePortable(true);
+    }
+    ElAES::forcePortable(portableForcedForThisRun());
+    EXPECT_EQ(ElAES::activeImplementation(), expectedImplementation(portableForcedForThisRun()));
 }
 
 // ---- The unit's tables -------------------------------------------------------
@@ -81,10 +127,11 @@ std::string namesOf(const std::vector<const ElAES::ImplementationTable*>& tables
     return text;
 }
 
-// The list follows the build and CPUID, never the forced choice.
-TEST(AesImplementation, AvailableAreThePortableTablesThenAesNiWhereCpuidHasIt) {
-    const bool hardware = ELAES_HAVE_AESNI && cpuidReportsAesNi();
-    const std::string expected = hardware ? "portable aes-ni " : "portable ";
+// The list follows the build, CPUID and XCR0, never the forced choice.
+TEST(AesImplementation, AvailableAreThePortableTablesThenEachHardwarePathThatRuns) {
+    const char* const names[] = {"portable ", "portable aes-ni ", "portable aes-ni vaes-256 ",
+                                 "portable aes-ni vaes-256 vaes-512 "};
+    const std::string expected = names[static_cast<int>(widestByCpuid())];
     ElAES::forcePortable(true);
     EXPECT_EQ(namesOf(ElAES::availableImplementations()), expected);
     ElAES::forcePortable(false);
@@ -95,9 +142,11 @@ TEST(AesImplementation, AvailableAreThePortableTablesThenAesNiWhereCpuidHasIt) {
     ASSERT_FALSE(tables.empty());
     EXPECT_EQ(tables[0], &ElAES::portableImplementation());
     EXPECT_EQ(tables[0]->kind, ElAES::Implementation::Portable);
+    const bool hardware = tables.size() > 1;
     EXPECT_EQ(ElAES::aesniImplementation(), hardware ? tables.at(1) : nullptr);
-    if (hardware) {
-        EXPECT_EQ(tables.at(1)->kind, ElAES::Implementation::AesNi);
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(tables[i]->kind), i);
+        EXPECT_EQ(ElAES::implementationOf(tables[i]->kind), tables[i]);
     }
 }
 
@@ -295,6 +344,97 @@ TEST_F(AesDifferential, EachPathDecryptsTheOthersStreams) {
             ASSERT_EQ(cipher.Size(), padded.size());
             decrypting.decryptStream(cipher, 0, key, back);
             ASSERT_EQ(toHex(back.bytes()), toHex(padded));
+        }
+    }
+}
+
+// ---- Streams that lend their memory, against streams that do not -------------
+
+// Every table's stream entries, where both streams lend their memory (the
+// multi-block operation), against the portable table block by block through
+// streams that lend nothing: the same bytes in the destination, the same
+// positions of both streams, the same error. The destination is a memory
+// stream at its end, inside its bytes (overwritten, not truncated), or past
+// them (a zero-filled gap), or an AppendStream; the source a memory stream or
+// a ViewStream; and once the source is the destination itself.
+TEST(AesBulkStreams, LendingStreamsGiveWhatBlockByBlockGives) {
+    enum Destination { AtEnd, Inside, PastEnd, Append, Itself, kDestinations };
+    std::mt19937 rng(0xb01c);
+    const AesPath reference = pathOf(ElAES::portableImplementation());
+    std::vector<AesPath> paths;
+    for (const ElAES::ImplementationTable* table : ElAES::availableImplementations()) paths.push_back(pathOf(*table));
+    paths.push_back(dispatchedPath());
+    for (int n = 0; n < 1200; ++n) {
+        ElAES::Key key;
+        for (auto& b : key) b = static_cast<std::uint8_t>(rng());
+        std::string bytes(rng() % 4097, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        std::string prefix(rng() % 70, '\x5a');
+        const std::uint64_t start = rng() % (bytes.size() + 20);
+        const std::uint32_t choices[] = {0u, static_cast<std::uint32_t>(rng() % 4200),
+                                         static_cast<std::uint32_t>(16 * (rng() % 270)), 0xffffffffu};
+        const std::uint32_t count = choices[rng() % 4];
+        const auto where = static_cast<Destination>(n % kDestinations);
+        const std::uint64_t at = where == Inside    ? rng() % (prefix.size() + 1)
+                                 : where == PastEnd ? prefix.size() + 1 + rng() % 40
+                                                    : prefix.size();
+        const bool viewSource = rng() % 2 == 0;
+        for (const bool encrypting : {true, false}) {
+            SCOPED_TRACE(std::string(encrypting ? "encrypt" : "decrypt") + ", size " + std::to_string(bytes.size()) +
+                         " position " + std::to_string(start) + " count " + std::to_string(count) +
+                         " destination kind " + std::to_string(where) + " at " + std::to_string(at));
+            auto outcome = [&](const AesPath& path, bool lending) {
+                std::string error;
+                auto run = [&](ElAES::ByteStream& source, ElAES::ByteStream& destination) {
+                    try {
+                        (encrypting ? path.encryptStream : path.decryptStream)(source, count, key, destination);
+                    } catch (const Exception& e) {
+                        error = e.what();
+                    }
+                };
+                std::string sink = prefix;
+                std::uint64_t sourceAt = 0, destinationAt = 0;
+                if (where == Itself) {
+                    std::unique_ptr<ElAES::ByteStream> both;
+                    if (lending) both = std::make_unique<ElAES::MemoryStream>(bytes);
+                    else both = std::make_unique<RecordingStream>(bytes);
+                    both->SetPosition(start);
+                    run(*both, *both);
+                    sourceAt = both->Position();
+                    sink = lending ? static_cast<ElAES::MemoryStream&>(*both).bytes()
+                                   : static_cast<RecordingStream&>(*both).bytes();
+                    return toHex(sink) + " " + std::to_string(sourceAt) + " " + error;
+                }
+                std::unique_ptr<ElAES::ByteStream> source;
+                if (!lending) source = std::make_unique<RecordingStream>(bytes);
+                else if (viewSource) source = std::make_unique<ElAES::ViewStream>(bytes);
+                else source = std::make_unique<ElAES::MemoryStream>(bytes);
+                source->SetPosition(start);
+                if (lending && where == Append) {
+                    ElAES::AppendStream destination(sink);
+                    run(*source, destination);
+                    destinationAt = destination.Position();
+                } else if (lending) {
+                    ElAES::MemoryStream destination(prefix);
+                    destination.SetPosition(at);
+                    run(*source, destination);
+                    destinationAt = destination.Position();
+                    sink = destination.bytes();
+                } else {
+                    RecordingStream destination(prefix);
+                    destination.SetPosition(at);
+                    run(*source, destination);
+                    destinationAt = destination.Position();
+                    sink = destination.bytes();
+                }
+                sourceAt = source->Position();
+                return toHex(sink) + " " + std::to_string(sourceAt) + " " + std::to_string(destinationAt) + " " +
+                       error;
+            };
+            const std::string expected = outcome(reference, false);
+            for (const AesPath& path : paths) {
+                ASSERT_EQ(outcome(path, true), expected) << path.name;
+            }
         }
     }
 }

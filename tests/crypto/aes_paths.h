@@ -41,9 +41,12 @@ inline AesPath pathOf(const ElAES::ImplementationTable& table) {
 
 // What the rest of the plug-in calls: whichever path was chosen.
 inline AesPath dispatchedPath() {
+    // ElAES.h has no multi-block operation: the chosen table's own.
+    const ElAES::ImplementationTable& chosen = *ElAES::implementationOf(ElAES::activeImplementation());
     const ElAES::ImplementationTable table = {ElAES::activeImplementation(),     "dispatched",
                                               ElAES::buildEncryptionSchedule,    ElAES::buildDecryptionSchedule,
                                               ElAES::encryptBlock,               ElAES::decryptBlock,
+                                              chosen.encryptBlocks,              chosen.decryptBlocks,
                                               ElAES::encryptStreamWithSchedule, ElAES::decryptStreamWithSchedule};
     return {"dispatched", table, ElAES::encryptStream, ElAES::decryptStream};
 }

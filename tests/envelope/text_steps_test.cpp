@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "envelope/byte_tables.h"
 #include "envelope/envelope.h"
 #include "envelope/text_steps.h"
 #include "platform/platform.h"
@@ -181,6 +182,69 @@ TEST(TextSteps, LongMessagesSealAsDefinedAndOpen) {
                       testing_records::hex(platform::narrowCodePage(cp, platform::widenCodePage(cp, message))));
         }
     }
+}
+
+// ---- The vector paths against the scalar one ---------------------------------
+
+// hexDecode's bytes, or its error message (which names the position).
+std::string decodeOutcome(const std::string& digits, unsigned codePage) {
+    try {
+        return "ok " + testing_records::hex(envelope::hexDecode(digits, codePage));
+    } catch (const envelope::EEnvelopeError& e) {
+        return std::string("error ") + e.what();
+    }
+}
+
+// Every vector width this machine runs against SSE2 and the scalar tables, on
+// the same texts: the code pages' own texts (random bytes through the tables),
+// every byte value as UTF-8 and as digits, odd lengths, and damage of every
+// kind at every position of a 64-byte window that straddles the 32- and
+// 64-lane rounds, near the start and far in.
+TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
+    using envelope::detail::Vectors;
+    const Vectors widest = envelope::detail::widestVectors();
+    const char* const names[] = {"sse2", "avx2", "avx512-vbmi2"};
+    std::cout << "[ vectors ] widest here: " << names[static_cast<int>(widest)] << std::endl;
+    std::mt19937 rng(2026);
+    std::vector<std::string> texts;
+    std::string everyByte;
+    for (int b = 0; b < 256; ++b) everyByte += static_cast<char>(b);
+    texts.push_back(testing_records::hex(everyByte + everyByte));  // every byte value as UTF-8 bytes
+    std::string everyDigitPair;
+    for (int b = 0; b < 256; ++b) everyDigitPair += std::string(1, static_cast<char>(b)) + "0";
+    texts.push_back(everyDigitPair);  // every byte value as a character of the digits
+    for (const unsigned cp : kCodePages) {
+        for (const std::size_t n : {1u, 17u, 33u, 65u, 100u, 129u, 500u, 4099u}) {
+            texts.push_back(expectedEncode(randomBytes(rng, n), cp));
+            texts.push_back(texts.back().substr(0, texts.back().size() - 1));  // odd length
+        }
+    }
+    const std::string base = expectedEncode(randomBytes(rng, 400), 1251);
+    const char* const damage[] = {"80", "BF", "C0", "C3", "D0", "D2", "E2", "E282", "EF", "F0", "FF", "00", "41", "G", "g0", " "};
+    for (const std::size_t window : {std::size_t{0}, std::size_t{40}, std::size_t{150}}) {
+        for (std::size_t i = window; i < window + 64; ++i) {
+            for (const char* d : damage) {
+                texts.push_back(base.substr(0, 2 * i) + d + base.substr(2 * i + 2));  // a byte replaced
+                texts.push_back(base.substr(0, 2 * i) + d + base.substr(2 * i));      // a byte put in
+            }
+            texts.push_back(base.substr(0, 2 * i + 1));  // cut, mid-pair
+        }
+    }
+    for (const unsigned cp : kCodePages) {
+        std::vector<std::string> expected;
+        envelope::detail::limitVectors(Vectors::Sse2);
+        for (const std::string& t : texts) expected.push_back(decodeOutcome(t, cp));
+        for (int width = static_cast<int>(Vectors::Avx2); width <= static_cast<int>(widest); ++width) {
+            envelope::detail::limitVectors(static_cast<Vectors>(width));
+            ASSERT_EQ(envelope::detail::vectorsInUse(), static_cast<Vectors>(width));
+            for (std::size_t k = 0; k < texts.size(); ++k) {
+                ASSERT_EQ(decodeOutcome(texts[k], cp), expected[k]) << "width " << width << ", cp" << cp << ", text "
+                                                                    << k << ": " << texts[k];
+            }
+        }
+    }
+    envelope::detail::limitVectors(Vectors::Avx512Vbmi);
+    EXPECT_EQ(envelope::detail::vectorsInUse(), widest);
 }
 
 }  // namespace
