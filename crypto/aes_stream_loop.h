@@ -65,6 +65,19 @@ bool lendBoth(ByteStream& source, std::uint64_t taken, std::uint64_t written, By
 // Moves both positions past what a bulk run took and wrote.
 void advanceBoth(ByteStream& source, std::uint64_t taken, ByteStream& destination, std::uint64_t written);
 
+// The whole blocks of a run through streams that lend nothing: one Read, one
+// block operation and one Write each; remaining keeps what is left over.
+template <BlockOperation operation>
+void wholeBlocksOneByOne(ByteStream& source, std::uint64_t& remaining, const Schedule& schedule,
+                         ByteStream& destination, Block& input, Block& output) {
+    while (remaining >= kBlockSize) {
+        readExactly(source, input.data(), kBlockSize);
+        operation(input, schedule, output);
+        writeExactly(destination, output.data(), kBlockSize);
+        remaining -= kBlockSize;
+    }
+}
+
 template <BlockOperation encrypt, BlocksOperation encryptBlocks>
 void encryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedule, ByteStream& destination) {
     std::uint64_t remaining = resolveCount(source, count);
@@ -91,12 +104,7 @@ void encryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedul
     Block output;
     const WipeOnExit wipeInput(input);
     const WipeOnExit wipeOutput(output);
-    while (remaining >= kBlockSize) {
-        readExactly(source, input.data(), kBlockSize);
-        encrypt(input, schedule, output);
-        writeExactly(destination, output.data(), kBlockSize);
-        remaining -= kBlockSize;
-    }
+    wholeBlocksOneByOne<encrypt>(source, remaining, schedule, destination, input, output);
     if (remaining > 0) {
         // A last partial block is filled up with zero bytes. Nothing marks
         // where the data ended: the caller carries the length or trims zeros.
@@ -127,12 +135,7 @@ void decryptRun(ByteStream& source, std::uint32_t count, const Schedule& schedul
     Block output;
     const WipeOnExit wipeInput(input);
     const WipeOnExit wipeOutput(output);
-    while (remaining >= kBlockSize) {
-        readExactly(source, input.data(), kBlockSize);
-        decrypt(input, schedule, output);
-        writeExactly(destination, output.data(), kBlockSize);
-        remaining -= kBlockSize;
-    }
+    wholeBlocksOneByOne<decrypt>(source, remaining, schedule, destination, input, output);
 }
 
 }  // namespace ElAES::detail

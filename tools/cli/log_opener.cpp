@@ -44,25 +44,33 @@ std::string counted(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Gives onLine each line that a piece of the input ends (without its LF),
+// joined to the start it had in earlier pieces; keeps an unended last line in
+// pending for the next piece.
+template <typename OnLine>
+void eachLine(std::string& pending, std::string_view bytes, OnLine&& onLine) {
+    while (!bytes.empty()) {
+        const auto lineEnd = bytes.find('\n');
+        if (lineEnd == std::string_view::npos) {
+            pending.append(bytes);
+            return;
+        }
+        if (pending.empty()) {
+            onLine(bytes.substr(0, lineEnd));
+        } else {
+            pending.append(bytes.substr(0, lineEnd));
+            onLine(std::string_view(pending));
+            pending.clear();
+        }
+        bytes.remove_prefix(lineEnd + 1);
+    }
+}
+
 }  // namespace
 
 void HistoryScan::feed(std::string_view bytes) {
     if (head_.size() < 4096) head_.append(bytes.substr(0, 4096 - head_.size()));
-    while (!bytes.empty()) {
-        const auto lineEnd = bytes.find('\n');
-        if (lineEnd == std::string_view::npos) {
-            pending_.append(bytes);
-            return;
-        }
-        if (pending_.empty()) {
-            scanLine(bytes.substr(0, lineEnd));
-        } else {
-            pending_.append(bytes.substr(0, lineEnd));
-            scanLine(pending_);
-            pending_.clear();
-        }
-        bytes.remove_prefix(lineEnd + 1);
-    }
+    eachLine(pending_, bytes, [this](std::string_view line) { scanLine(line); });
 }
 
 void HistoryScan::scanLine(std::string_view line) {
@@ -130,23 +138,11 @@ void LogOpener::feed(std::string_view bytes) {
 }
 
 void LogOpener::feedLines(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const auto lineEnd = bytes.find('\n');
-        if (lineEnd == std::string_view::npos) {
-            pending_.append(bytes);
-            return;
-        }
-        if (pending_.empty()) {
-            processLine(bytes.substr(0, lineEnd));
-        } else {
-            pending_.append(bytes.substr(0, lineEnd));
-            processLine(pending_);
-            pending_.clear();
-        }
+    eachLine(pending_, bytes, [this](std::string_view line) {
+        processLine(line);
         out_ += '\n';
         flushIfLarge();
-        bytes.remove_prefix(lineEnd + 1);
-    }
+    });
 }
 
 void LogOpener::finish() {
