@@ -140,7 +140,10 @@ checks = {
     "plugin_events": "replies and command records well formed; a sealed message opens again to what was sent; no message-path "
                      "failure reaches the error box; no temporary file left in the settings folder",
     "envelope_open": "only EEnvelopeError escapes; one-step and two-step opening agree; decode/encode round trips; sealed text "
-                     "opens to itself less trailing zeros, in either letter case",
+                     "opens to itself less trailing zeros, in either letter case; opening through the other code pages (whole and "
+                     "glued) raises only EEnvelopeError, agrees with the receiver's own reading where that opens, and opens "
+                     "what the other code page sealed, glued to hex-looking text, unless a third code page reads its last "
+                     "block alike",
     "settings_readers": "decoding gives back its bytes; lines hold no break or NUL; loading writes nothing and reports at most "
                         "one error; what was saved loads without error and saves to the same bytes; profile values at most "
                         "2047 characters; names match in any letter case",
