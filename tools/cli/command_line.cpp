@@ -51,8 +51,23 @@ const char* const keyHelp =
     "  (twice when sealing).\n";
 
 const char* const codePageHelp =
-    "  --codepage CP       the ANSI code page of this side's Windows: 1251 (Cyrillic,\n"
-    "                      the default), 1252 (Western), 1250, 1253, 1254, 1257, 866\n";
+    "  --codepage CP       the ANSI code page of this side's Windows: 1251\n"
+    "                      (Cyrillic), 1252 (Western), 1250, 1253, 1254, 1257, 866;\n"
+    "                      without it, that of the Windows mistlock.exe runs on,\n"
+    "                      as the plug-in takes it, and 1251 on other systems\n";
+
+std::string codePageHere(unsigned systemCodePage) {
+#ifdef _WIN32
+    const char* where = "this Windows";
+#else
+    const char* where = "this system";
+#endif
+    if (!isKnownCodePage(systemCodePage)) {
+        return std::string("                      (") + where + " uses " + std::to_string(systemCodePage) +
+               ": give --codepage)\n";
+    }
+    return std::string("                      (here: ") + std::to_string(systemCodePage) + ")\n";
+}
 
 const char* const sealHelp =
     "Usage: mistlock seal KEY [--codepage CP] [-o FILE] [TEXT | -]\n"
@@ -129,7 +144,10 @@ const char* const exitHelp =
     "Exit status: 0 done; 1 an envelope could not be opened, or a file could not\n"
     "be read or written; 2 wrong usage; 3 opened, but the key is not verifiable.\n";
 
-const char* const outputHelp = "  -o, --output FILE   write to FILE instead of standard output\n";
+const char* const outputHelp =
+    "  -o, --output FILE   write to FILE instead of standard output: to a new file\n"
+    "                      that takes FILE's place once all is written; a failed\n"
+    "                      run leaves FILE as it was\n";
 
 bool takesValue(std::string_view name) {
     return name == "--password" || name == "--password-file" || name == "--key-file" || name == "--codepage" ||
@@ -152,8 +170,9 @@ bool isKnownCodePage(unsigned codePage) {
     return false;
 }
 
-Invocation parseCommandLine(const std::vector<std::string>& args) {
+Invocation parseCommandLine(const std::vector<std::string>& args, unsigned systemCodePage) {
     Invocation inv;
+    if (isKnownCodePage(systemCodePage)) inv.codePage = systemCodePage;
     std::size_t i = 0;
     if (i < args.size()) {
         const std::string& first = args[i];
@@ -251,10 +270,18 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
         inv.keyKind = kind;
         inv.keyValue = *value;
     }
+    if (inv.codePage == 0 && !inv.help && !inv.version && cmd != Command::Keygen) {
+        // Text in a code page the envelope cannot carry would reach the peer
+        // as other text, without an error.
+        throw UsageError("This system's ANSI code page, " + std::to_string(systemCodePage) +
+                             ", is not one the plug-in carries envelopes in: give --codepage with your "
+                             "contacts' (1251, 1252, 1250, 1253, 1254, 1257 or 866).",
+                         cmd);
+    }
     return inv;
 }
 
-std::string helpText(Command command) {
+std::string helpText(Command command, unsigned systemCodePage) {
     std::string text;
     switch (command) {
         case Command::Seal: text = sealHelp; break;
@@ -265,7 +292,8 @@ std::string helpText(Command command) {
             return std::string(keygenHelp) + "Options:\n" + outputHelp +
                    "  -h, --help          this text\n\n" + exitHelp;
         case Command::None:
-            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + outputHelp +
+            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + codePageHere(systemCodePage) +
+                   outputHelp +
                    "  -h, --help          this text; \"mistlock COMMAND --help\" for one command\n"
                    "  -V, --version       the version\n\n" +
                    exitHelp;
@@ -273,6 +301,7 @@ std::string helpText(Command command) {
     text += keyHelp;
     text += "\nOptions:\n";
     text += codePageHelp;
+    text += codePageHere(systemCodePage);
     if (command == Command::Open) text += "  --hex               write the plain text's raw bytes as hex digits\n";
     if (command != Command::KeyId) text += outputHelp;
     text += "  -h, --help          this text\n\n";
