@@ -154,7 +154,7 @@ TEST(Files, AReplacedFileKeepsItsModeAndItsLinks) {
 // for a reader that never comes.
 std::thread feedFifo(const std::string& path, std::string bytes) {
     return std::thread([path, bytes] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         int fd = -1;
         while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

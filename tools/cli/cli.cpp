@@ -223,9 +223,9 @@ void refuseInputsThatClash(const Invocation& inv, Console& console) {
     const bool readsInput = inv.readsStandardInput() && inv.command != Command::Keygen && inv.command != Command::KeyId;
     const bool keyFromFile = inv.keyKind == KeyKind::KeyFile || inv.keyKind == KeyKind::PasswordFile;
     const std::string keyFile = inv.keyKind == KeyKind::KeyFile ? "key file" : "password file";
-    const auto keyId = keyFromFile ? fileIdOf(inv.keyValue) : std::nullopt;
+    const auto keyFileId = keyFromFile ? fileIdOf(inv.keyValue) : std::nullopt;
     const auto inputId = readsInput ? console.inputId() : std::nullopt;
-    if (keyId && inputId && *keyId == *inputId) {
+    if (keyFileId && inputId && *keyFileId == *inputId) {
         throw UsageError("The " + keyFile + " \"" + inv.keyValue +
                              "\" is standard input, which is to hold the message too: give the message as an "
                              "argument, or the key another way.",
@@ -241,7 +241,7 @@ void refuseInputsThatClash(const Invocation& inv, Console& console) {
                              inv.command);
         }
     };
-    refuseIf(keyId, "the " + keyFile);
+    refuseIf(keyFileId, "the " + keyFile);
     refuseIf(inputId, "standard input");
     if (inv.command == Command::OpenLog && !inv.readsStandardInput()) {
         refuseIf(fileIdOf(*inv.operand), "the history read");

@@ -47,6 +47,7 @@ const char* const keyHelp =
     "                      or as its byte-order mark says)\n"
     "  --key-file F        the key file F, read as the plug-in reads it: its first\n"
     "                      line, UTF-8 / UTF-16 by byte-order mark, else the code page\n"
+    "  F may be a pipe as well: <(...), /dev/stdin, a FIFO; its first 64 KiB count.\n"
     "  without any of them the password is asked for on the terminal, unechoed\n"
     "  (twice when sealing).\n";
 
@@ -77,7 +78,9 @@ const char* const sealHelp =
     "UTF-8 and is converted to the code page, as the messenger carries it; a\n"
     "character the code page lacks becomes '?', with a warning. One line break at\n"
     "the end of standard input is not part of the text. \"hex:DIGITS\" gives the\n"
-    "message's raw bytes. A warning says when the key is empty or short.\n"
+    "message's raw bytes. An empty message, whose envelope does not open, and an\n"
+    "empty key, under which the plug-in sends nothing, are refused; a warning\n"
+    "says when the key is short.\n"
     "\n";
 
 const char* const openHelp =
@@ -100,9 +103,9 @@ const char* const openLogHelp =
     "is \"#MSTLK:\" and the hex digits that follow it, as far as its length says;\n"
     "a line may hold several, and text around them. An envelope that cannot be\n"
     "opened stays as it was; a summary on standard error counts the envelopes\n"
-    "opened, those opened whose key is not verifiable, and those not opened, and\n"
-    "says why. The file may be UTF-8 or UTF-16 (with or without a byte-order\n"
-    "mark) or in the code page: the whole file decides.\n"
+    "opened, those opened whose key is not verifiable, and those not opened, with\n"
+    "their lines, and says why. The file may be UTF-8 or UTF-16 (with or without\n"
+    "a byte-order mark) or in the code page: the whole file decides.\n"
     "\n";
 
 const char* const keygenHelp =
@@ -112,8 +115,8 @@ const char* const keygenHelp =
     "full 32 bytes the plug-in uses, and it reads the same on every code page.\n"
     "Give it to your friend out of band (in person, on a USB stick), never by the\n"
     "messenger; both pick it in the plug-in's settings as the key file. An\n"
-    "existing FILE is never overwritten. Without -o the file goes to standard\n"
-    "output, which must not be a terminal.\n"
+    "existing FILE is never overwritten, and a failed run leaves no file. Without\n"
+    "-o the file goes to standard output, which must not be a terminal.\n"
     "\n";
 
 const char* const keyIdHelp =
@@ -141,8 +144,9 @@ const char* const overview =
     "\n";
 
 const char* const exitHelp =
-    "Exit status: 0 done; 1 an envelope could not be opened, or a file could not\n"
-    "be read or written; 2 wrong usage; 3 opened, but the key is not verifiable.\n";
+    "Exit status: 0 done; 1 an envelope could not be opened, a file could not be\n"
+    "read or written, or there is nothing to seal; 2 wrong usage; 3 opened, but\n"
+    "the key is not verifiable.\n";
 
 const char* const outputHelp =
     "  -o, --output FILE   write to FILE instead of standard output: to a new file\n"
