@@ -32,6 +32,16 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 set(package_files ${CMAKE_BINARY_DIR}/package-files)
 
+include(${CMAKE_CURRENT_LIST_DIR}/MistlockChangelog.cmake)
+
+# The pictures the guide shows, and only those: no page in the packages
+# shows the others.
+file(READ ${CMAKE_SOURCE_DIR}/docs/user-guide.md guide_text)
+string(REGEX MATCHALL "\\(images/[^)]*\\.png\\)" guide_pictures "${guide_text}")
+list(TRANSFORM guide_pictures REPLACE "^\\(images/(.*)\\)$" "${CMAKE_SOURCE_DIR}/docs/images/\\1")
+list(REMOVE_DUPLICATES guide_pictures)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
+
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME Mistlock)
@@ -40,12 +50,13 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 
   # Notepad before Windows 10 shows a text without CR LF as one long line.
-  foreach(text packaging/windows/README.txt.in:README.txt LICENSE:LICENSE.txt CHANGELOG.md:CHANGELOG.txt)
+  foreach(text packaging/windows/README.txt.in:README.txt LICENSE:LICENSE.txt)
     string(REPLACE ":" ";" text ${text})
     list(GET text 0 from)
     list(GET text 1 to)
     configure_file(${CMAKE_SOURCE_DIR}/${from} ${package_files}/${to} @ONLY NEWLINE_STYLE CRLF)
   endforeach()
+  mistlock_write_changelog(${package_files}/CHANGELOG.txt CRLF)
 
   install(TARGETS Mistlock mistlock
           RUNTIME DESTINATION .
@@ -55,8 +66,7 @@ if(WIN32)
   install(FILES ${CMAKE_SOURCE_DIR}/lang/template.lng DESTINATION lang)
   install(FILES ${package_files}/README.txt ${package_files}/LICENSE.txt ${package_files}/CHANGELOG.txt
           DESTINATION .)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/images/ DESTINATION docs/images OPTIONAL
-          FILES_MATCHING PATTERN "*.png")
+  install(FILES ${guide_pictures} DESTINATION docs/images)
 
   # The guide becomes a web page as the package is made: Windows opens no
   # Markdown. Its maker needs Python with python3-markdown, looked for when
@@ -148,7 +158,7 @@ else()
   string(REPLACE "\n" "\n " MISTLOCK_LICENSE_TEXT " ${license}")
   configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/copyright.in ${package_files}/copyright @ONLY)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${package_files}/changelog.Debian @ONLY)
-  configure_file(${CMAKE_SOURCE_DIR}/CHANGELOG.md ${package_files}/changelog COPYONLY)
+  mistlock_write_changelog(${package_files}/changelog LF)
 
   # Manual page and changelogs are installed compressed, reproducibly (no
   # name or time in the gzip header).
@@ -169,8 +179,7 @@ else()
   install(FILES ${package_files}/copyright ${package_files}/changelog.Debian.gz ${package_files}/changelog.gz
                 ${CMAKE_SOURCE_DIR}/docs/user-guide.md
           DESTINATION ${doc_dir})
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/images/ DESTINATION ${doc_dir}/images
-          OPTIONAL FILES_MATCHING PATTERN "*.png")
+  install(FILES ${guide_pictures} DESTINATION ${doc_dir}/images)
   # Lintian's tags that do not apply to this package, each with the reason.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/lintian-overrides
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME mistlock)

@@ -58,7 +58,7 @@ Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned c
     try {
         ElAES::decryptStream(source, static_cast<std::uint32_t>(payload.size() - 4), key, plain);
     } catch (const ElAES::EAESError&) {
-        throw EEnvelopeError("The envelope's ciphertext is not a whole number of 16-byte blocks.");
+        throw EEnvelopeError("Incomplete or damaged envelope: its ciphertext is not a whole number of 16-byte blocks.");
     }
 
     // The sender's length tells how much of the last block is zero fill. A

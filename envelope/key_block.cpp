@@ -20,15 +20,24 @@ ElAES::SecretKey keyBlockFromText(std::u16string_view keyText) {
 }
 
 std::u16string readKeyFileFirstLine(const std::u16string& path) {
-    // Read here rather than through readTextFile, so that the file's bytes and
-    // their decoded text are wiped once the line is out.
+    // Read here rather than through readTextFile, so that the file's bytes are
+    // wiped once the line is out.
     std::string bytes = platform::readFile(path);
     const ElAES::WipeOnExit wipeBytes(bytes);
-    setpassform::DecodedText decoded = setpassform::decodeText(bytes, utf8::encode(path));
+    return keyFileFirstLine(bytes, platform::ansiCodePage(), utf8::encode(path));
+}
+
+std::u16string keyFileFirstLine(std::string_view leadingBytes, unsigned codePage, const std::string& fileName) {
+    setpassform::DecodedText decoded = setpassform::decodeText(leadingBytes, fileName);
     const ElAES::WipeOnExit wipeText(decoded.text);
+    // A file without a mark: decodeText read it in the system's code page.
+    if (decoded.encoding == setpassform::TextEncoding::Ansi && codePage != platform::ansiCodePage()) {
+        ElAES::wipe(decoded.text);
+        decoded.text = platform::widenCodePage(codePage, leadingBytes);
+    }
     const std::u16string& text = decoded.text;
     if (text.empty() || text[0] == u'\0') {
-        throw Exception("The key file \"" + utf8::encode(path) + "\" is empty: its first line holds the key.");
+        throw Exception("The key file \"" + fileName + "\" is empty: its first line holds the key.");
     }
     return text.substr(0, text.find_first_of(std::u16string_view(u"\r\n\0", 3)));
 }

@@ -4,6 +4,7 @@
 // made from that this module holds, are wiped once they have served.
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "crypto/ElAES.h"
 #include "crypto/wipe.h"
@@ -20,6 +21,11 @@ ElAES::SecretKey keyBlockFromText(std::u16string_view keyText);
 // one). Raises Exception naming the file when it cannot be read, is marked
 // UTF-8 but is not, or has no line at all (empty, only a mark, NUL first).
 std::u16string readKeyFileFirstLine(const std::u16string& path);
+
+// The same first line from a key file's leading bytes, read elsewhere: by its
+// byte-order mark, or else in `codePage`. Raises Exception naming `fileName`
+// for the same unusable keys.
+std::u16string keyFileFirstLine(std::string_view leadingBytes, unsigned codePage, const std::string& fileName);
 
 // The key file that a typed path names: the settings folder followed by the
 // path if such a file exists, else the path as typed if that exists, else none.

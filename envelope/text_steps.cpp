@@ -57,7 +57,7 @@ constexpr HexPairs kHexPairs;
                          std::to_string(index + 1 + marker.size()) + ".");
 }
 
-[[noreturn]] void raiseInvalidUtf8() { throw EEnvelopeError("The envelope's digits do not spell valid UTF-8 text."); }
+[[noreturn]] void raiseInvalidUtf8() { throw EEnvelopeError("Incomplete or damaged envelope: its digits do not spell valid UTF-8 text."); }
 
 // ---- The text steps, one conversion after the other -------------------------
 // These define what the envelope's text steps are, for every code page.

@@ -6,9 +6,15 @@ program opens Markdown but every system has a browser.
 
 The page is written beside the pictures it shows (OUT's folder holds
 images/ as the guide's folder does). Every relative link and picture of the
-page must then exist, and every "#anchor" must name a heading of the page:
+page must then exist, every "#anchor" must name a heading of the page, and
+every numbered list of the guide must come out with all its items:
 otherwise nothing is written and the exit status is 1, so that a package
-never ships a guide with a broken link.
+never ships a guide with a broken link or a procedure fallen apart.
+
+Python-Markdown, which makes the page, reads list items more strictly than
+most Markdown viewers: what follows an item's first paragraph must be
+indented by four spaces, a code block inside it by eight (fenced blocks are
+not seen there), and a blank line must separate such an item from the next.
 """
 import html
 import os
@@ -79,6 +85,70 @@ def broken_links(page, folder):
     return broken
 
 
+def markdown_lists(text):
+    """The top-level numbered lists of the Markdown, read line by line apart
+    from the converter: for each, the line it starts on and its item count."""
+    lists, fence, blank = [], None, False
+    for number, line in enumerate(text.splitlines(), 1):
+        stripped = line.strip()
+        if fence:
+            if stripped.startswith(fence):
+                fence = None
+            continue
+        opening = re.match(r"(`{3,}|~{3,})", stripped)
+        if opening:
+            fence = opening.group(1)
+        if re.match(r"\d+\.\s", line):
+            if not lists or lists[-1][2] is False:
+                lists.append([number, 0, True])
+            lists[-1][1] += 1
+        elif not stripped:
+            blank = True
+            continue
+        elif lists and lists[-1][2] and (line.startswith("#") or (blank and not line[0].isspace())):
+            lists[-1][2] = False  # a heading, or unindented text after a blank line, ends it
+        blank = False
+    return [(start, items) for start, items, _ in lists]
+
+
+class Lists(HTMLParser):
+    """The item counts of the page's numbered lists that no list holds."""
+
+    def __init__(self):
+        super().__init__()
+        self.counts = []
+        self.open = []  # the lists open around the current point: "ol", "ul"
+
+    def handle_starttag(self, tag, attrs):
+        if tag in ("ol", "ul"):
+            if tag == "ol" and not self.open:
+                self.counts.append(0)
+            self.open.append(tag)
+        elif tag == "li" and self.open == ["ol"]:
+            self.counts[-1] += 1
+
+    def handle_endtag(self, tag):
+        if tag in ("ol", "ul") and self.open:
+            self.open.pop()
+
+
+def broken_lists(text, page):
+    """Where a numbered list of the guide lost items on the page."""
+    html_lists = Lists()
+    html_lists.feed(page)
+    md_lists = markdown_lists(text)
+    counts = html_lists.counts
+    if [items for _, items in md_lists] == counts:
+        return []
+    broken = []
+    for i, (start, items) in enumerate(md_lists):
+        got = counts[i] if i < len(counts) else 0
+        if got != items:
+            broken.append(f"line {start}: {items} items, {got} on the page")
+            break
+    return broken or [f"the page has {len(counts)} numbered lists, the guide {len(md_lists)}"]
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -92,6 +162,12 @@ def main():
     broken = broken_links(page, os.path.dirname(os.path.abspath(out)))
     if broken:
         print(f"{source}: links with nothing behind them: {', '.join(broken)}", file=sys.stderr)
+        return 1
+    broken = broken_lists(text, page)
+    if broken:
+        print(f"{source}: a numbered list falls apart on the web page ({'; '.join(broken)}): "
+              "indent what follows an item's first paragraph by four spaces, code in it by eight, "
+              "and leave a blank line before the next item", file=sys.stderr)
         return 1
     with open(out, "w", encoding="utf-8", newline="\r\n") as f:
         f.write(page)

@@ -49,8 +49,7 @@ build() {  # build DIR [cmake arguments...]: configure, build, run CPack
 # check_files PACKAGE DIR LISTING TABLE: every line of TABLE is "PATH CHECK";
 # each PATH must be in LISTING (its entries relative to DIR, where the package
 # is unpacked) and pass CHECK, a function below given the file. An entry of
-# LISTING that no line names, and that ALLOWED (a pattern) does not match,
-# is a stray.
+# LISTING that no line names is a stray.
 check_files() {
   local package=$1 dir=$2 listing=$3 table=$4 path check named=""
   while read -r path check; do
@@ -64,7 +63,7 @@ check_files() {
   done <<<"$table"
   while read -r path; do
     [[ -z $path || $path == */ ]] && continue
-    grep -qxF -- "$path" <<<"$named" || [[ $path == $allowed ]] || fail "$package holds an unexpected $path"
+    grep -qxF -- "$path" <<<"$named" || fail "$package holds an unexpected $path"
   done <<<"$listing"
 }
 
@@ -102,6 +101,13 @@ is_web_page() {
 is_dep5_copyright() {
   head -n 1 "$1" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
     grep -qx 'License: Expat' "$1" && grep -q 'THE SOFTWARE IS PROVIDED "AS IS"' "$1"
+}
+# The release's changelog (plain or gzip): its first section is this version,
+# and nothing in it is left "Unreleased".
+is_release_changelog() {
+  local text
+  if is_gzip "$1"; then text=$(gzip -dc "$1"); else text=$(tr -d '\r' <"$1"); fi
+  [[ $(grep -m 1 '^## ' <<<"$text") =~ ^"## $version"( |$) ]] && ! grep -qi '^## unreleased' <<<"$text"
 }
 # The Debian changelog, its latest entry this very package version.
 is_debian_changelog() {
@@ -156,13 +162,13 @@ if [[ -f $zip ]]; then
     README.txt                    crlf_text
     LICENSE.txt                   crlf_text
     CHANGELOG.txt                 crlf_text
+    CHANGELOG.txt                 release_changelog
     docs/user-guide.html          web_page
     SHA256SUMS                    checksums"
-  # Every picture that the guide shows comes with it.
-  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()'); do
+  # Every picture that the guide shows comes with it, and no other.
+  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()' | sort -u); do
     zip_files+=$'\n'"docs/$picture present"
   done
-  allowed="docs/images/*.png"
   check_files "$zip" "$unpacked/$top" "$(sed -n "s|^$top/||p" <<<"$listing")" "$zip_files"
   grep -qv "^$top/" <<<"$listing" && fail "$zip: not everything is in the folder $top"
   cmp -s <(tr -d '\r' <"$unpacked/$top/LICENSE.txt") LICENSE || fail "$zip: LICENSE.txt is not LICENSE"
@@ -195,13 +201,12 @@ if [[ -n $deb ]]; then
     usr/share/man/man1/mistlock.1.gz    gzip
     $doc/copyright                      dep5_copyright
     $doc/changelog.Debian.gz            debian_changelog
-    $doc/changelog.gz                   gzip
+    $doc/changelog.gz                   release_changelog
     $doc/user-guide.md                  present
     usr/share/lintian/overrides/mistlock present"
-  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()'); do
+  for picture in $(grep -o '(images/[^)]*\.png)' docs/user-guide.md | tr -d '()' | sort -u); do
     deb_files+=$'\n'"$doc/$picture present"
   done
-  allowed="$doc/images/*.png"
   check_files "$deb" "$unpacked_deb" "$listing" "$deb_files"
   [[ $(dpkg-deb -f "$deb" Package) == mistlock ]] || fail "$deb: package name"
   [[ $(dpkg-deb -f "$deb" Version) == "$deb_version" ]] || fail "$deb: version"

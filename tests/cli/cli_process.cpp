@@ -89,13 +89,13 @@ HANDLE inheritable(const fs::path& path, bool write) {
     return h;
 }
 
-int runProcess(const std::vector<std::string>& args, const TempFiles& files) {
+int runProcess(const std::vector<std::string>& args, const fs::path& input, const TempFiles& files) {
     std::wstring command = quoted(wide(programPath(MISTLOCK_CLI_EXE)));
     for (const auto& arg : args) command += L" " + quoted(wide(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable(files.in, false);
+    startup.hStdInput = inheritable(input, false);
     startup.hStdOutput = inheritable(files.out, true);
     startup.hStdError = inheritable(files.err, true);
     PROCESS_INFORMATION process{};
@@ -115,7 +115,7 @@ int runProcess(const std::vector<std::string>& args, const TempFiles& files) {
 
 #else
 
-int runProcess(const std::vector<std::string>& args, const TempFiles& files) {
+int runProcess(const std::vector<std::string>& args, const fs::path& input, const TempFiles& files) {
     std::vector<char*> argv;
     std::string program = MISTLOCK_CLI_EXE;
     argv.push_back(program.data());
@@ -127,7 +127,7 @@ int runProcess(const std::vector<std::string>& args, const TempFiles& files) {
     if (pid == 0) {
         // No controlling terminal: a password prompt finds none, as in a script.
         setsid();
-        const int in = open(files.in.c_str(), O_RDONLY);
+        const int in = open(input.c_str(), O_RDONLY);
         const int out = open(files.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(files.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0) _exit(127);
@@ -165,7 +165,16 @@ Result runCli(const std::vector<std::string>& args, const std::string& input) {
     TempFiles files;
     writeFile(files.in, input);
     Result result;
-    result.status = runProcess(args, files);
+    result.status = runProcess(args, files.in, files);
+    result.out = readFile(files.out);
+    result.err = readFile(files.err);
+    return result;
+}
+
+Result runCliReading(const std::vector<std::string>& args, const std::string& inputFile) {
+    TempFiles files;
+    Result result;
+    result.status = runProcess(args, fs::u8path(inputFile), files);
     result.out = readFile(files.out);
     result.err = readFile(files.err);
     return result;

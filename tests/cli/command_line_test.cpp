@@ -52,7 +52,7 @@ TEST(CommandLine, AcceptedArgumentLists) {
         std::string joined;
         for (const auto& a : c.args) joined += "[" + a + "] ";
         SCOPED_TRACE(joined);
-        const Invocation inv = cli::parseCommandLine(c.args);
+        const Invocation inv = cli::parseCommandLine(c.args, 1251);
         EXPECT_EQ(inv.command, c.command);
         EXPECT_EQ(inv.keyKind, c.keyKind);
         EXPECT_EQ(inv.keyValue, c.keyValue);
@@ -71,11 +71,47 @@ TEST(CommandLine, OutputFileAndVersionAsOtherToolsSpellThem) {
         {{"open-log", "--output=o.txt", "h.txt"}, "o.txt"},
         {{"open", "x"}, std::nullopt},
     };
-    for (const auto& [args, output] : outputs) EXPECT_EQ(cli::parseCommandLine(args).output, output) << args[1];
-    EXPECT_TRUE(cli::parseCommandLine({"-V"}).version);
-    EXPECT_TRUE(cli::parseCommandLine({"seal", "-V"}).version);
-    EXPECT_TRUE(cli::parseCommandLine({"seal", "-"}).readsStandardInput());
-    EXPECT_FALSE(cli::parseCommandLine({"seal", "--", "-x"}).readsStandardInput());
+    for (const auto& [args, output] : outputs) EXPECT_EQ(cli::parseCommandLine(args, 1251).output, output) << args[1];
+    EXPECT_TRUE(cli::parseCommandLine({"-V"}, 1251).version);
+    EXPECT_TRUE(cli::parseCommandLine({"seal", "-V"}, 1251).version);
+    EXPECT_TRUE(cli::parseCommandLine({"seal", "-"}, 1251).readsStandardInput());
+    EXPECT_FALSE(cli::parseCommandLine({"seal", "--", "-x"}, 1251).readsStandardInput());
+}
+
+// Without --codepage the system's code page counts, as the plug-in takes it;
+// where envelopes cannot travel in it, one must be given.
+TEST(CommandLine, TheSystemsCodePageUnlessOneIsGiven) {
+    struct Case {
+        std::vector<std::string> args;
+        unsigned system;
+        unsigned codePage;  // 0: refused, or none needed
+        bool refused;
+    };
+    const Case cases[] = {
+        {{"seal", "x"}, 1252, 1252, false},
+        {{"seal", "x"}, 1251, 1251, false},
+        {{"key-id", "--password", "p"}, 866, 866, false},
+        {{"open", "--codepage", "1251", "x"}, 1252, 1251, false},
+        {{"open", "--codepage", "1250", "x"}, 65001, 1250, false},
+        {{"seal", "x"}, 65001, 0, true},
+        {{"open-log"}, 932, 0, true},
+        {{"keygen"}, 65001, 0, false},
+        {{"seal", "--help"}, 65001, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " on " + std::to_string(c.system));
+        try {
+            EXPECT_EQ(cli::parseCommandLine(c.args, c.system).codePage, c.codePage);
+            EXPECT_FALSE(c.refused);
+        } catch (const cli::UsageError& e) {
+            EXPECT_TRUE(c.refused) << e.what();
+            EXPECT_NE(std::string(e.what()).find("code page, " + std::to_string(c.system) + ", is not one"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_NE(cli::helpText(Command::Seal, 1252).find("(here: 1252)"), std::string::npos);
+    EXPECT_NE(cli::helpText(Command::None, 65001).find("uses 65001: give --codepage"), std::string::npos);
 }
 
 struct Refused {
@@ -111,7 +147,7 @@ TEST(CommandLine, RefusedArgumentListsSayWhatIsWrong) {
         for (const auto& a : c.args) joined += "[" + a + "] ";
         SCOPED_TRACE(joined);
         try {
-            cli::parseCommandLine(c.args);
+            cli::parseCommandLine(c.args, 1251);
             ADD_FAILURE() << "accepted";
         } catch (const cli::UsageError& e) {
             EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();

@@ -1,9 +1,10 @@
 #pragma once
 // A console for running mistlock's commands in-process: standard input from a
 // string, outputs collected, a terminal that answers the password prompt (or
-// is absent), and files read from the real file system.
-#include <fstream>
-#include <iterator>
+// is absent), and files read and written on the real file system as the
+// program does.
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,26 +35,27 @@ public:
         : input_(std::move(input)), typed_(std::move(typed)) {}
 
     cli::ByteSource& input() override { return input_; }
-    std::unique_ptr<cli::ByteSource> openFile(const std::string& path) override {
-        std::ifstream file(path, std::ios::binary);
-        if (!file) throw EFileError("Cannot open the file \"" + path + "\"");
-        return std::make_unique<StringSource>(
-            std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
+    std::unique_ptr<cli::ByteSource> openFile(const std::string& path, const std::string& what) override {
+        return cli::openReadableFile(path, what);
     }
+    // To a file as the program writes one: the real OutputFile.
     void writeOutput(std::string_view bytes) override {
-        if (outputFile.empty()) {
-            out.append(bytes);
+        if (output_) {
+            output_->write(bytes);
         } else {
-            std::ofstream(outputFile, std::ios::binary | std::ios::app).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            out.append(bytes);
         }
     }
     bool inputIsTerminal() override { return inputTerminal; }
-    bool outputIsTerminal() override { return outputTerminal && outputFile.empty(); }
+    bool outputIsTerminal() override { return outputTerminal && !output_; }
     void sendOutputTo(const std::string& path, bool mustBeNew) override {
-        if (mustBeNew && std::ifstream(path)) throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
-        std::ofstream(path, std::ios::binary | std::ios::trunc);
-        outputFile = path;
+        output_ = std::make_unique<cli::OutputFile>(path, mustBeNew);
     }
+    void commitOutput() override {
+        if (output_) output_->commit();
+    }
+    std::optional<cli::FileId> inputId() override { return std::nullopt; }
+    unsigned systemCodePage() override { return codePage; }
     void writeError(std::string_view text) override { err.append(text); }
     std::optional<std::string> askPassword(const std::string& prompt) override {
         prompts.push_back(prompt);
@@ -69,9 +71,10 @@ public:
     std::vector<std::string> prompts;
     bool inputTerminal = false, outputTerminal = false;
     std::vector<std::string> answers;  // typed at successive prompts, before `typed`
-    std::string outputFile;
+    unsigned codePage = 1251;          // the system's
 
 private:
+    std::unique_ptr<cli::OutputFile> output_;
     StringSource input_;
     std::optional<std::string> typed_;
 };

@@ -321,6 +321,41 @@ TEST(Interop, AKeyFromKeygenIsSharedAndCheckedByItsCode) {
     for (std::size_t i = 0; i < opened.size(); ++i) EXPECT_EQ(hex(opened[i]), hex(texts[i])) << "message " << i;
 }
 
+// Without --codepage mistlock.exe takes the code page the plug-in takes,
+// Windows' ANSI one; elsewhere there is none, and 1251 stands in. A key file
+// without byte-order mark and a message beyond ASCII are then read alike.
+TEST(Interop, WithoutCodepageTheSystemsCodePageCounts) {
+#ifdef _WIN32
+    const unsigned expected = testCodePage();
+#else
+    const unsigned expected = 1251;
+#endif
+    TempFolder peer;
+    preparePeer(peer);
+    peer.write("own.key", platform::narrowCodePage(testCodePage(), utf8::decode(nationalText()).value()) + "\r\n");
+    const std::string keyFile = testing_cli::programPath(peer.file("own.key"));
+    const auto id = runCli({"key-id", "--key-file", keyFile});
+    ASSERT_EQ(id.status, 0) << id.err;
+    EXPECT_EQ(id.out, runCli({"key-id", "--key-file", keyFile, "--codepage", std::to_string(expected)}).out);
+    const std::vector<std::string> key = {"--password", utf8::encode(keyText())};
+    std::vector<std::string> seal = {"seal", nationalText()};
+    seal.insert(seal.end(), key.begin(), key.end());
+    const auto sealed = runCli(seal);
+    ASSERT_EQ(sealed.status, 0) << sealed.err;
+    if (expected != testCodePage()) return;
+
+    // The about box of a plug-in with the same key file, and the text it opens.
+    peer.write("Mistlock.ini", "off\r\nfile_check\r\n\r\nown.key\r\n");
+    const auto boxes = ofType(runMessenger("init " + peer.hostPath() + "\nabout\nfinalise\n", testCodePage()), "message_box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0]["text"].find("Key check code: " + id.out.substr(0, 14)), std::string::npos) << boxes[0]["text"];
+    preparePeer(peer);
+    const auto replies =
+        ofType(runMessenger("init " + peer.hostPath() + "\nrecv " + sealed.out + "finalise\n", testCodePage()), "reply");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[1]["text"], nationalText());
+}
+
 // A fixed key file whose key block is the bytes 0 to 31: key-id and the about
 // box give the code worked out for it with Python's hashlib (see
 // tests/envelope/key_check_test.cpp), natively and under Wine alike.

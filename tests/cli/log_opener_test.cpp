@@ -231,8 +231,11 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
                               "  line 1: The envelope is too short to hold a message.\n",
                               "  line 2: The envelope does not open with this key.\n"}},
         {"{A}\n{S}\n{X}\n", {"mistlock: 2 envelopes opened, 1 opened, key not verifiable.\n",
-                             "key not verifiable: a message of 16, 32, 48... bytes carries no check",
+                             "key not verifiable on line 2: a message of 16, 32, 48... bytes carries no check",
                              "sealed on another code page and converted: 1 on 1252.\n"}},
+        // A line holding two is named once.
+        {"{S}\nx\n{S} {S}\n{A}\n", {"mistlock: 1 envelope opened, 3 opened, key not verifiable.\n",
+                                   "mistlock: key not verifiable on lines 1, 3: a message"}},
     };
     for (const auto& s : summaries) {
         SCOPED_TRACE(s.history);
@@ -253,6 +256,12 @@ TEST(LogOpener, OnlyTheFirstFailuresAreListed) {
     EXPECT_NE(summary.find("  line 20: "), std::string::npos);
     EXPECT_EQ(summary.find("  line 21: "), std::string::npos);
     EXPECT_NE(summary.find("... and 5 more."), std::string::npos) << summary;
+
+    cli::LogOpener unverified(key, 1251, [](std::string_view) {});
+    const std::string sixteen = envelope::seal("sixteen bytes!!!", key, 1251) + "\n";
+    for (int i = 0; i < 21; ++i) unverified.feed(sixteen);
+    unverified.finish();
+    EXPECT_NE(cli::summaryOf(unverified).find(" 19, 20 and more: "), std::string::npos) << cli::summaryOf(unverified);
 }
 
 }  // namespace

@@ -31,10 +31,6 @@ int wrongUsage(Console& console, const std::string& message, Command command) {
     return WrongUsage;
 }
 
-PasswordPrompt promptOf(Console& console) {
-    return [&](const std::string& prompt) { return console.askPassword(prompt); };
-}
-
 // Standard input, with a word to whoever is typing it.
 std::string readMessageInput(Console& console, const char* what) {
     if (console.inputIsTerminal()) {
@@ -48,21 +44,47 @@ std::string readMessageInput(Console& console, const char* what) {
     return readAll(console.input());
 }
 
+// The message a text stands for. The plug-in cannot open the envelope of an
+// empty message, so none is made.
+MessageBytes sealable(std::string_view text, unsigned codePage) {
+    MessageBytes message = messageFromText(text, codePage);
+    if (message.bytes.empty()) {
+        throw TextError("The message is empty, and the envelope of an empty message does not open: nothing is "
+                        "sealed.");
+    }
+    return message;
+}
+
 int seal(const Invocation& inv, Console& console) {
-    // The key first: a password typed after a long message is one more chance to stop.
-    KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes, true);
-    console.writeError(keyWarnings(notes, inv.codePage, true));
     const bool fromInput = inv.readsStandardInput();
-    const std::string input = fromInput ? readMessageInput(console, "the message") : *inv.operand;
-    const std::string_view text = fromInput ? withoutFinalLineBreak(input) : std::string_view(input);
-    const MessageBytes message = messageFromText(text, inv.codePage);
+    // A text on the command line is looked at before a password is asked for.
+    MessageBytes message;
+    if (!fromInput) message = sealable(*inv.operand, inv.codePage);
+    // The key before standard input: a password typed after a long message is
+    // one more chance to stop.
+    KeyNotes notes;
+    const ElAES::SecretKey key = keyFor(inv, console, &notes, true);
+    if (notes.units == 0) {
+        throw Exception("The key is empty: it gives the all-zero key that anybody can try first, and the plug-in "
+                        "sends nothing under it. Nothing is sealed.");
+    }
+    console.writeError(keyWarnings(notes, inv.codePage, true));
+    if (fromInput) {
+        const std::string input = readMessageInput(console, "the message");
+        try {
+            message = sealable(withoutFinalLineBreak(input), inv.codePage);
+        } catch (const TextError& e) {
+            // What came in is the problem, not how mistlock was called.
+            throw Exception(std::string("Standard input: ") + e.what());
+        }
+    }
     if (message.unmappable) {
         console.writeError("mistlock: warning: " + std::to_string(message.unmappable) +
                            (message.unmappable == 1 ? " character is" : " characters are") + " not in code page " +
                            std::to_string(inv.codePage) + " and replaced, as the messenger would replace them.\n");
     }
     console.writeOutput(envelope::seal(message.bytes, key, inv.codePage) + "\n");
+    console.commitOutput();
     return Success;
 }
 
@@ -99,19 +121,20 @@ int open(const Invocation& inv, Console& console) {
     std::optional<ElAES::SecretKey> key;
     KeyNotes notes;
     if (inv.readsStandardInput()) {
-        key = keyFor(inv, promptOf(console), &notes);
+        key = keyFor(inv, console, &notes);
         input = readMessageInput(console, "or paste the envelope");
     } else {
         input = *inv.operand;
     }
     const Located found = locateEnvelope(trimBlanks(input));
-    if (!key) key = keyFor(inv, promptOf(console), &notes);
+    if (!key) key = keyFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     const envelope::Received opened = envelope::openReceived(found.digits, *key, inv.codePage, found.extent);
     std::string out = inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, opened.codePage);
     // Nothing decrypted may drive the terminal.
     if (console.outputIsTerminal()) out = escapedForTerminal(out);
     console.writeOutput(out + "\n");
+    console.commitOutput();
     if (opened.codePage != inv.codePage) {
         console.writeError("mistlock: the envelope was sealed on code page " + std::to_string(opened.codePage) +
                            ", not " + std::to_string(inv.codePage) + ", and is opened as it was sent" +
@@ -131,7 +154,7 @@ int open(const Invocation& inv, Console& console) {
 
 int openLog(const Invocation& inv, Console& console) {
     KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes);
+    const ElAES::SecretKey key = keyFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     // The whole history decides its encoding: a file is read twice, standard
     // input is held.
@@ -142,7 +165,7 @@ int openLog(const Invocation& inv, Console& console) {
         held = readMessageInput(console, "or paste the history");
         scan.feed(held);
     } else {
-        const auto file = console.openFile(*inv.operand);
+        const auto file = console.openFile(*inv.operand, "file");
         std::string chunk(chunkSize, '\0');
         while (const std::size_t n = file->read(chunk.data(), chunk.size())) scan.feed(std::string_view(chunk.data(), n));
     }
@@ -152,26 +175,30 @@ int openLog(const Invocation& inv, Console& console) {
     if (fromInput) {
         opener.feed(held);
     } else {
-        const auto file = console.openFile(*inv.operand);
+        const auto file = console.openFile(*inv.operand, "file");
         std::string chunk(chunkSize, '\0');
         while (const std::size_t n = file->read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
     }
     opener.finish();
+    // Envelopes that stay closed are in the output as they were: it is whole.
+    console.commitOutput();
     console.writeError(summaryOf(opener));
     if (opener.failed()) return Failure;
     return opener.unverified() ? OpenedUnverified : Success;
 }
 
-int keygen(const Invocation& inv, Console& console) {
+int keygen(const Invocation& inv, Console& console, const RandomSource& random) {
     if (!inv.output && console.outputIsTerminal()) {
         throw UsageError("keygen writes a key file, not text: give -o FILE, or send standard output to a file.",
                          Command::Keygen);
     }
-    std::u16string keyText = newKeyText(systemRandomBytes);
+    // Drawn before anything is written: a random source that fails leaves no file.
+    std::u16string keyText = newKeyText(random);
     const ElAES::WipeOnExit wipeKeyText(keyText);
     std::string bytes = keyFileBytes(keyText);
     const ElAES::WipeOnExit wipeBytes(bytes);
     console.writeOutput(bytes);
+    console.commitOutput();
     const std::string code = envelope::keyCheckCode(envelope::keyBlockFromText(keyText));
     console.writeError("mistlock: a new key file" + (inv.output ? " \"" + *inv.output + "\"" : std::string()) +
                        " is written. Its key check code: " + code +
@@ -182,19 +209,51 @@ int keygen(const Invocation& inv, Console& console) {
 
 int keyId(const Invocation& inv, Console& console) {
     KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, promptOf(console), &notes);
+    const ElAES::SecretKey key = keyFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     if (notes.units == 0) console.writeError("mistlock: warning: the key is empty: the plug-in sends nothing under it.\n");
     console.writeOutput(envelope::keyCheckCode(key) + "\n");
     return Success;
 }
 
+// Refuses, before anything is read, an output file that is one of the inputs
+// (through any path or link), and a key file that is standard input when the
+// message comes from there too.
+void refuseInputsThatClash(const Invocation& inv, Console& console) {
+    const bool readsInput = inv.readsStandardInput() && inv.command != Command::Keygen && inv.command != Command::KeyId;
+    const bool keyFromFile = inv.keyKind == KeyKind::KeyFile || inv.keyKind == KeyKind::PasswordFile;
+    const std::string keyFile = inv.keyKind == KeyKind::KeyFile ? "key file" : "password file";
+    const auto keyFileId = keyFromFile ? fileIdOf(inv.keyValue) : std::nullopt;
+    const auto inputId = readsInput ? console.inputId() : std::nullopt;
+    if (keyFileId && inputId && *keyFileId == *inputId) {
+        throw UsageError("The " + keyFile + " \"" + inv.keyValue +
+                             "\" is standard input, which is to hold the message too: give the message as an "
+                             "argument, or the key another way.",
+                         inv.command);
+    }
+    if (!inv.output) return;
+    const auto outputId = fileIdOf(*inv.output);
+    if (!outputId) return;
+    const auto refuseIf = [&](const std::optional<FileId>& input, const std::string& what) {
+        if (input && *input == *outputId) {
+            throw UsageError("The output file \"" + *inv.output + "\" is " + what +
+                                 ", which it would replace: write to another file.",
+                             inv.command);
+        }
+    };
+    refuseIf(keyFileId, "the " + keyFile);
+    refuseIf(inputId, "standard input");
+    if (inv.command == Command::OpenLog && !inv.readsStandardInput()) {
+        refuseIf(fileIdOf(*inv.operand), "the history read");
+    }
+}
+
 }  // namespace
 
-int run(const std::vector<std::string>& args, Console& console) {
+int run(const std::vector<std::string>& args, Console& console, const RandomSource& random) {
     Invocation inv;
     try {
-        inv = parseCommandLine(args);
+        inv = parseCommandLine(args, console.systemCodePage());
     } catch (const UsageError& e) {
         return wrongUsage(console, e.what(), e.command());
     }
@@ -206,15 +265,16 @@ int run(const std::vector<std::string>& args, Console& console) {
             return Success;
         }
         if (inv.help) {
-            console.writeOutput(helpText(inv.command));
+            console.writeOutput(helpText(inv.command, console.systemCodePage()));
             return Success;
         }
+        refuseInputsThatClash(inv, console);
         if (inv.output) console.sendOutputTo(*inv.output, inv.command == Command::Keygen);
         switch (inv.command) {
             case Command::Seal: return seal(inv, console);
             case Command::Open: return open(inv, console);
             case Command::OpenLog: return openLog(inv, console);
-            case Command::Keygen: return keygen(inv, console);
+            case Command::Keygen: return keygen(inv, console, random);
             case Command::KeyId: return keyId(inv, console);
             case Command::None: break;
         }

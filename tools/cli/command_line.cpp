@@ -47,12 +47,28 @@ const char* const keyHelp =
     "                      or as its byte-order mark says)\n"
     "  --key-file F        the key file F, read as the plug-in reads it: its first\n"
     "                      line, UTF-8 / UTF-16 by byte-order mark, else the code page\n"
+    "  F may be a pipe as well: <(...), /dev/stdin, a FIFO; its first 64 KiB count.\n"
     "  without any of them the password is asked for on the terminal, unechoed\n"
     "  (twice when sealing).\n";
 
 const char* const codePageHelp =
-    "  --codepage CP       the ANSI code page of this side's Windows: 1251 (Cyrillic,\n"
-    "                      the default), 1252 (Western), 1250, 1253, 1254, 1257, 866\n";
+    "  --codepage CP       the ANSI code page of this side's Windows: 1251\n"
+    "                      (Cyrillic), 1252 (Western), 1250, 1253, 1254, 1257, 866;\n"
+    "                      without it, that of the Windows mistlock.exe runs on,\n"
+    "                      as the plug-in takes it, and 1251 on other systems\n";
+
+std::string codePageHere(unsigned systemCodePage) {
+#ifdef _WIN32
+    const char* where = "this Windows";
+#else
+    const char* where = "this system";
+#endif
+    if (!isKnownCodePage(systemCodePage)) {
+        return std::string("                      (") + where + " uses " + std::to_string(systemCodePage) +
+               ": give --codepage)\n";
+    }
+    return std::string("                      (here: ") + std::to_string(systemCodePage) + ")\n";
+}
 
 const char* const sealHelp =
     "Usage: mistlock seal KEY [--codepage CP] [-o FILE] [TEXT | -]\n"
@@ -62,7 +78,9 @@ const char* const sealHelp =
     "UTF-8 and is converted to the code page, as the messenger carries it; a\n"
     "character the code page lacks becomes '?', with a warning. One line break at\n"
     "the end of standard input is not part of the text. \"hex:DIGITS\" gives the\n"
-    "message's raw bytes. A warning says when the key is empty or short.\n"
+    "message's raw bytes. An empty message, whose envelope does not open, and an\n"
+    "empty key, under which the plug-in sends nothing, are refused; a warning\n"
+    "says when the key is short.\n"
     "\n";
 
 const char* const openHelp =
@@ -85,9 +103,9 @@ const char* const openLogHelp =
     "is \"#MSTLK:\" and the hex digits that follow it, as far as its length says;\n"
     "a line may hold several, and text around them. An envelope that cannot be\n"
     "opened stays as it was; a summary on standard error counts the envelopes\n"
-    "opened, those opened whose key is not verifiable, and those not opened, and\n"
-    "says why. The file may be UTF-8 or UTF-16 (with or without a byte-order\n"
-    "mark) or in the code page: the whole file decides.\n"
+    "opened, those opened whose key is not verifiable, and those not opened, with\n"
+    "their lines, and says why. The file may be UTF-8 or UTF-16 (with or without\n"
+    "a byte-order mark) or in the code page: the whole file decides.\n"
     "\n";
 
 const char* const keygenHelp =
@@ -97,8 +115,8 @@ const char* const keygenHelp =
     "full 32 bytes the plug-in uses, and it reads the same on every code page.\n"
     "Give it to your friend out of band (in person, on a USB stick), never by the\n"
     "messenger; both pick it in the plug-in's settings as the key file. An\n"
-    "existing FILE is never overwritten. Without -o the file goes to standard\n"
-    "output, which must not be a terminal.\n"
+    "existing FILE is never overwritten, and a failed run leaves no file. Without\n"
+    "-o the file goes to standard output, which must not be a terminal.\n"
     "\n";
 
 const char* const keyIdHelp =
@@ -126,10 +144,14 @@ const char* const overview =
     "\n";
 
 const char* const exitHelp =
-    "Exit status: 0 done; 1 an envelope could not be opened, or a file could not\n"
-    "be read or written; 2 wrong usage; 3 opened, but the key is not verifiable.\n";
+    "Exit status: 0 done; 1 an envelope could not be opened, a file could not be\n"
+    "read or written, or there is nothing to seal; 2 wrong usage; 3 opened, but\n"
+    "the key is not verifiable.\n";
 
-const char* const outputHelp = "  -o, --output FILE   write to FILE instead of standard output\n";
+const char* const outputHelp =
+    "  -o, --output FILE   write to FILE instead of standard output: to a new file\n"
+    "                      that takes FILE's place once all is written; a failed\n"
+    "                      run leaves FILE as it was\n";
 
 bool takesValue(std::string_view name) {
     return name == "--password" || name == "--password-file" || name == "--key-file" || name == "--codepage" ||
@@ -152,8 +174,9 @@ bool isKnownCodePage(unsigned codePage) {
     return false;
 }
 
-Invocation parseCommandLine(const std::vector<std::string>& args) {
+Invocation parseCommandLine(const std::vector<std::string>& args, unsigned systemCodePage) {
     Invocation inv;
+    if (isKnownCodePage(systemCodePage)) inv.codePage = systemCodePage;
     std::size_t i = 0;
     if (i < args.size()) {
         const std::string& first = args[i];
@@ -251,10 +274,18 @@ Invocation parseCommandLine(const std::vector<std::string>& args) {
         inv.keyKind = kind;
         inv.keyValue = *value;
     }
+    if (inv.codePage == 0 && !inv.help && !inv.version && cmd != Command::Keygen) {
+        // Text in a code page the envelope cannot carry would reach the peer
+        // as other text, without an error.
+        throw UsageError("This system's ANSI code page, " + std::to_string(systemCodePage) +
+                             ", is not one the plug-in carries envelopes in: give --codepage with your "
+                             "contacts' (1251, 1252, 1250, 1253, 1254, 1257 or 866).",
+                         cmd);
+    }
     return inv;
 }
 
-std::string helpText(Command command) {
+std::string helpText(Command command, unsigned systemCodePage) {
     std::string text;
     switch (command) {
         case Command::Seal: text = sealHelp; break;
@@ -265,7 +296,8 @@ std::string helpText(Command command) {
             return std::string(keygenHelp) + "Options:\n" + outputHelp +
                    "  -h, --help          this text\n\n" + exitHelp;
         case Command::None:
-            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + outputHelp +
+            return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + codePageHere(systemCodePage) +
+                   outputHelp +
                    "  -h, --help          this text; \"mistlock COMMAND --help\" for one command\n"
                    "  -V, --version       the version\n\n" +
                    exitHelp;
@@ -273,6 +305,7 @@ std::string helpText(Command command) {
     text += keyHelp;
     text += "\nOptions:\n";
     text += codePageHelp;
+    text += codePageHere(systemCodePage);
     if (command == Command::Open) text += "  --hex               write the plain text's raw bytes as hex digits\n";
     if (command != Command::KeyId) text += outputHelp;
     text += "  -h, --help          this text\n\n";

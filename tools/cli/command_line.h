@@ -12,15 +12,15 @@ enum class Command { None, Seal, Open, OpenLog, Keygen, KeyId };
 // Where the key comes from. Prompt: asked for on the terminal.
 enum class KeyKind { Prompt, Password, PasswordFile, KeyFile };
 
-inline constexpr unsigned defaultCodePage = 1251;
-
 struct Invocation {
     Command command = Command::None;
     bool help = false;
     bool version = false;
     KeyKind keyKind = KeyKind::Prompt;
     std::string keyValue;  // the password, or the path of the file (UTF-8)
-    unsigned codePage = defaultCodePage;
+    // --codepage, or else the system's; 0 for keygen on a system whose code
+    // page the plug-in cannot carry envelopes in.
+    unsigned codePage = 0;
     bool hexOutput = false;  // open --hex
     std::optional<std::string> output;   // -o FILE; none: standard output
     // TEXT, ENVELOPE or FILE; none, or "-", is standard input.
@@ -42,11 +42,14 @@ private:
 // The arguments after the program's name, in UTF-8. Options may come before
 // or after the operand, as "--name value" or "--name=value" ("-o FILE" or
 // "-oFILE" for the output); "--" ends the options, so that a TEXT may begin
-// with "-". "-" alone is standard input. Raises UsageError.
-Invocation parseCommandLine(const std::vector<std::string>& args);
+// with "-". "-" alone is standard input. Without --codepage the system's ANSI
+// code page counts, the plug-in's own, when --codepage could name it. Raises
+// UsageError.
+Invocation parseCommandLine(const std::vector<std::string>& args, unsigned systemCodePage);
 
-// The help text of a command, or the overview for Command::None.
-std::string helpText(Command command);
+// The help text of a command, or the overview for Command::None, saying what
+// code page counts here without --codepage.
+std::string helpText(Command command, unsigned systemCodePage);
 
 // What a usage error prints: the message, and where to read more.
 std::string usageErrorText(const std::string& message, Command command);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/cli/output_file.h"
+
 namespace cli {
 
 // Bytes read in chunks: standard input or a file.
@@ -25,8 +27,10 @@ public:
     virtual ~Console() = default;
     // Standard input as raw bytes; typed at a console, its text in UTF-8.
     virtual ByteSource& input() = 0;
-    // A file named by a UTF-8 path. Raises EFileError naming it.
-    virtual std::unique_ptr<ByteSource> openFile(const std::string& path) = 0;
+    // A file named by a UTF-8 path: any file or pipe that can be read (a
+    // FIFO, /dev/stdin, a shell's <(...)). `what` names it in messages: "key
+    // file", "file". Raises EFileError naming it.
+    virtual std::unique_ptr<ByteSource> openFile(const std::string& path, const std::string& what) = 0;
     // Standard output and standard error, UTF-8 or raw bytes, unchanged
     // (on a console, shown as UTF-8). Raises Exception when writing fails.
     virtual void writeOutput(std::string_view bytes) = 0;
@@ -39,11 +43,21 @@ public:
     // output is shown on one (false once it goes to a file).
     virtual bool inputIsTerminal() = 0;
     virtual bool outputIsTerminal() = 0;
-    // From now on writeOutput writes to the file named by a UTF-8 path:
-    // created, or emptied when it exists unless mustBeNew, which refuses an
-    // existing file. Raises EFileError naming it.
+    // From now on writeOutput writes to an OutputFile for the UTF-8 path,
+    // which commitOutput puts in place of the file once everything is
+    // written; without the commit the file stays as it was. mustBeNew
+    // refuses an existing file. Raises EFileError naming it.
     virtual void sendOutputTo(const std::string& path, bool mustBeNew) = 0;
+    virtual void commitOutput() = 0;
+    // What standard input reads, when the system can tell.
+    virtual std::optional<FileId> inputId() = 0;
+    // The system's ANSI code page, which the messenger's plug-in uses: on
+    // Windows GetACP(); elsewhere there is none, and the Cyrillic 1251 stands in.
+    virtual unsigned systemCodePage() = 0;
 };
+
+// The file that Console::openFile opens, for consoles of every kind.
+std::unique_ptr<ByteSource> openReadableFile(const std::string& path, const std::string& what);
 
 // Bytes from the operating system's random generator (getrandom,
 // BCryptGenRandom). Raises Exception when it has none to give.

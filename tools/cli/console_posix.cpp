@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,33 +75,30 @@ public:
 
     ByteSource& input() override { return stdin_; }
 
-    std::unique_ptr<ByteSource> openFile(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw EFileError(describe("Cannot open the file \"" + path + "\"", errno));
-        return std::make_unique<FileSource>(fd, "the file \"" + path + "\"", true);
+    std::unique_ptr<ByteSource> openFile(const std::string& path, const std::string& what) override {
+        return openReadableFile(path, what);
     }
 
-    ~PosixConsole() override {
-        if (outFd_ != STDOUT_FILENO) ::close(outFd_);
+    void writeOutput(std::string_view bytes) override {
+        if (out_) {
+            out_->write(bytes);
+        } else {
+            writeAll(STDOUT_FILENO, bytes, "standard output");
+        }
     }
-
-    void writeOutput(std::string_view bytes) override { writeAll(outFd_, bytes, outName_.c_str()); }
 
     bool inputIsTerminal() override { return ::isatty(STDIN_FILENO) == 1; }
-    bool outputIsTerminal() override { return outFd_ == STDOUT_FILENO && ::isatty(STDOUT_FILENO) == 1; }
+    bool outputIsTerminal() override { return !out_ && ::isatty(STDOUT_FILENO) == 1; }
 
     void sendOutputTo(const std::string& path, bool mustBeNew) override {
-        // A new key file is for its owner's eyes only.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : O_TRUNC),
-                              mustBeNew ? 0600 : 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
-            throw EFileError(describe("Cannot create the file \"" + path + "\"", errno));
-        }
-        if (outFd_ != STDOUT_FILENO) ::close(outFd_);
-        outFd_ = fd;
-        outName_ = "the file \"" + path + "\"";
+        out_ = std::make_unique<OutputFile>(path, mustBeNew);
     }
+    void commitOutput() override {
+        if (out_) out_->commit();
+    }
+    std::optional<FileId> inputId() override { return standardInputId(); }
+    unsigned systemCodePage() override { return 1251; }
+
     void writeError(std::string_view text) override { writeAll(STDERR_FILENO, text, "standard error"); }
 
     std::optional<std::string> askPassword(const std::string& prompt) override {
@@ -156,11 +154,25 @@ private:
     }
 
     FileSource stdin_;
-    int outFd_ = STDOUT_FILENO;
-    std::string outName_ = "standard output";
+    std::unique_ptr<OutputFile> out_;
 };
 
 }  // namespace
+
+std::unique_ptr<ByteSource> openReadableFile(const std::string& path, const std::string& what) {
+    const std::string named = what + " \"" + path + "\"";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) throw EFileError("The " + named + " does not exist.");
+        throw EFileError(describe("Cannot open the " + named, errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw EFileError("The " + named + " is not a file but a folder.");
+    }
+    return std::make_unique<FileSource>(fd, "the " + named, true);
+}
 
 std::unique_ptr<Console> systemConsole() {
     // A reader that has gone away ends the program quietly, as for other filters.

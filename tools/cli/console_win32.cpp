@@ -10,27 +10,29 @@
 #include "platform/exception.h"
 #include "platform/utf8.h"
 #include "tools/cli/console.h"
+#include "tools/cli/system_error_win32.h"
 
 namespace cli {
 
-namespace {
-
-std::string utf8Of(const wchar_t* text, std::size_t length) {
-    return utf8::encode(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
-}
-
-std::string lastError() {
+std::string lastErrorText() {
     const DWORD code = GetLastError();
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = n ? utf8Of(buffer, n) : "error " + std::to_string(code);
+    std::string text = n ? utf8::encode(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), n))
+                         : "error " + std::to_string(code);
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
         text.pop_back();
     }
     return text;
+}
+
+namespace {
+
+std::string utf8Of(const wchar_t* text, std::size_t length) {
+    return utf8::encode(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
 }
 
 bool isConsole(HANDLE handle) {
@@ -53,7 +55,7 @@ public:
         const DWORD wanted = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
         if (!ReadFile(handle_, buffer, wanted, &n, nullptr)) {
             if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // the writer has finished
-            throw EFileError("Cannot read " + name_ + ": " + lastError());
+            throw EFileError("Cannot read " + name_ + ": " + lastErrorText());
         }
         return n;
     }
@@ -66,7 +68,7 @@ private:
             wchar_t chars[4096];
             DWORD n = 0;
             if (!ReadConsoleW(handle_, chars, 4096, &n, nullptr)) {
-                throw EFileError("Cannot read " + name_ + ": " + lastError());
+                throw EFileError("Cannot read " + name_ + ": " + lastErrorText());
             }
             if (n == 0 || chars[0] == 0x1A || chars[0] == 0x04) {
                 ended_ = true;
@@ -104,7 +106,7 @@ void writeTo(HANDLE handle, std::string_view bytes, const char* name) {
                 DWORD n = 0;
                 const DWORD piece = static_cast<DWORD>(left > 8192 ? 8192 : left);
                 if (!WriteConsoleW(handle, chars, piece, &n, nullptr) || n == 0) {
-                    throw Exception(std::string("Cannot write to ") + name + ": " + lastError());
+                    throw Exception(std::string("Cannot write to ") + name + ": " + lastErrorText());
                 }
                 chars += n;
                 left -= n;
@@ -116,7 +118,7 @@ void writeTo(HANDLE handle, std::string_view bytes, const char* name) {
         DWORD n = 0;
         const DWORD piece = static_cast<DWORD>(bytes.size() > (1u << 30) ? (1u << 30) : bytes.size());
         if (!WriteFile(handle, bytes.data(), piece, &n, nullptr)) {
-            throw Exception(std::string("Cannot write to ") + name + ": " + lastError());
+            throw Exception(std::string("Cannot write to ") + name + ": " + lastErrorText());
         }
         bytes.remove_prefix(n);
     }
@@ -138,46 +140,30 @@ public:
 
     ByteSource& input() override { return stdin_; }
 
-    std::unique_ptr<ByteSource> openFile(const std::string& path) override {
-        const auto wide = utf8::decode(path);
-        if (!wide) throw EFileError("The file name \"" + path + "\" is not valid UTF-8.");
-        const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide->c_str()), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) throw EFileError("Cannot open the file \"" + path + "\": " + lastError());
-        return std::make_unique<HandleSource>(handle, "the file \"" + path + "\"", true);
-    }
-
-    ~WindowsConsole() override {
-        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+    std::unique_ptr<ByteSource> openFile(const std::string& path, const std::string& what) override {
+        return openReadableFile(path, what);
     }
 
     void writeOutput(std::string_view bytes) override {
-        if (out_ != INVALID_HANDLE_VALUE) {
-            writeTo(out_, bytes, outName_.c_str());
+        if (out_) {
+            out_->write(bytes);
         } else {
             writeTo(GetStdHandle(STD_OUTPUT_HANDLE), bytes, "standard output");
         }
     }
 
     bool inputIsTerminal() override { return isConsole(GetStdHandle(STD_INPUT_HANDLE)); }
-    bool outputIsTerminal() override { return out_ == INVALID_HANDLE_VALUE && isConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+    bool outputIsTerminal() override { return !out_ && isConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
     void sendOutputTo(const std::string& path, bool mustBeNew) override {
-        const auto wide = utf8::decode(path);
-        if (!wide) throw EFileError("The file name \"" + path + "\" is not valid UTF-8.");
-        const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(wide->c_str()), GENERIC_WRITE, 0, nullptr,
-                                          mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS) {
-                throw EFileError("The file \"" + path + "\" exists already: it is not overwritten.");
-            }
-            throw EFileError("Cannot create the file \"" + path + "\": " + lastError());
-        }
-        if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
-        out_ = handle;
-        outName_ = "the file \"" + path + "\"";
+        out_ = std::make_unique<OutputFile>(path, mustBeNew);
     }
+    void commitOutput() override {
+        if (out_) out_->commit();
+    }
+    std::optional<FileId> inputId() override { return standardInputId(); }
+    unsigned systemCodePage() override { return GetACP(); }
+
     void writeError(std::string_view text) override { writeTo(GetStdHandle(STD_ERROR_HANDLE), text, "standard error"); }
 
     std::optional<std::string> askPassword(const std::string& prompt) override {
@@ -228,11 +214,32 @@ public:
 
 private:
     HandleSource stdin_;
-    HANDLE out_ = INVALID_HANDLE_VALUE;
-    std::string outName_;
+    std::unique_ptr<OutputFile> out_;
 };
 
 }  // namespace
+
+std::unique_ptr<ByteSource> openReadableFile(const std::string& path, const std::string& what) {
+    const std::string named = what + " \"" + path + "\"";
+    const auto wide = utf8::decode(path);
+    if (!wide) throw EFileError("The name of the " + named + " is not valid UTF-8.");
+    const auto* name = reinterpret_cast<const wchar_t*>(wide->c_str());
+    const HANDLE handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(name);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            throw EFileError("The " + named + " is not a file but a folder.");
+        }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            throw EFileError("The " + named + " does not exist.");
+        }
+        SetLastError(error);
+        throw EFileError("Cannot open the " + named + ": " + lastErrorText());
+    }
+    return std::make_unique<HandleSource>(handle, "the " + named, true);
+}
 
 std::unique_ptr<Console> systemConsole() { return std::make_unique<WindowsConsole>(); }
 

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "envelope/key_block.h"
-#include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/text_file.h"
 
@@ -29,51 +28,70 @@ std::u16string firstLine(const std::u16string& text, const std::string& descript
     return text.substr(0, text.find_first_of(std::u16string_view(u"\r\n\0", 3)));
 }
 
-std::u16string pathOf(const Invocation& invocation, const char* option) {
-    auto path = utf8::decode(invocation.keyValue);
-    if (!path) {
-        throw UsageError(std::string("The file name after ") + option + " is not valid UTF-8.", invocation.command);
+// A UTF-8 sequence cut short by the end of what was read: not the file's fault.
+void dropCutSequence(std::string& bytes) {
+    std::size_t continuation = 0;
+    while (continuation < 3 && continuation < bytes.size() &&
+           (static_cast<unsigned char>(bytes[bytes.size() - 1 - continuation]) & 0xC0) == 0x80) {
+        ++continuation;
     }
-    return *path;
+    if (continuation == bytes.size()) return;
+    const auto lead = static_cast<unsigned char>(bytes[bytes.size() - 1 - continuation]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (length > continuation + 1) bytes.resize(bytes.size() - 1 - continuation);
 }
 
-void requireFile(const std::u16string& path, const std::string& description) {
-    if (!platform::fileExists(path)) throw Exception(description + " does not exist, or is not a file.");
+// The first secretFileLimit bytes of a key or password file, read once.
+std::string leadingBytesOf(Console& console, const std::string& path, const char* what) {
+    const auto file = console.openFile(path, what);
+    std::string bytes(secretFileLimit + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const std::size_t n = file->read(bytes.data() + filled, bytes.size() - filled);
+        if (n == 0) break;
+        filled += n;
+    }
+    const bool cut = filled > secretFileLimit;
+    const std::size_t kept = cut ? secretFileLimit : filled;
+    ElAES::wipe(bytes.data() + kept, bytes.size() - kept);
+    bytes.resize(kept);
+    if (cut) dropCutSequence(bytes);
+    return bytes;
+}
+
+std::string pathOf(const Invocation& invocation) {
+    if (!utf8::isValid(invocation.keyValue)) {
+        throw UsageError(std::string("The file name after ") +
+                             (invocation.keyKind == KeyKind::KeyFile ? "--key-file" : "--password-file") +
+                             " is not valid UTF-8.",
+                         invocation.command);
+    }
+    return invocation.keyValue;
 }
 
 }  // namespace
 
-std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* utf8WithoutMark) {
-    const std::string description = "The key file \"" + utf8::encode(path) + "\"";
-    requireFile(path, description);
-    std::string bytes = platform::readFile(path);
-    const ElAES::WipeOnExit wipeBytes(bytes);
+std::u16string keyFileText(std::string_view leadingBytes, unsigned codePage, const std::string& name,
+                           bool* utf8WithoutMark) {
     if (utf8WithoutMark) {
-        const std::string_view line = std::string_view(bytes).substr(0, bytes.find_first_of(std::string_view("\r\n\0", 3)));
+        const std::string_view line = leadingBytes.substr(0, leadingBytes.find_first_of(std::string_view("\r\n\0", 3)));
         const bool beyondAscii =
             std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        *utf8WithoutMark = !hasByteOrderMark(bytes) && beyondAscii && utf8::isValid(line);
+        *utf8WithoutMark = !hasByteOrderMark(leadingBytes) && beyondAscii && utf8::isValid(line);
     }
     // The plug-in reads a file without a mark in the system's code page,
     // which on the peers' machines is the peers' one.
-    if (hasByteOrderMark(bytes) || codePage == platform::ansiCodePage()) return envelope::readKeyFileFirstLine(path);
-    std::u16string text = platform::widenCodePage(codePage, bytes);
-    const ElAES::WipeOnExit wipeText(text);
-    return firstLine(text, description);
+    return envelope::keyFileFirstLine(leadingBytes, codePage, name);
 }
 
-std::u16string passwordFileText(const std::u16string& path) {
-    const std::string name = utf8::encode(path);
+std::u16string passwordFileText(std::string_view leadingBytes, const std::string& name) {
     const std::string description = "The password file \"" + name + "\"";
-    requireFile(path, description);
-    std::string bytes = platform::readFile(path);
-    const ElAES::WipeOnExit wipeBytes(bytes);
-    if (hasByteOrderMark(bytes)) {
-        setpassform::DecodedText decoded = setpassform::decodeText(bytes, name);
+    if (hasByteOrderMark(leadingBytes)) {
+        setpassform::DecodedText decoded = setpassform::decodeText(leadingBytes, name);
         const ElAES::WipeOnExit wipeText(decoded.text);
         return firstLine(decoded.text, description);
     }
-    auto text = utf8::decode(bytes);
+    auto text = utf8::decode(leadingBytes);
     if (!text) {
         throw Exception(description +
                         " is not valid UTF-8. Save it as UTF-8, or use --key-file for a file in the code page.");
@@ -89,22 +107,29 @@ ElAES::SecretKey keyBlockOf(std::u16string&& keyText, KeyNotes* notes) {
     return envelope::keyBlockFromText(keyText);
 }
 
-ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask, KeyNotes* notes, bool confirm) {
+ElAES::SecretKey keyFor(const Invocation& invocation, Console& console, KeyNotes* notes, bool confirm) {
     switch (invocation.keyKind) {
         case KeyKind::Password: {
             auto password = utf8::decode(invocation.keyValue);
             if (!password) throw UsageError("The password is not valid UTF-8.", invocation.command);
             return keyBlockOf(std::move(*password), notes);
         }
-        case KeyKind::PasswordFile:
-            return keyBlockOf(passwordFileText(pathOf(invocation, "--password-file")), notes);
-        case KeyKind::KeyFile:
-            return keyBlockOf(keyFileText(pathOf(invocation, "--key-file"), invocation.codePage,
-                                          notes ? &notes->utf8WithoutMark : nullptr),
+        case KeyKind::PasswordFile: {
+            const std::string path = pathOf(invocation);
+            std::string bytes = leadingBytesOf(console, path, "password file");
+            const ElAES::WipeOnExit wipeBytes(bytes);
+            return keyBlockOf(passwordFileText(bytes, path), notes);
+        }
+        case KeyKind::KeyFile: {
+            const std::string path = pathOf(invocation);
+            std::string bytes = leadingBytesOf(console, path, "key file");
+            const ElAES::WipeOnExit wipeBytes(bytes);
+            return keyBlockOf(keyFileText(bytes, invocation.codePage, path, notes ? &notes->utf8WithoutMark : nullptr),
                               notes);
+        }
         case KeyKind::Prompt: break;
     }
-    auto typed = ask ? ask("Password: ") : std::nullopt;
+    auto typed = console.askPassword("Password: ");
     if (!typed) {
         throw UsageError(
             "No key given, and no terminal to ask for the password: "
@@ -114,7 +139,7 @@ ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask,
     const ElAES::WipeOnExit wipeTyped(*typed);
     if (confirm) {
         // A typing error unseen would seal the message under a key nobody has.
-        auto again = ask("Repeat the password: ");
+        auto again = console.askPassword("Repeat the password: ");
         const bool same = again && *again == *typed;
         if (again) ElAES::wipe(*again);
         if (!same) throw Exception("The two passwords typed differ: nothing is sealed.");
@@ -126,10 +151,7 @@ ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask,
 
 std::string keyWarnings(const KeyNotes& notes, unsigned codePage, bool sealing) {
     std::string text;
-    if (sealing && notes.units == 0) {
-        text += "mistlock: warning: the key is empty, which gives the all-zero key that anybody can try first; "
-                "the plug-in refuses to send under it.\n";
-    } else if (sealing && notes.units < 16) {
+    if (sealing && notes.units > 0 && notes.units < 16) {
         text += "mistlock: warning: the key is short: " + std::to_string(notes.units) +
                 " characters fill only " + std::to_string(notes.units) +
                 " of the key block's 32 bytes. 'mistlock keygen' makes a full-strength key file.\n";

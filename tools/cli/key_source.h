@@ -4,15 +4,18 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "crypto/ElAES.h"
 #include "crypto/wipe.h"
 #include "tools/cli/command_line.h"
+#include "tools/cli/console.h"
 
 namespace cli {
 
-// Asks for the password without echo; nullopt when there is no terminal.
-using PasswordPrompt = std::function<std::optional<std::string>(const std::string& prompt)>;
+// How much of a key or password file is read: its first line is all that
+// counts, and of that at most 32 bytes make the key block.
+inline constexpr std::size_t secretFileLimit = 64 * 1024;
 
 // What the user should hear about the key the invocation gave.
 struct KeyNotes {
@@ -24,20 +27,24 @@ struct KeyNotes {
 
 // The key block the invocation names. A password is UTF-8, taken as the
 // UTF-16 text the user would type into the plug-in's dialog; asked for on the
-// terminal, it is asked twice when `confirm` (sealing), and the two must be
-// the same. Raises UsageError for a key that cannot be asked for or is not
-// UTF-8, and Exception (naming the file) for a file that is missing or cannot
-// be read, or passwords that differ.
-ElAES::SecretKey keyFor(const Invocation& invocation, const PasswordPrompt& ask, KeyNotes* notes = nullptr,
+// console's terminal, it is asked twice when `confirm` (sealing), and the two
+// must be the same. A key or password file is read once through the console,
+// at most secretFileLimit bytes of it, so that a pipe serves as well as a
+// file. Raises UsageError for a key that cannot be asked for or is not UTF-8,
+// and Exception (naming the file) for a file that is missing or cannot be
+// read, or passwords that differ.
+ElAES::SecretKey keyFor(const Invocation& invocation, Console& console, KeyNotes* notes = nullptr,
                         bool confirm = false);
 
 // The warnings and hints for standard error that the notes call for, when
 // sealing (`sealing`) or otherwise; empty when there are none.
 std::string keyWarnings(const KeyNotes& notes, unsigned codePage, bool sealing);
 
-// The key text of a key file, by the plug-in's rules: the first line, after a
-// UTF-8 or UTF-16 byte-order mark; without one in the peers' code page.
-std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* utf8WithoutMark = nullptr);
+// The key text of a key file from its leading bytes, by the plug-in's rules:
+// the first line, after a UTF-8 or UTF-16 byte-order mark; without one in the
+// peers' code page. `name` is the file's, for messages.
+std::u16string keyFileText(std::string_view leadingBytes, unsigned codePage, const std::string& name,
+                           bool* utf8WithoutMark = nullptr);
 
 // A new key text: 32 UTF-16 units, each drawn uniformly (by rejection) from
 // the 63485 that are not surrogates and not NUL, LF or CR. The key block is
@@ -51,8 +58,8 @@ std::u16string newKeyText(const std::function<void(unsigned char*, std::size_t)>
 // the second.
 std::string keyFileBytes(std::u16string_view keyText);
 
-// The password a password file holds: its first line, after a byte-order
-// mark; without one it must be UTF-8.
-std::u16string passwordFileText(const std::u16string& path);
+// The password of a password file's leading bytes: its first line, after a
+// byte-order mark; without one it must be UTF-8.
+std::u16string passwordFileText(std::string_view leadingBytes, const std::string& name);
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "tools/cli/log_opener.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "envelope/envelope.h"
@@ -195,7 +196,15 @@ void LogOpener::processLine(std::string_view line) {
             std::string text;
             toUtf8(received.codePage).append(received.text, text);
             out_ += escape_ ? escapedForTerminal(text) : text;
-            ++(received.verified ? opened_ : unverified_);
+            if (received.verified) {
+                ++opened_;
+            } else {
+                ++unverified_;
+                if (unverifiedLines_.size() <= keptFailures &&
+                    (unverifiedLines_.empty() || unverifiedLines_.back() != lineNumber_)) {
+                    unverifiedLines_.push_back(lineNumber_);
+                }
+            }
             if (received.codePage != codePage_) ++fromOther_[received.codePage];
             end = taken;
         } catch (const std::exception& e) {
@@ -235,8 +244,13 @@ std::string summaryOf(const LogOpener& opener) {
         }
     }
     if (opener.unverified() > 0) {
-        text += "mistlock: key not verifiable: a message of 16, 32, 48... bytes carries no check, and opened with "
-                "a wrong key it is unrelated bytes. Compare the key check codes ('mistlock key-id').\n";
+        const auto& lines = opener.unverifiedLines();
+        const std::size_t shown = std::min(lines.size(), LogOpener::keptFailures);
+        text += std::string("mistlock: key not verifiable on line") + (lines.size() == 1 ? " " : "s ");
+        for (std::size_t i = 0; i < shown; ++i) text += (i ? ", " : "") + std::to_string(lines[i]);
+        if (lines.size() > shown) text += " and more";
+        text += ": a message of 16, 32, 48... bytes carries no check, and opened with a wrong key it is unrelated "
+                "bytes. Compare the key check codes ('mistlock key-id').\n";
     }
     if (!opener.fromOtherCodePages().empty()) {
         text += "mistlock: sealed on another code page and converted:";

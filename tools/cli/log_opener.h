@@ -51,7 +51,8 @@ public:
         std::string reason;
     };
 
-    // How many failures are kept with their reasons; the rest are only counted.
+    // How many failures are kept with their reasons, and how many line
+    // numbers of envelopes opened unverified; the rest are only counted.
     static constexpr std::size_t keptFailures = 20;
 
     // `escape`: the opened texts go to a terminal, with their control
@@ -73,6 +74,10 @@ public:
     // Of those opened, how many came from each other code page.
     const std::map<unsigned, std::uint64_t>& fromOtherCodePages() const { return fromOther_; }
     const std::vector<Failure>& failures() const { return failures_; }
+    // The lines of the envelopes opened unverified, counted from 1, up to
+    // keptFailures + 1 of them (so that the summary knows there are more); a
+    // line holding several is named once.
+    const std::vector<std::uint64_t>& unverifiedLines() const { return unverifiedLines_; }
 
 private:
     void feedLines(std::string_view bytes);
@@ -98,6 +103,7 @@ private:
     std::uint64_t failed_ = 0;
     std::map<unsigned, std::uint64_t> fromOther_;
     std::vector<Failure> failures_;
+    std::vector<std::uint64_t> unverifiedLines_;
 };
 
 // The summary for standard error: what was opened, what was not and why.

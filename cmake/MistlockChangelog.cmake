@@ -1,0 +1,60 @@
+# The changelogs of the packages, made from CHANGELOG.md at configure time.
+
+# The changelog as a release gives it: what CHANGELOG.md gathers under
+# "Unreleased" ships in this very version, so it goes under the version's
+# heading, at the end of its section or in a new one.
+function(mistlock_release_changelog out_var)
+  file(READ "${CMAKE_SOURCE_DIR}/CHANGELOG.md" text)
+  set(heading "\n## Unreleased\n")
+  string(FIND "${text}" "${heading}" start)
+  if(start EQUAL -1)
+    set(${out_var} "${text}" PARENT_SCOPE)
+    return()
+  endif()
+  string(LENGTH "${heading}" length)
+  math(EXPR body "${start} + ${length}")
+  string(SUBSTRING "${text}" 0 ${start} before)
+  string(SUBSTRING "${text}" ${body} -1 rest)
+  # The unreleased entries run to the next section, which is the released
+  # changelog that follows.
+  string(FIND "${rest}" "\n## " end)
+  if(end EQUAL -1)
+    set(unreleased "${rest}")
+    set(released "")
+  else()
+    string(SUBSTRING "${rest}" 0 ${end} unreleased)
+    math(EXPR end "${end} + 1")
+    string(SUBSTRING "${rest}" ${end} -1 released)
+  endif()
+  string(STRIP "${unreleased}" unreleased)
+  string(REPLACE "." "\\." version "${PROJECT_VERSION}")
+  string(REGEX MATCH "^## ${version}[ \n]" ours "${released}")
+  if(ours)
+    # This version has its section already: the entries join its end.
+    string(FIND "${released}" "\n## " next)
+    if(next EQUAL -1)
+      set(section "${released}")
+      set(older "")
+    else()
+      string(SUBSTRING "${released}" 0 ${next} section)
+      string(SUBSTRING "${released}" ${next} -1 older)
+    endif()
+    string(STRIP "${section}" section)
+    set(text "${before}\n${section}\n${unreleased}\n${older}")
+  else()
+    set(text "${before}\n## ${PROJECT_VERSION}\n\n${unreleased}\n\n${released}")
+  endif()
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Writes the release changelog to a file of the packages, with CR LF line
+# ends when asked; the file changes only when its content does.
+function(mistlock_write_changelog path line_ends)
+  mistlock_release_changelog(text)
+  if(line_ends STREQUAL "CRLF")
+    string(REPLACE "\n" "\r\n" text "${text}")
+  endif()
+  file(WRITE "${path}.new" "${text}")
+  configure_file("${path}.new" "${path}" COPYONLY)
+endfunction()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md)
