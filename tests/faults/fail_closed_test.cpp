@@ -135,7 +135,8 @@ TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
     folder.write("Mistlock.ini", "on\r\n");
     TestMessenger plugin;
     plugin.initialise(folder.hostPath());
-    plugin.button(0);
+    plugin.button(1);
+    setpassform::setpass->SaveBtn.click();
     EXPECT_EQ(folder.read("Mistlock.ini.bad"), "first");
     EXPECT_EQ(folder.read("Mistlock.ini.bad2"), "on\r\n");
 }
