@@ -289,6 +289,7 @@ void live(const Story& story) {
         for (const std::string& text : told) named = named || text.find(name) != std::string::npos;
         EXPECT_TRUE(named || !copy) << "no box names " << name;
     }
+    plugin.reset();
 }
 
 TEST(FailClosed, SessionsNeverSealUnderAnotherKeyNorLoseAByte) {

@@ -1,6 +1,8 @@
 #include "tests/support/odd_files.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -14,6 +16,17 @@
 namespace odd_files {
 
 #if defined(_WIN32)
+namespace {
+std::vector<std::string> placed;
+}
+
+bool removeFolderHolding(const std::string& folder) {
+    const auto inside = [&](const std::string& path) { return path.rfind(folder, 0) == 0; };
+    if (std::none_of(placed.begin(), placed.end(), inside)) return false;
+    placed.erase(std::remove_if(placed.begin(), placed.end(), inside), placed.end());
+    return runOnHost(L"rm -rf", std::filesystem::path(folder).wstring());
+}
+
 bool runOnHost(const std::wstring& command, const std::wstring& path) {
     using UnixName = char*(CDECL*)(const wchar_t*);
     const auto unixName = reinterpret_cast<UnixName>(
@@ -48,6 +61,7 @@ bool place(Odd what, const std::string& path) {
     // The link leads into a folder that is not there, as onto a drive that
     // is not mounted.
 #if defined(_WIN32)
+    placed.push_back(path);
     return runOnHost(what == Odd::Pipe ? L"mkfifo" : L"ln -s missing-drive/file",
                      std::filesystem::path(path).wstring());
 #else

@@ -14,6 +14,11 @@ enum class Odd { Folder, LinkToNothing, Pipe };
 bool place(Odd what, const std::string& path);
 
 #if defined(_WIN32)
+// Under Wine: removes a folder in which place() put something, through the
+// host system: Wine shows no link that leads nowhere, and may wait forever on
+// a pipe. False, leaving the folder, when place() put nothing in it.
+bool removeFolderHolding(const std::string& folder);
+
 // Under Wine: runs a shell command of the host system (ln, mkfifo, chattr,
 // rm) with the host form of a Windows path as its last argument, and waits
 // until it has run: the process handle Wine gives for a host program does not

@@ -77,16 +77,15 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() {
+#if defined(_WIN32)
+    if (odd_files::removeFolderHolding(path_)) return;
+#endif
     std::error_code ignored;
     // Read-only files that a test left behind must not keep the folder alive.
     for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
     }
     fs::remove_all(path_, ignored);
-#if defined(_WIN32)
-    // Wine shows no link that leads nowhere, and cannot remove it.
-    if (fs::exists(path_, ignored)) odd_files::runOnHost(L"rm -rf", fs::path(path_).wstring());
-#endif
 }
 
 std::string TempFolder::hostPath() const { return path_; }
