@@ -174,22 +174,20 @@ std::vector<Story> stories() {
     const std::string cut = "on\r\npass_check\r\nc", nul("on\r\npass_check\r\ncorrect ho\0rse\r\n\r\n", 30);
     const std::string notes = kIni + "notes\r\n", zeros("111111\r\n\0\0", 10), twoLines = "on\r\npass_check\r\n";
     const std::string edited = "on\r\npass_check\r\nnew password\r\n\r\n", editedWho = "111111\r\n333\r\n444";
+    const std::string mima = kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\n\r\n";  // 密码-Geheim
+    const std::string parol =  // пароль
+        kUtf8Mark + "on\r\npass_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n\r\n";
+    const std::map<std::string, std::string> both = {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}};
     return {
         {"a password the code page lacks, two toggles, a restart", 0,
-         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\n\r\n"}, {"MistlockWho.ini", "111111"}},
+         {{"Mistlock.ini", mima}, {"MistlockWho.ini", kWho}}, nullptr, "smttfsm", {"sealed", "same"},
+         {{"Mistlock.ini", mima}}},
+        {"a Cyrillic password on a Western code page", 1252, {{"Mistlock.ini", parol}, {"MistlockWho.ini", kWho}},
+         nullptr, "smttfsm", {"sealed", "same"}, {{"Mistlock.ini", parol}}},
+        {"a Cyrillic password on a Cyrillic code page", 1251, {{"Mistlock.ini", parol}, {"MistlockWho.ini", kWho}},
          nullptr, "smttfsm", {"sealed", "same"},
-         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\n\r\n"}}},
-        {"a Cyrillic password on a Western code page", 1252,
-         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n\r\n"},
-          {"MistlockWho.ini", "111111"}},
-         nullptr, "smttfsm", {"sealed", "same"},
-         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n\r\n"}}},
-        {"a Cyrillic password on a Cyrillic code page", 1251,
-         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n\r\n"},
-          {"MistlockWho.ini", "111111"}},
-         nullptr, "smttfsm", {"sealed", "same"}, {{"Mistlock.ini", "on\r\npass_check\r\n\xEF\xE0\xF0\xEE\xEB\xFC\r\n\r\n"}}},
-        {"typed: password, key-file path and list the code page lacks", 0, {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}},
-         nullptr, "spmofsm", {"sealed", "same"},
+         {{"Mistlock.ini", "on\r\npass_check\r\n\xEF\xE0\xF0\xEE\xEB\xFC\r\n\r\n"}}},
+        {"typed: password, key-file path and list the code page lacks", 0, both, nullptr, "spmofsm", {"sealed", "same"},
          {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\nC:\\" + kMima + "\\k.txt\r\n"},
           {"MistlockWho.ini", kUtf8Mark + "111111\r\n" + kMima}}},
         // OK cannot save the list over what stands in its place: it stays unread.
@@ -203,31 +201,25 @@ std::vector<Story> stories() {
          oddAt(Odd::LinkToNothing, "Mistlock.ini"), "estm", {kSettingsUnread}, {}},
         {"the settings file a pipe", 0, {{"MistlockWho.ini", kWho}}, oddAt(Odd::Pipe, "Mistlock.ini"), "estm",
          {kSettingsUnread}, {}},
-        {"a folder where the list was, then a record one byte short", 0, {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}},
-         [](TempFolder& f) {
-             fs::remove(f.file("MistlockWho.ini"));
-             fs::create_directory(f.file("MistlockWho.ini"));
-         },
+        {"a folder where the list was, then a record one byte short", 0, both,
+         [](TempFolder& f) { fs::remove(f.file("MistlockWho.ini")), fs::create_directory(f.file("MistlockWho.ini")); },
          "seb", {kBadRecord}, {}},
-        {"edits on disk while running, two toggles", 0, {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}},
-         [edited, editedWho](TempFolder& f) {
-             f.write("Mistlock.ini", edited);
-             f.write("MistlockWho.ini", editedWho);
-         },
-         "sett", {},
+        {"edits on disk while running, two toggles", 0, both,
+         [=](TempFolder& f) { f.write("Mistlock.ini", edited), f.write("MistlockWho.ini", editedWho); }, "sett", {},
          {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}, {"Mistlock.ini.kept", edited},
           {"MistlockWho.ini.kept", editedWho}, {"Mistlock.ini.kept2", std::nullopt}}},
-        {"a fifth line and trailing zeros, which no save carries", 0, {{"Mistlock.ini", notes}, {"MistlockWho.ini", zeros}},
-         nullptr, "st", {}, {{"Mistlock.ini.kept", notes}, {"MistlockWho.ini.kept", zeros}}},
+        {"a fifth line and trailing zeros, which no save carries", 0,
+         {{"Mistlock.ini", notes}, {"MistlockWho.ini", zeros}}, nullptr, "st", {},
+         {{"Mistlock.ini.kept", notes}, {"MistlockWho.ini.kept", zeros}}},
         {"a folder and a link to nothing at the names of copies", 0, {{"Mistlock.ini", twoLines}},
          [](TempFolder& f) {
              oddAt(Odd::Folder, "Mistlock.ini.bad")(f);
              oddAt(Odd::LinkToNothing, "Mistlock.ini.bad2")(f);
          },
          "eso", {}, {{"Mistlock.ini.bad3", twoLines}, {"Mistlock.ini", twoLines + "\r\n\r\n"}}},
-        {"a password cut short, two toggles, a restart", 0, {{"Mistlock.ini", cut}, {"MistlockWho.ini", "111111\r\n"}},
+        {"a password cut short, two toggles, a restart", 0, {{"Mistlock.ini", cut}, {"MistlockWho.ini", kWho}},
          nullptr, "smttfsm", {kSettingsUnread, kSettingsUnread}, {{"Mistlock.ini", cut}}},
-        {"a NUL in the password, two toggles, a restart", 0, {{"Mistlock.ini", nul}, {"MistlockWho.ini", "111111\r\n"}},
+        {"a NUL in the password, two toggles, a restart", 0, {{"Mistlock.ini", nul}, {"MistlockWho.ini", kWho}},
          nullptr, "smttfsm", {kSettingsUnread, kSettingsUnread}, {{"Mistlock.ini", nul}}},
     };
 }

@@ -105,8 +105,8 @@ public:
         });
         // What the dialog holds of a file that did not load is a fragment at
         // best: written, it would load in the next session as the user's.
-        if (unread[0] && folder.read("Mistlock.ini") != kIni) s.problems.push_back("Mistlock.ini, unread, replaced");
-        if (unread[1] && folder.read("MistlockWho.ini") != kWho) s.problems.push_back("MistlockWho.ini, unread, replaced");
+        if (unread[0] && folder.read("Mistlock.ini") != kIni) s.problems.push_back("unread Mistlock.ini replaced");
+        if (unread[1] && folder.read("MistlockWho.ini") != kWho) s.problems.push_back("unread list replaced");
         if (twoSessions_) session(s, folder, 0, [&](TestMessenger& plugin, auto) { send(s, plugin, golden); });
         checkFiles(s, folder);
         return s;
