@@ -54,10 +54,6 @@ struct Case {
 };
 
 std::string normalRecord(std::int32_t uin) { return messageToSend(uin, "hello"); }
-std::string shortRecord(std::int32_t uin) {
-    const std::string r = messageToSend(uin, "Hi");
-    return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
-}
 
 std::vector<Case> cases() {
     return {
@@ -75,8 +71,12 @@ std::vector<Case> cases() {
         {"list file deleted while running", kIni, kWho, false, 222222,
          [](TempFolder& f) { fs::remove(f.file("MistlockWho.ini")); }, normalRecord, Sent::HeldBack, kListMissing,
          nullptr, {}},
-        {"record one byte short", kIni, kWho, false, 111111, nullptr, shortRecord, Sent::HeldBack, kBadRecord, nullptr,
-         {}},
+        {"record one byte short", kIni, kWho, false, 111111, nullptr,
+         [](std::int32_t uin) {
+             std::string r = messageToSend(uin, "Hi");
+             return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
+         },
+         Sent::HeldBack, kBadRecord, nullptr, {}},
         {"all well", kIni, kWho, false, 111111, nullptr, normalRecord, Sent::Sealed, nullptr, nullptr, {}},
     };
 }
@@ -152,6 +152,11 @@ TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
 // disk, f finalise. Each send takes the next of `sends`: "sealed", "same"
 // (sealed to the envelope of the first: under the same key), or a fragment of
 // the box that held it back.
+
+std::string shortRecord(std::int32_t uin) {
+    const std::string r = messageToSend(uin, "Hi");
+    return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
+}
 
 const std::string kUtf8Mark = "\xEF\xBB\xBF";
 const std::string kMima = "\xE5\xAF\x86\xE7\xA0\x81";  // 密码 in UTF-8
