@@ -75,7 +75,9 @@ bool uinIsListed(std::int32_t uin) {
     return false;
 }
 
-bool listFileExists() { return platform::fileExists(setpassform::settingsPath(setpassform::uinListFileName)); }
+platform::PathKind listFileKind() {
+    return platform::pathKind(setpassform::settingsPath(setpassform::uinListFileName));
+}
 
 }  // namespace
 
@@ -113,7 +115,9 @@ const void* encryptMessageToSend(const void* eventRecord) {
     try {
         // Without the list as it was saved, nobody can say who is listed.
         if (!setpassform::loaded(setpassform::SettingsFile::UinList)) return holdBack(Text::ListUnread);
-        const bool listFile = listFileExists();
+        // Only a list file itself lets the list count; a folder or a link to
+        // nothing in its place is no list to seal by.
+        const bool listFile = listFileKind() == platform::PathKind::File;
         const MessageToSendFields fields = parseMessageToSendEvent(eventRecord);
         const bool listed = uinIsListed(fields.uin);
         // A fresh install has no list file and an empty list; a listed contact
@@ -144,7 +148,11 @@ const void* encryptMessageToSend(const void* eventRecord) {
 const void* refuseMalformedMessage() noexcept {
     if (!setpassform::encryptionSwitch) return nullptr;
     try {
-        if (setpassform::loaded(setpassform::SettingsFile::UinList) && !listFileExists()) return nullptr;
+        // A fresh install, nothing at the list's path at all: nobody is listed.
+        if (setpassform::loaded(setpassform::SettingsFile::UinList) &&
+            listFileKind() == platform::PathKind::Nothing) {
+            return nullptr;
+        }
     } catch (...) {
     }
     return holdBack(Text::BadRecord);

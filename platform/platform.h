@@ -39,17 +39,27 @@ std::string narrow(std::u16string_view text);
 // The process's current folder as a full path, without a trailing separator.
 std::u16string currentFolder();
 
-// True when the path names an existing file; a directory does not count.
-// False only when the system says that nothing is there (or that nothing
-// could be, for a name the file system cannot hold); when the answer cannot
-// be known (access denied, a device error, an unreachable network path) it
-// throws EFileError naming the file and the cause, so that a file that is
-// merely out of reach is never taken for a missing one.
+// What is at a path, links followed.
+enum class PathKind {
+    Nothing,  // the system says nothing is there, or could be (a name no file can have)
+    File,     // a regular file
+    Other,    // something that is not a regular file: a folder, a link to nothing, a pipe, a device
+};
+
+// Never opens what it finds for reading, so that a pipe cannot block it. When
+// the answer cannot be known (access denied, a device error, an unreachable
+// network path) it throws EFileError naming the file and the cause, so that
+// a file that is merely out of reach is never taken for a missing one.
+PathKind pathKind(const std::u16string& path);
+
+// True when the path names a regular file (pathKind() is File); throws as
+// pathKind() does.
 bool fileExists(const std::u16string& path);
 
-// The whole content of a file. Other programs may hold the file open, even
-// for writing, as long as they share it. Throws EFileError naming the file
-// and the cause.
+// The whole content of a regular file; anything else at the path is refused
+// without being read. Other programs may hold the file open, even for
+// writing, as long as they share it. Throws EFileError naming the file and
+// the cause.
 std::string readFile(const std::u16string& path);
 
 // Creates a file that must not exist yet and writes all the bytes to disk.

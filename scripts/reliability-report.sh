@@ -81,27 +81,48 @@ READABLE_PATHS = [
     ("encryption switched off", "sent as written: the icon says off", "tests/envelope/message_events_test.cpp MessageEventsGates"),
     ("contact not on the list, list loaded (or confirmed by the user in the dialog)", "sent as written: meant",
      "MessageEventsGates"),
-    ("fresh install: no list file and an empty list", "sent as written; opening the settings creates the file",
+    ("fresh install: nothing at all at the list's path, and an empty list",
+     "sent as written; opening the settings creates the file",
      "MessageEventsGates \"no list file, not in the dialog's list\""),
     ("UIN list file could not be read at start (held by another program, invalid UTF-8 after its mark, a NUL that "
-     "cuts it short, half a UTF-16 character, an I/O or allocation failure)",
+     "cuts it short, half a UTF-16 character, an I/O or allocation failure), or a folder, a link to nothing or a pipe "
+     "stands at its path",
      "every message held back (cancel reply, box saying why and what to do) until the user closes the settings "
      "dialog or restarts with the file mended; the file's bytes kept as MistlockWho.ini.bad before anything replaces "
      "it; a toggle leaves it alone",
-     "tests/faults/fail_closed_test.cpp; file_faults_test.cpp LockedAtStart; fault sweep"),
-    ("UIN list file gone while the messenger runs (deleted, folder unmounted) and the contact is on the dialog's list",
+     "tests/faults/fail_closed_test.cpp (and its stories \"the list a link to nothing\", \"a pipe\", \"a folder\"); "
+     "file_faults_test.cpp LockedAtStart; fault sweep"),
+    ("UIN list file gone while the messenger runs (deleted, folder unmounted), or a folder, a link to nothing or a "
+     "pipe put in its place, and the contact is on the dialog's list",
      "held back, box saying the list file has gone", "fail_closed_test.cpp \"list file deleted while running\"; MessageEventsGates"),
     ("existence of the UIN list file cannot be told (I/O error)", "held back, encryption-error box", "fault sweep; file_faults_test.cpp"),
-    ("settings file could not be read at start, or lacks lines, or is cut short by a NUL",
+    ("settings file could not be read at start, or lacks lines, or is cut short by a NUL, or a folder, a link to "
+     "nothing or a pipe stands at its path",
      "what it holds before the fault is applied; unread, the switch stays off and the icon says so; with the switch on, "
-     "messages to listed contacts are held back until the user closes the dialog; its bytes kept as Mistlock.ini.bad "
-     "before the first save over it", "fail_closed_test.cpp; settings_files_test.cpp"),
+     "messages to listed contacts are held back until the user closes the dialog; a toggle never writes the file, so "
+     "the fragment that loaded is never saved as the settings and the file is still unread after a restart; its bytes "
+     "kept as Mistlock.ini.bad before the dialog's save over it",
+     "fail_closed_test.cpp, its stories \"a password cut short\", \"a NUL in the password\", \"the settings file a "
+     "link to nothing\", \"a pipe\"; settings_files_test.cpp; the fault sweep's two sessions"),
+    ("a password, key-file path or list holding a character the ANSI code page lacks",
+     "the file is written as UTF-8 with a byte-order mark (else in the code page): the key after a toggle "
+     "and a restart is the key before",
+     "fail_closed_test.cpp stories \"a password the code page lacks\", \"a Cyrillic password on a Western code page\", "
+     "\"typed: ...\" (code pages 1251 and 1252); settings_codepages_test.cpp"),
+    ("settings files edited on disk while the messenger runs, or holding bytes no save carries (a fifth line, "
+     "trailing zeros)",
+     "before a save replaces them they are kept once as NAME.kept, and the box that reports kept copies says where",
+     "fail_closed_test.cpp stories \"edits on disk while running\", \"a fifth line and trailing zeros\""),
+    ("a folder, a link or anything else at NAME.bad or NAME.kept",
+     "the name counts as taken: the copy goes to the next free name and the save goes on",
+     "fail_closed_test.cpp story \"a folder and a link to nothing at the names of copies\""),
     ("empty password, or a key file whose first line is empty (the all-zero key)", "held back, box saying the key is empty",
      "message_events_test.cpp SendingWithAKeyFile, DialogEditsCountForTheNextMessageBeforeAnySave"),
     ("key file missing, unreadable, without a line, or invalid UTF-8", "held back with a box, as before",
      "message_events_test.cpp SendingWithAKeyFile; file_faults_test.cpp KeyFileVanishes"),
-    ("message-to-send record whose fields run past its length", "held back while the switch is on and a list exists",
-     "fail_closed_test.cpp \"record one byte short\"; fuzz target plugin_events"),
+    ("message-to-send record whose fields run past its length",
+     "held back while the switch is on, unless nothing at all is at the list's path",
+     "fail_closed_test.cpp \"record one byte short\" and story \"a folder where the list was\"; fuzz target plugin_events"),
     ("a failure anywhere on the send path (allocation, file error), inside or outside the handler",
      "held back, encryption-error box; pluginFun's own guard gives the cancel reply too", "fault sweep"),
     ("initialise failed half-way", "every message to send held back, box saying the plug-in could not start", "fault sweep"),
@@ -385,17 +406,20 @@ L.append("")
 L.append("`tests/faults/fault_sweep_test.cpp` runs one whole session of a user (initialise, switch encryption on, open "
          "the settings and press OK, send to a listed contact, receive, finalise) again and again, failing exactly the "
          "Nth file operation of the plug-in (or, natively, the Nth allocation it makes) for N = 1, 2, ... until a run "
-         "completes without reaching the failure. Each run asserts: nothing thrown into the host; while the icon the "
-         "host shows says on, a listed contact's message is never sent in clear and never sealed under any key but "
-         "the user's; no byte of either settings file lost (each ends as it was, its switch line aside, or is kept "
-         "beside it as NAME.bad); no stray file left.")
+         "completes without reaching the failure; and in the same way two sessions (initialise, send, switch "
+         "encryption, finalise, with the failure in this first one; then initialise again and send). Each run asserts: "
+         "nothing thrown into the host; while the icon the host shows says on, a listed contact's message is never "
+         "sent in clear and never sealed under any key but the user's; no byte of either settings file lost (each ends "
+         "as it was, its switch line aside, or is kept beside it as NAME.bad or NAME.kept); a file that did not load "
+         "not replaced before the user confirms the dialog; no stray file left.")
 L.append("")
-L.append("| run | operations in the session, each failed once | faults |")
+L.append("| run | operations in the session (of two sessions: in the first), each failed once | faults |")
 L.append("|---|---|---|")
 for label, name in [("native, under ASan and UBSan", "sweep-native"), ("Windows build under Wine", "faults-wine")]:
-    for kind, count, faults in re.findall(r"\[sweep\] ([a-z ]+): (\d+) in the session, each failed once, (\d+) faults",
-                                          read(os.path.join(out, name + ".log"))):
-        L.append(f"| {label} | {count} {kind} | {faults} |")
+    for kind, count, scope, faults in re.findall(
+            r"\[sweep\] ([a-z ]+): (\d+) in the (session|first of two sessions), each failed once, (\d+) faults",
+            read(os.path.join(out, name + ".log"))):
+        L.append(f"| {label}{', two sessions' if scope != 'session' else ''} | {count} {kind} | {faults} |")
 L.append("")
 L.append("## Where a message could leave readable")
 L.append("")

@@ -58,20 +58,24 @@ std::u16string settingsPath(const char* fileName);
 // ---- Settings files --------------------------------------------------------
 
 // Writes "Mistlock.ini" from the switch and the dialog, then "MistlockWho.ini"
-// from Memo1. Each file is replaced whole or not at all; when the first fails
-// the second is not touched. Throws with a message naming the file and cause.
-// A file that did not load has its bytes kept beside it first (the user is
-// told where).
+// from Memo1, each in the ANSI code page (the list: in the encoding it was
+// read in) unless that would lose a character. Each file is replaced whole or
+// not at all; when the first fails the second is not touched. Throws with a
+// message naming the file and cause. Before a file is replaced, bytes of it
+// that did not load, changed on disk since, or are not carried by the save
+// are kept beside it (the user is told where).
 void SaveSettings(Tsetpass& dialog);
 
 // Fills Memo1 from "MistlockWho.ini", then the switch, the key source, Edit1
-// and Edit2 from "Mistlock.ini", each file only if it exists. Each file is
-// loaded on its own: one that does not load whole (see loadFailure) applies
-// what it has, the other file is still loaded, and then one exception tells
-// the user about both.
+// and Edit2 from "Mistlock.ini", each file only if anything is at its path.
+// Each file is loaded on its own: one that does not load whole (see
+// loadFailure), or something that is not a file in its place, applies what it
+// has, the other file is still loaded, and then one exception tells the user
+// about both.
 void LoadSettings(Tsetpass& dialog);
 
-// Writes Memo1 alone to "MistlockWho.ini", by the same rules as SaveSettings.
+// Writes Memo1 alone to "MistlockWho.ini", by the same rules as SaveSettings;
+// nothing while the list counts as not loaded.
 void SaveUinList(Tsetpass& dialog);
 
 // ---- Files that did not load -------------------------------------------------
@@ -79,8 +83,8 @@ void SaveUinList(Tsetpass& dialog);
 // is not in the encoding it claims, is cut short by a NUL, or lacks lines)
 // leaves the dialog without the user's settings. Until the user has looked at
 // the dialog and closed it, the plug-in cannot know what those settings were:
-// messages are held back, and the file's bytes are kept beside it before
-// anything is saved over it.
+// messages are held back, only the dialog's close writes the file, and its
+// bytes are kept beside it first.
 
 enum class SettingsFile { Settings, UinList };
 
@@ -97,8 +101,8 @@ void markSettingsUnloaded(const char* cause) noexcept;
 // is the user's settings from now on.
 void confirmSettings() noexcept;
 
-// Writes both files as a toggle of the switch does: a UIN list that did not
-// load is left as it is, since a toggle changes nothing in it.
+// Writes both files as a toggle of the switch does: a file that did not load
+// is left as it is until the user confirms the dialog.
 void SaveSwitch(Tsetpass& dialog);
 
 }  // namespace setpassform

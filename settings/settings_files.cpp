@@ -1,6 +1,7 @@
 // The two settings files: "Mistlock.ini" (switch, key source, password,
 // key-file path, one per line) and "MistlockWho.ini" (the UIN list as the memo
 // holds it).
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "settings/kept_copies.h"
 #include "settings/setpassform.h"
 #include "settings/text_file.h"
 
@@ -23,70 +25,64 @@ constexpr const char16_t* lineBreak = u"\r\n";
 // written in the ANSI code page.
 TextEncoding uinListEncoding = TextEncoding::Ansi;
 
-// A file that did not load, from the load until the user confirms the dialog.
-// Marking a file needs no memory: a failure to record the cause must not
-// leave it counted as loaded.
-struct Unloaded {
-    bool failed = false;
-    std::string cause;
-    bool kept = false;  // its bytes have been kept beside it
-};
-Unloaded unloaded[2];
+// What is known of each file on disk. Marking a file as not loaded needs no
+// memory: a failure to record the cause must not leave it counted as loaded.
+FileRecord records[2];
 
-Unloaded& stateOf(SettingsFile file) { return unloaded[file == SettingsFile::Settings ? 0 : 1]; }
+FileRecord& recordOf(SettingsFile file) { return records[file == SettingsFile::Settings ? 0 : 1]; }
 const char* nameOf(SettingsFile file) { return file == SettingsFile::Settings ? settingsFileName : uinListFileName; }
-
-std::string quoted(const std::u16string& path) { return "\"" + utf8::encode(path) + "\""; }
-
-// Where the bytes of a file that did not load go: the first of NAME.bad,
-// NAME.bad2, ... that does not exist, so that an earlier copy is never lost.
-std::u16string keptName(const std::u16string& path, int n) {
-    return path + u".bad" + (n == 1 ? std::u16string() : platform::widen(std::to_string(n)));
-}
-
-std::u16string firstFreeKeptName(const std::u16string& path) {
-    for (int n = 1; n < 1000; ++n) {
-        const std::u16string candidate = keptName(path, n);
-        if (!platform::fileExists(candidate)) return candidate;
-    }
-    throw EFileError("Cannot keep a copy of " + quoted(path) + ": " + quoted(keptName(path, 1)) +
-                     " and 998 more copies are in the way. Move them elsewhere and try again.");
-}
 
 // The text of a file as it must load: whole, or not at all.
 std::u16string wholeText(const DecodedText& file, const std::u16string& path) {
     if (file.oddByteDropped) {
-        throw Exception("The file " + quoted(path) + " is marked as UTF-16 but ends in half a character.");
+        throw Exception("The file " + quotedPath(path) + " is marked as UTF-16 but ends in half a character.");
     }
     const std::u16string_view text = untilNul(file.text);
     if (text.size() < file.text.size() && file.text.find_first_not_of(u'\0', text.size()) != std::u16string::npos) {
-        throw Exception("The file " + quoted(path) + " holds a NUL character after " + std::to_string(text.size()) +
+        throw Exception("The file " + quotedPath(path) + " holds a NUL character after " + std::to_string(text.size()) +
                         " characters; the text after it would be lost.");
     }
     return std::u16string(text);
 }
 
 std::string fewerLinesMessage(const std::u16string& path, std::size_t found) {
-    return "The settings file " + quoted(path) + " has fewer than four lines (it has " + std::to_string(found) +
+    return "The settings file " + quotedPath(path) + " has fewer than four lines (it has " + std::to_string(found) +
            "), so the settings from line " + std::to_string(found + 1) + " on were not loaded.";
 }
 
-void loadUinList(Tsetpass& dialog) {
+// The bytes of a settings file, none when nothing is at its path at all. A
+// folder, a link to nothing or a pipe in its place is not the user's file,
+// and not a fresh install either: it does not load.
+std::optional<std::string> bytesAt(const std::u16string& path) {
+    switch (platform::pathKind(path)) {
+        case platform::PathKind::Nothing: return std::nullopt;
+        case platform::PathKind::File: return platform::readFile(path);
+        case platform::PathKind::Other: break;
+    }
+    throw Exception("The file " + quotedPath(path) +
+                    " is not a file Mistlock can read: a folder, a link to a file that is not there, or a pipe or "
+                    "device stands in its place. Put the file itself there, or remove what stands in its way.");
+}
+
+std::optional<std::string> loadUinList(Tsetpass& dialog) {
     const std::u16string path = settingsPath(uinListFileName);
     // The memo about to be filled (or left as created) has not come from a
     // file yet.
     uinListEncoding = TextEncoding::Ansi;
-    if (!platform::fileExists(path)) return;
-    const DecodedText file = readTextFile(path);
+    std::optional<std::string> bytes = bytesAt(path);
+    if (!bytes) return bytes;
+    const DecodedText file = decodeText(*bytes, utf8::encode(path));
     uinListEncoding = file.encoding;
     dialog.Memo1.setText(normaliseLineBreaks(untilNul(file.text)));
     wholeText(file, path);
+    return bytes;
 }
 
-void loadSettingsFile(Tsetpass& dialog) {
+std::optional<std::string> loadSettingsFile(Tsetpass& dialog) {
     const std::u16string path = settingsPath(settingsFileName);
-    if (!platform::fileExists(path)) return;
-    const DecodedText file = readTextFile(path);
+    std::optional<std::string> bytes = bytesAt(path);
+    if (!bytes) return bytes;
+    const DecodedText file = decodeText(*bytes, utf8::encode(path));
     // What follows a NUL is not read (wholeText() tells the user when that
     // loses anything).
     const std::vector<std::u16string> lines = platform::splitLines(untilNul(file.text));
@@ -108,58 +104,50 @@ void loadSettingsFile(Tsetpass& dialog) {
     }
     wholeText(file, path);
     if (present < settingsLineCount) throw Exception(fewerLinesMessage(path, present));
+    return bytes;
 }
 
-// Loads one file; what goes wrong marks it as not loaded and is told.
-template <typename Load>
-void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, std::string& report) {
-    Unloaded& state = stateOf(file);
-    state.failed = true;
-    state.kept = false;
+// Loads one file; what goes wrong marks it as not loaded and is told. What
+// it holds that a save of what loaded would not write back is noted, so that
+// the first save keeps it.
+template <typename Load, typename Save>
+void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, const Save& save, std::string& report) {
+    FileRecord& record = recordOf(file);
+    record.failed = true;
+    record.onDisk.reset();
+    record.replaceable = false;
     std::string cause;
     try {
-        load(dialog);
-        state.failed = false;
-        state.cause.clear();
+        record.onDisk = load(dialog);
+        record.replaceable = !record.onDisk || carriesAll(*record.onDisk, save(dialog));
+        record.failed = false;
+        record.cause.clear();
         return;
     } catch (const std::exception& e) {
         cause = e.what();
     } catch (...) {
         cause = "Unexpected error.";
     }
-    state.cause = cause;
+    record.onDisk.reset();
+    record.cause = cause;
     const std::u16string path = settingsPath(nameOf(file));
     if (!report.empty()) report += "\n\n";
     report += cause + "\nUntil this is mended, messages to your contacts are held back while encryption is on. "
                       "Mend the file and restart the messenger, or check the settings in this dialog and press OK. "
                       "Before Mistlock saves over the file, its content is kept beside it as " +
-              quoted(keptName(path, 1)) + ".";
+              quotedPath(unloadedCopyName(path)) + ".";
 }
 
-// Keeps the bytes of a file that did not load before it is first replaced.
-// Returns a line for the user saying where they went, or nothing.
-std::string keepIfUnloaded(SettingsFile file) {
-    Unloaded& state = stateOf(file);
-    if (!state.failed || state.kept) return {};
-    const std::u16string path = settingsPath(nameOf(file));
-    // A file that has gone since holds nothing to lose.
-    if (!platform::fileExists(path)) {
-        state.kept = true;
-        return {};
-    }
-    const std::string bytes = platform::readFile(path);
-    const std::u16string copy = firstFreeKeptName(path);
-    platform::writeFileNew(copy, bytes);
-    state.kept = true;
-    return "The file " + quoted(path) + " could not be loaded when the messenger started; its old content is kept in " +
-           quoted(copy) + ".";
-}
-
-// Replaces a settings file, keeping it first if it did not load.
+// Replaces a settings file, keeping first whatever of it the user could miss.
 void replaceFile(SettingsFile file, const std::string& bytes, std::string& notes) {
-    const std::string note = keepIfUnloaded(file);
+    FileRecord& record = recordOf(file);
+    const std::u16string path = settingsPath(nameOf(file));
+    const std::string note = keepBeforeReplacing(path, record, bytes);
     if (!note.empty()) notes += (notes.empty() ? "" : "\n") + note;
-    platform::writeFileReplacing(settingsPath(nameOf(file)), bytes);
+    std::optional<std::string> written = bytes;
+    platform::writeFileReplacing(path, bytes);
+    record.onDisk.swap(written);
+    record.replaceable = true;
 }
 
 std::string settingsFileBytes(const Tsetpass& dialog) {
@@ -172,10 +160,10 @@ std::string settingsFileBytes(const Tsetpass& dialog) {
     text += lineBreak;
     text += dialog.Edit2.text();
     text += lineBreak;
-    return encodeText(text, TextEncoding::Ansi);
+    return encodeTextWhole(text, TextEncoding::Ansi);
 }
 
-std::string uinListBytes(const Tsetpass& dialog) { return encodeText(dialog.Memo1.text(), uinListEncoding); }
+std::string uinListBytes(const Tsetpass& dialog) { return encodeTextWhole(dialog.Memo1.text(), uinListEncoding); }
 
 // Runs a save; where a file was kept aside the user learns where, whether the
 // save then succeeded (a message box) or failed (in the error it raises).
@@ -193,8 +181,8 @@ void saveTelling(const Save& save) {
 
 }  // namespace
 
-bool loaded(SettingsFile file) { return !stateOf(file).failed; }
-const std::string& loadFailure(SettingsFile file) { return stateOf(file).cause; }
+bool loaded(SettingsFile file) { return !recordOf(file).failed; }
+const std::string& loadFailure(SettingsFile file) { return recordOf(file).cause; }
 
 void SaveSettings(Tsetpass& dialog) {
     // Each file is replaced in one step, so a failure leaves the old file
@@ -206,10 +194,13 @@ void SaveSettings(Tsetpass& dialog) {
 }
 
 void SaveSwitch(Tsetpass& dialog) {
+    // Of a file that did not load the dialog holds a fragment at best, which,
+    // written, would load at the next start as if it were the user's
+    // settings: such a file waits until the user has confirmed the dialog.
     saveTelling([&](std::string& notes) {
-        replaceFile(SettingsFile::Settings, settingsFileBytes(dialog), notes);
-        // The memo holds nothing of a list that did not load: writing it would
-        // only replace the user's list with what the dialog was left with.
+        if (loaded(SettingsFile::Settings)) {
+            replaceFile(SettingsFile::Settings, settingsFileBytes(dialog), notes);
+        }
         if (loaded(SettingsFile::UinList)) {
             replaceFile(SettingsFile::UinList, uinListBytes(dialog), notes);
         }
@@ -217,32 +208,33 @@ void SaveSwitch(Tsetpass& dialog) {
 }
 
 void SaveUinList(Tsetpass& dialog) {
+    if (!loaded(SettingsFile::UinList)) return;
     saveTelling([&](std::string& notes) { replaceFile(SettingsFile::UinList, uinListBytes(dialog), notes); });
 }
 
 void LoadSettings(Tsetpass& dialog) {
     std::string report;
-    loadOne(SettingsFile::UinList, dialog, loadUinList, report);
-    loadOne(SettingsFile::Settings, dialog, loadSettingsFile, report);
+    loadOne(SettingsFile::UinList, dialog, loadUinList, uinListBytes, report);
+    loadOne(SettingsFile::Settings, dialog, loadSettingsFile, settingsFileBytes, report);
     if (!report.empty()) throw Exception(report);
 }
 
 void markSettingsUnloaded(const char* cause) noexcept {
-    for (Unloaded& state : unloaded) {
-        state.failed = true;
-        state.kept = false;
+    for (FileRecord& record : records) {
+        record.failed = true;
+        record.onDisk.reset();
+        record.replaceable = false;
         try {
-            state.cause = cause;
+            record.cause = cause;
         } catch (...) {
         }
     }
 }
 
 void confirmSettings() noexcept {
-    for (Unloaded& state : unloaded) {
-        state.failed = false;
-        state.kept = false;
-        state.cause.clear();
+    for (FileRecord& record : records) {
+        record.failed = false;
+        record.cause.clear();
     }
 }
 

@@ -75,6 +75,16 @@ std::string encodeText(std::u16string_view text, TextEncoding encoding) {
     return platform::narrow(text);
 }
 
+std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding) {
+    if (encoding == TextEncoding::Ansi) {
+        std::string narrowed = platform::narrow(text);
+        if (platform::widen(narrowed) == text) return narrowed;
+        encoding = TextEncoding::Utf8;
+    }
+    if (encoding == TextEncoding::Utf8 && utf8::decode(utf8::encode(text)) != text) encoding = TextEncoding::Utf16LE;
+    return encodeText(text, encoding);
+}
+
 DecodedText readTextFile(const std::u16string& path) {
     return decodeText(platform::readFile(path), utf8::encode(path));
 }

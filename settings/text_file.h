@@ -31,6 +31,12 @@ std::u16string normaliseLineBreaks(std::u16string_view text);
 // Unicode encodings.
 std::string encodeText(std::u16string_view text, TextEncoding encoding);
 
+// The same, but never losing a character: a text that the ANSI code page
+// cannot hold is written as UTF-8 with a byte-order mark instead (which every
+// reader of these files takes), and one that even UTF-8 cannot (an unpaired
+// surrogate) as UTF-16LE with its mark.
+std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding);
+
 // Reads a file whole and decodes it. Throws EFileError or Exception with a
 // message that names the file.
 DecodedText readTextFile(const std::u16string& path);

@@ -162,7 +162,7 @@ void checkNoStrayFiles() {
     if (!Scratch::exists(settingFolder)) return;
     for (const std::string& name : Scratch::list(settingFolder)) {
         const bool known = name == "Mistlock.ini" || name == "MistlockWho.ini" || name == "key.txt" ||
-                           name.find(".bad") != std::string::npos;
+                           name.find(".bad") != std::string::npos || name.find(".kept") != std::string::npos;
         FUZZ_CHECK(known, name);
     }
 }

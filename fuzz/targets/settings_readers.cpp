@@ -141,18 +141,24 @@ void settingsFiles(Input& in) {
     FUZZ_CHECK(platform::narrow(secondState.edit2) == platform::narrow(firstState.edit2), saved);
     setpassform::SaveSettings(second);
     FUZZ_CHECK(folderFiles(folder) == saved, saved);
-    // A file that did not load is kept, byte for byte, before it is replaced.
+    // A file that did not load is kept, byte for byte, before it is replaced
+    // (NAME.bad); one that loaded is kept so (NAME.kept) only when the save
+    // would not carry all it held.
     std::vector<std::string> names = Scratch::list(folder);
     const struct {
-        const char* kept;
+        std::string name;
         bool failed;
         const std::string& original;
-    } files[] = {{"Mistlock.ini.bad", failed[0], settingsFile}, {"MistlockWho.ini.bad", failed[1], uinList}};
+    } files[] = {{"Mistlock.ini", failed[0], settingsFile}, {"MistlockWho.ini", failed[1], uinList}};
     for (const auto& f : files) {
-        FUZZ_CHECK(Scratch::exists(folder + "/" + f.kept) == f.failed, folderFiles(folder));
-        if (!f.failed) continue;
-        FUZZ_CHECK(Scratch::read(folder + "/" + f.kept) == f.original, folderFiles(folder));
-        names.erase(std::find(names.begin(), names.end(), f.kept));
+        const std::string bad = f.name + ".bad", kept = f.name + ".kept";
+        FUZZ_CHECK(Scratch::exists(folder + "/" + bad) == f.failed, folderFiles(folder));
+        FUZZ_CHECK(!(f.failed && Scratch::exists(folder + "/" + kept)), folderFiles(folder));
+        for (const std::string& copy : {bad, kept}) {
+            if (!Scratch::exists(folder + "/" + copy)) continue;
+            FUZZ_CHECK(Scratch::read(folder + "/" + copy) == f.original, folderFiles(folder));
+            names.erase(std::find(names.begin(), names.end(), copy));
+        }
     }
     FUZZ_CHECK(names == (std::vector<std::string>{"Mistlock.ini", "MistlockWho.ini"}), folderFiles(folder));
 }

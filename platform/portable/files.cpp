@@ -327,25 +327,35 @@ std::string headless::nativePath(const std::u16string& path) {
     return out;
 }
 
-bool fileExists(const std::u16string& path) {
+PathKind pathKind(const std::u16string& path) {
     const std::string name = headless::nativePath(path);
     struct stat st {};
-    bool exists = false;
-    if (sys::stat(name, st) == 0) {
-        exists = S_ISREG(st.st_mode);
-    } else if (errno != ENOENT && errno != ENOTDIR) {
-        // Out of reach is not the same as absent: the caller must not go on
-        // as if there were no file (and later save over it).
-        fail("reach", name, errno);
-    }
+    if (sys::stat(name, st) == 0) return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+    if (errno == ELOOP) return PathKind::Other;  // links that lead round in a circle
+    // Out of reach is not the same as absent: the caller must not go on as if
+    // there were no file (and later save over it).
+    if (errno != ENOENT && errno != ENOTDIR) fail("reach", name, errno);
+    // A link whose file has gone (a drive not mounted) still stands there.
+    if (sys::lstat(name, st) == 0) return PathKind::Other;
+    if (errno != ENOENT && errno != ENOTDIR) fail("reach", name, errno);
+    return PathKind::Nothing;
+}
+
+bool fileExists(const std::u16string& path) {
+    const bool exists = pathKind(path) == PathKind::File;
     hooks::afterFileExists(path, exists);
     return exists;
 }
 
 std::string readFile(const std::u16string& path) {
     const std::string name = headless::nativePath(path);
-    Fd file(sys::open(name, O_RDONLY));
+    // Not blocking: a pipe put in the file's place since it was looked at
+    // must be refused, not waited on.
+    Fd file(sys::open(name, O_RDONLY | O_NONBLOCK));
     if (!file.valid()) fail("open", name, errno);
+    struct stat st {};
+    if (sys::fstat(file.get(), st) != 0) fail("read", name, errno);
+    if (!S_ISREG(st.st_mode)) failWith("read", name, "it is not a regular file");
     return readAll(file, name);
 }
 

@@ -1,9 +1,9 @@
 // Whole-file reads, new files, and saves that never lose the old content,
 // over the Win32 file API.
 //
-// Every call that reaches the file system goes through the wrappers in `os`
-// below, so that the test build of this layer can make any one of them fail
-// the way the system would; in the shipped build they are the bare calls.
+// Every call that reaches the file system goes through the counted wrappers
+// of file_calls.h, so that the test build of this layer can make any one of
+// them fail the way the system would.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/file_hooks.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "platform/win32/file_calls.h"
 #include "platform/win32/win32_support.h"
 
 namespace platform {
@@ -24,125 +24,8 @@ using win32::fileFailure;
 using win32::fromWide;
 using win32::wide;
 
-// ---- The counted system calls ----------------------------------------------
-
-namespace os {
-
-// True, with the error set, when the test build wants this call to fail.
-bool injected(DWORD error) {
-    if (!hooks::operationFails()) return false;
-    SetLastError(error);
-    return true;
-}
-
-DWORD attributes(const std::u16string& path) {
-    return injected(ERROR_ACCESS_DENIED) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide(path));
-}
-
-HANDLE open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition,
-            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-    if (injected(ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
-    return CreateFileW(wide(path), access, share, nullptr, disposition, flags, nullptr);
-}
-
-bool read(HANDLE file, char* buffer, DWORD size, DWORD& got) {
-    return !injected(ERROR_READ_FAULT) && ReadFile(file, buffer, size, &got, nullptr);
-}
-
-// Writes at an offset of its own, whatever the file position.
-bool writeAt(HANDLE file, const char* data, DWORD size, std::uint64_t offset, DWORD& written) {
-    if (injected(ERROR_DISK_FULL)) return false;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return WriteFile(file, data, size, &written, &at) != 0;
-}
-
-bool setEnd(HANDLE file, std::uint64_t size) {
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    return !injected(ERROR_DISK_FULL) && SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-}
-
-bool flush(HANDLE file) { return !injected(ERROR_WRITE_FAULT) && FlushFileBuffers(file); }
-
-// The handle is released even when the close reports a failure.
-bool close(HANDLE file) {
-    const bool closed = CloseHandle(file) != 0;
-    return !injected(ERROR_WRITE_FAULT) && closed;
-}
-
-bool information(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
-    return !injected(ERROR_ACCESS_DENIED) && GetFileInformationByHandle(file, &info);
-}
-
-// The file's own path, every link on the way resolved: "\\?\C:\...".
-std::optional<std::u16string> finalPath(HANDLE file) {
-    if (injected(ERROR_ACCESS_DENIED)) return std::nullopt;
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0 || length >= buffer.size()) return std::nullopt;
-    return fromWide(buffer.data(), length);
-}
-
-// The file's access list (DACL) as a self-relative descriptor; empty when it
-// cannot be read.
-std::vector<char> accessList(HANDLE file) {
-    if (injected(ERROR_ACCESS_DENIED)) return {};
-    DWORD needed = 0;
-    GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    if (needed == 0) return {};
-    std::vector<char> descriptor(needed);
-    if (!GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) return {};
-    return descriptor;
-}
-
-bool setAccessList(HANDLE file, std::vector<char>& descriptor) {
-    return !injected(ERROR_ACCESS_DENIED) &&
-           SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data());
-}
-
-bool setAttributes(const std::u16string& path, DWORD attributes) {
-    return !injected(ERROR_ACCESS_DENIED) && SetFileAttributesW(wide(path), attributes);
-}
-
-bool replace(const std::u16string& target, const std::u16string& replacement, const std::u16string& backup) {
-    return !injected(ERROR_SHARING_VIOLATION) &&
-           ReplaceFileW(wide(target), wide(replacement), wide(backup), 0, nullptr, nullptr);
-}
-
-bool move(const std::u16string& from, const std::u16string& to) {
-    return !injected(ERROR_ACCESS_DENIED) &&
-           MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-}
-
-bool remove(const std::u16string& path) { return !injected(ERROR_ACCESS_DENIED) && DeleteFileW(wide(path)); }
-
-}  // namespace os
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle) {
-        close();
-        handle_ = handle;
-    }
-    // False, with the error left in GetLastError, when closing fails.
-    bool close() {
-        if (!valid()) return true;
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return os::close(handle);
-    }
-
-private:
-    HANDLE handle_;
-};
+namespace os = win32::os;
+using win32::Handle;
 
 // Removes a file of our own (a temporary file, a backup, a copy). A second try
 // gets past a scanner or indexer that held it for a moment.
@@ -213,6 +96,36 @@ std::u16string shownForm(const std::u16string& path) {
 std::u16string baseNameOf(const std::u16string& path) {
     const auto separator = path.find_last_of(u"\\/");
     return separator == std::u16string::npos ? path : path.substr(separator + 1);
+}
+
+// Where the system says nothing is at a path, whether its folder still lists
+// the name: Wine shows a link whose file has gone (a drive not mounted) that
+// way. A name with wildcards is no file's name, and is not looked for.
+bool nameStillListed(const std::u16string& path, const std::u16string& systemPath) {
+    if (baseNameOf(path).find_first_of(u"*?<>\"") != std::u16string::npos) return false;
+    const DWORD error = os::findName(systemPath);
+    if (error == NO_ERROR || error == ERROR_NO_MORE_FILES) return true;
+    if (surelyAbsent(error)) return false;
+    fail("reach", path, error);
+}
+
+// What an open for attributes alone finds there: it follows links, reads
+// nothing, and never waits on a pipe.
+PathKind kindOfOpened(const std::u16string& path, const std::u16string& systemPath) {
+    constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const Handle handle(
+        os::open(systemPath, FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+    if (!handle.valid()) {
+        const DWORD error = GetLastError();
+        if (surelyAbsent(error)) return PathKind::Other;  // a link to nothing
+        fail("reach", path, error);
+    }
+    const DWORD type = os::type(handle.get());
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) fail("reach", path, GetLastError());
+    if (type != FILE_TYPE_DISK) return PathKind::Other;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!os::information(handle.get(), info)) fail("reach", path, GetLastError());
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Other : PathKind::File;
 }
 
 // A name that no other save of this or another process is using at the same time.
@@ -314,8 +227,9 @@ Existing inspect(const std::u16string& path) {
     const DWORD attributes = os::attributes(file.target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        if (surelyAbsent(error)) return file;  // nothing there yet
-        fail("write", path, error);
+        if (!surelyAbsent(error)) fail("write", path, error);
+        if (nameStillListed(path, file.target)) failWith("write", path, u"it is a link to a file that does not exist");
+        return file;  // nothing there yet
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) failWith("write", path, u"a folder of that name is in the way");
 
@@ -478,17 +392,27 @@ void rewriteInPlace(const std::u16string& path, const Existing& old, std::string
 
 }  // namespace
 
-bool fileExists(const std::u16string& path) {
-    if (path.empty()) return false;
-    const DWORD attributes = os::attributes(reachable(path));
-    bool exists = false;
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        exists = !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    } else if (const DWORD error = GetLastError(); !surelyAbsent(error)) {
+PathKind pathKind(const std::u16string& path) {
+    if (path.empty()) return PathKind::Nothing;
+    const std::u16string systemPath = reachable(path);
+    const DWORD attributes = os::attributes(systemPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (surelyAbsent(error)) return nameStillListed(path, systemPath) ? PathKind::Other : PathKind::Nothing;
+        // Wine's answer for a pipe or a device.
+        if (error == ERROR_INVALID_PARAMETER) return kindOfOpened(path, systemPath);
         // Out of reach is not the same as absent: the caller must not go on
         // as if there were no file (and later save over it).
         fail("reach", path, error);
     }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Other;
+    // A link counts as what it leads to.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kindOfOpened(path, systemPath);
+    return PathKind::File;
+}
+
+bool fileExists(const std::u16string& path) {
+    const bool exists = pathKind(path) == PathKind::File;
     hooks::afterFileExists(path, exists);
     return exists;
 }
@@ -499,6 +423,12 @@ std::string readFile(const std::u16string& path) {
     Handle file(os::open(reachable(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          OPEN_EXISTING));
     if (!file.valid()) fail("open", path, GetLastError());
+    // A pipe put in the file's place since it was looked at is refused, not
+    // waited on.
+    if (os::type(file.get()) != FILE_TYPE_DISK) {
+        if (GetLastError() != NO_ERROR) fail("read", path, GetLastError());
+        failWith("read", path, u"it is not a regular file");
+    }
     return readAll(file, path);
 }
 

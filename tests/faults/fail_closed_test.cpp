@@ -8,11 +8,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
+#include "tests/support/odd_files.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
@@ -20,6 +23,7 @@ namespace fs = std::filesystem;
 using namespace testing_records;
 using test_messenger::TestMessenger;
 using test_messenger::TempFolder;
+using odd_files::Odd;
 
 namespace {
 
@@ -135,9 +139,161 @@ TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
     folder.write("Mistlock.ini", "on\r\n");
     TestMessenger plugin;
     plugin.initialise(folder.hostPath());
-    plugin.button(0);
+    plugin.button(1);
+    setpassform::setpass->SaveBtn.click();
     EXPECT_EQ(folder.read("Mistlock.ini.bad"), "first");
     EXPECT_EQ(folder.read("Mistlock.ini.bad2"), "on\r\n");
+}
+
+// ---- Sessions as a user lives them ----------------------------------------------
+// Steps: s start, m send to the listed 111111, b the same as a record one byte
+// short, t toggle, o open the settings and press OK, p type a password, a
+// key-file path and a list that the code page may lack, e the story's edit on
+// disk, f finalise. Each send takes the next of `sends`: "sealed", "same"
+// (sealed to the envelope of the first: under the same key), or a fragment of
+// the box that held it back.
+
+std::string shortRecord(std::int32_t uin) {
+    const std::string r = messageToSend(uin, "Hi");
+    return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
+}
+
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+const std::string kMima = "\xE5\xAF\x86\xE7\xA0\x81";  // 密码 in UTF-8
+
+struct Story {
+    const char* name;
+    unsigned codePage;  // 0: both
+    std::map<std::string, std::string> files;
+    std::function<void(TempFolder&)> edit;
+    const char* steps;
+    std::vector<const char*> sends;
+    std::map<std::string, std::optional<std::string>> after;  // nullopt: nothing there
+};
+
+std::function<void(TempFolder&)> oddAt(Odd what, const char* name) {
+    return [=](TempFolder& f) { ASSERT_TRUE(odd_files::place(what, f.file(name))) << name; };
+}
+
+std::vector<Story> stories() {
+    const std::string cut = "on\r\npass_check\r\nc", nul("on\r\npass_check\r\ncorrect ho\0rse\r\n\r\n", 30);
+    const std::string notes = kIni + "notes\r\n", zeros("111111\r\n\0\0", 10), twoLines = "on\r\npass_check\r\n";
+    const std::string edited = "on\r\npass_check\r\nnew password\r\n\r\n", editedWho = "111111\r\n333\r\n444";
+    const std::string mima = kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\n\r\n";  // 密码-Geheim
+    const std::string parol =  // пароль
+        kUtf8Mark + "on\r\npass_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n\r\n";
+    const std::map<std::string, std::string> both = {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}};
+    return {
+        {"a password the code page lacks, two toggles, a restart", 0,
+         {{"Mistlock.ini", mima}, {"MistlockWho.ini", kWho}}, nullptr, "smttfsm", {"sealed", "same"},
+         {{"Mistlock.ini", mima}}},
+        {"a Cyrillic password on a Western code page", 1252, {{"Mistlock.ini", parol}, {"MistlockWho.ini", kWho}},
+         nullptr, "smttfsm", {"sealed", "same"}, {{"Mistlock.ini", parol}}},
+        {"typed: password, key-file path and list the code page lacks", 0, both, nullptr, "spmofsm", {"sealed", "same"},
+         {{"Mistlock.ini", kUtf8Mark + "on\r\npass_check\r\n" + kMima + "-Geheim\r\nC:\\" + kMima + "\\k.txt\r\n"},
+          {"MistlockWho.ini", kUtf8Mark + "111111\r\n" + kMima}}},
+        // OK cannot save the list over what stands in its place: it stays unread.
+        {"the list a link to nothing", 0, {{"Mistlock.ini", kIni}}, oddAt(Odd::LinkToNothing, "MistlockWho.ini"),
+         "esmom", {kListUnread, kListUnread}, {}},
+        {"the list a pipe", 0, {{"Mistlock.ini", kIni}}, oddAt(Odd::Pipe, "MistlockWho.ini"), "esmom",
+         {kListUnread, kListUnread}, {}},
+        {"the list a folder", 0, {{"Mistlock.ini", kIni}}, oddAt(Odd::Folder, "MistlockWho.ini"), "esmom",
+         {kListUnread, kListUnread}, {}},
+        {"the settings file a link to nothing", 0, {{"MistlockWho.ini", kWho}},
+         oddAt(Odd::LinkToNothing, "Mistlock.ini"), "estm", {kSettingsUnread}, {}},
+        {"the settings file a pipe", 0, {{"MistlockWho.ini", kWho}}, oddAt(Odd::Pipe, "Mistlock.ini"), "estm",
+         {kSettingsUnread}, {}},
+        {"a folder where the list was, then a record one byte short", 0, both,
+         [](TempFolder& f) { fs::remove(f.file("MistlockWho.ini")), fs::create_directory(f.file("MistlockWho.ini")); },
+         "seb", {kBadRecord}, {}},
+        {"edits on disk while running, two toggles", 0, both,
+         [=](TempFolder& f) { f.write("Mistlock.ini", edited), f.write("MistlockWho.ini", editedWho); }, "sett", {},
+         {{"Mistlock.ini", kIni}, {"MistlockWho.ini", kWho}, {"Mistlock.ini.kept", edited},
+          {"MistlockWho.ini.kept", editedWho}, {"Mistlock.ini.kept2", std::nullopt}}},
+        {"a fifth line and trailing zeros, which no save carries", 0,
+         {{"Mistlock.ini", notes}, {"MistlockWho.ini", zeros}}, nullptr, "st", {},
+         {{"Mistlock.ini.kept", notes}, {"MistlockWho.ini.kept", zeros}}},
+        {"a folder and a link to nothing at the names of copies", 0, {{"Mistlock.ini", twoLines}},
+         [](TempFolder& f) {
+             oddAt(Odd::Folder, "Mistlock.ini.bad")(f);
+             oddAt(Odd::LinkToNothing, "Mistlock.ini.bad2")(f);
+         },
+         "eso", {}, {{"Mistlock.ini.bad3", twoLines}, {"Mistlock.ini", twoLines + "\r\n\r\n"}}},
+        {"a password cut short, two toggles, a restart", 0, {{"Mistlock.ini", cut}, {"MistlockWho.ini", kWho}},
+         nullptr, "smttfsm", {kSettingsUnread, kSettingsUnread}, {{"Mistlock.ini", cut}}},
+        {"a NUL in the password, two toggles, a restart", 0, {{"Mistlock.ini", nul}, {"MistlockWho.ini", kWho}},
+         nullptr, "smttfsm", {kSettingsUnread, kSettingsUnread}, {{"Mistlock.ini", nul}}},
+    };
+}
+
+// Lives one story; a failed assertion ends this story only.
+void live(const Story& story) {
+    TempFolder folder;
+    for (const auto& [name, bytes] : story.files) folder.write(name, bytes);
+    std::optional<TestMessenger> plugin;
+    std::vector<std::string> told;
+    const auto hear = [&] {
+        for (const auto& box : plugin->boxes.boxes()) told.push_back(textOf(box));
+        plugin->boxes.clear();
+    };
+    std::size_t sent = 0;
+    std::string first;
+    for (const char* step = story.steps; *step; ++step) {
+        if (*step != 's' && *step != 'e') {
+            ASSERT_TRUE(plugin && setpassform::setpass) << *step;
+        }
+        switch (*step) {
+            case 's': plugin.emplace().initialise(folder.hostPath()); break;
+            case 'f': hear(); plugin.reset(); break;
+            case 't': plugin->button(0); break;
+            case 'o':
+                plugin->button(1);
+                setpassform::setpass->SaveBtn.click();
+                break;
+            case 'e': story.edit(folder); break;
+            case 'p':
+                setpassform::setpass->Edit1.setText(u"密码-Geheim");
+                setpassform::setpass->Edit2.setText(u"C:\\密码\\k.txt");
+                setpassform::setpass->Memo1.setText(u"111111\r\n密码");
+                break;
+            default:
+                ASSERT_LT(sent, story.sends.size());
+                hear();
+                const void* reply = plugin->call(*step == 'm' ? normalRecord(111111) : shortRecord(111111));
+                ASSERT_NE(reply, nullptr) << "null would send the message as written";
+                const std::string expected = story.sends[sent++];
+                if (expected == "sealed" || expected == "same") {
+                    const std::string envelope = replyString(reply, 0);
+                    EXPECT_EQ(envelope.rfind("#MSTLK:", 0), 0u);
+                    if (expected == "sealed") first = envelope;
+                    EXPECT_EQ(envelope, first) << "sealed under another key";
+                } else {
+                    EXPECT_EQ(bytesOf(reply), kCancel);
+                    ASSERT_EQ(plugin->boxes.boxes().size(), 1u);
+                    EXPECT_NE(textOf(plugin->boxes.boxes()[0]).find(expected), std::string::npos);
+                }
+        }
+    }
+    EXPECT_EQ(sent, story.sends.size());
+    if (plugin) hear();
+    for (const auto& [name, bytes] : story.after) {
+        EXPECT_EQ(folder.exists(name), bytes.has_value()) << name;
+        if (!bytes || !folder.exists(name)) continue;
+        EXPECT_EQ(hex(folder.read(name)), hex(*bytes)) << name;
+        const bool copy = name.find(".bad") != std::string::npos || name.find(".kept") != std::string::npos;
+        bool named = false;
+        for (const std::string& text : told) named = named || text.find(name) != std::string::npos;
+        EXPECT_TRUE(named || !copy) << "no box names " << name;
+    }
+    plugin.reset();
+}
+
+TEST(FailClosed, SessionsNeverSealUnderAnotherKeyNorLoseAByte) {
+    for (const Story& story : stories()) {
+        if (story.codePage && story.codePage != platform::ansiCodePage()) continue;
+        SCOPED_TRACE(story.name);
+        live(story);
+    }
 }
 
 }  // namespace

@@ -242,7 +242,11 @@ void expectSaveError(const testing_boxes::BoxRecorder& boxes, const SaveFault& f
     ASSERT_EQ(boxes.boxes().size(), 1u) << "exactly one box per failed action";
     const auto& box = boxes.boxes()[0];
     EXPECT_TRUE(isErrorBox(box)) << textOf(box);
-    EXPECT_NE(textOf(box).find("Cannot write the file"), std::string::npos) << textOf(box);
+    // A file held by another program fails already where the save reads what
+    // it would replace.
+    const bool named = textOf(box).find("Cannot write the file") != std::string::npos ||
+                       textOf(box).find("Cannot open the file") != std::string::npos;
+    EXPECT_TRUE(named) << textOf(box);
     EXPECT_NE(textOf(box).find(fault.failingFile), std::string::npos) << textOf(box);
 #if !defined(_WIN32)
     EXPECT_NE(textOf(box).find(fault.nativeCause), std::string::npos) << textOf(box);
@@ -395,19 +399,13 @@ TEST_P(LockedAtStart, PluginStartsAndReportsTheFile) {
     held.release();
     EXPECT_EQ(describe(contentsOf(test.hostPath())), describe(before));
 
-    // A toggle saves the switch: the unread settings file is kept beside it
-    // first, and the user is told where; an unread list is left alone.
+    // A toggle writes neither unread file: only the loaded one is saved.
     plugin.boxes.clear();
     plugin.button(0);
     auto after = contentsOf(test.hostPath());
-    if (settingsFileHeld) {
-        EXPECT_EQ(after["Mistlock.ini.bad"], kIni);
-        ASSERT_EQ(plugin.boxes.boxes().size(), 1u);
-        EXPECT_NE(textOf(plugin.boxes.boxes()[0]).find("Mistlock.ini.bad"), std::string::npos);
-    } else {
-        EXPECT_EQ(after.count("MistlockWho.ini.bad"), 0u);
-        EXPECT_TRUE(plugin.boxes.boxes().empty());
-    }
+    EXPECT_EQ(after.count("Mistlock.ini.bad") + after.count("MistlockWho.ini.bad"), 0u);
+    EXPECT_TRUE(plugin.boxes.boxes().empty());
+    EXPECT_EQ(after["Mistlock.ini"], settingsFileHeld ? kIni : "off\r\npass_check\r\nold password\r\n\r\n");
     EXPECT_EQ(after["MistlockWho.ini"], kWho);
 }
 

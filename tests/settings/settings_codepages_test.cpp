@@ -39,7 +39,9 @@ TEST_F(SettingsCodePages, AnsiSettingsFileWithCyrillic) {
     expectErrorBoxes(0);
 }
 
-TEST_F(SettingsCodePages, MarkedSettingsFileIsWrittenBackInAnsi) {
+// Written back in the code page when it holds every character, else whole,
+// as UTF-8 with a byte-order mark.
+TEST_F(SettingsCodePages, MarkedSettingsFileIsWrittenBackWhole) {
     struct Case {
         const char* file;
         std::u16string password, keyFile;
@@ -49,10 +51,11 @@ TEST_F(SettingsCodePages, MarkedSettingsFileIsWrittenBackInAnsi) {
     const Case cases[] = {
         {"settings/settings_utf8_bom.ini", u"пароль", u"C:\\Ключи\\key.txt", false,
          "on\r\nfile_check\r\n\xEF\xE0\xF0\xEE\xEB\xFC\r\nC:\\\xCA\xEB\xFE\xF7\xE8\\key.txt\r\n",
-         // Characters the code page lacks become its default character.
-         "on\r\nfile_check\r\n??????\r\nC:\\?????\\key.txt\r\n"},
+         "\xEF\xBB\xBF" "on\r\nfile_check\r\n\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\r\n"
+         "C:\\\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\xD0\xB8\\key.txt\r\n"},
         {"settings/settings_utf16le_bom.ini", u"secret 日", u"D:\\keys\\k.bin", true,
-         "on\r\npass_check\r\nsecret ?\r\nD:\\keys\\k.bin\r\n", "on\r\npass_check\r\nsecret ?\r\nD:\\keys\\k.bin\r\n"},
+         "\xEF\xBB\xBF" "on\r\npass_check\r\nsecret \xE6\x97\xA5\r\nD:\\keys\\k.bin\r\n",
+         "\xEF\xBB\xBF" "on\r\npass_check\r\nsecret \xE6\x97\xA5\r\nD:\\keys\\k.bin\r\n"},
         {"settings/settings_utf16be_bom.ini", u"secret", u"D:\\k", false, "on\r\nfile_check\r\nsecret\r\nD:\\k\r\n",
          "on\r\nfile_check\r\nsecret\r\nD:\\k\r\n"},
     };
@@ -71,16 +74,18 @@ TEST_F(SettingsCodePages, MarkedSettingsFileIsWrittenBackInAnsi) {
     expectErrorBoxes(0);
 }
 
-TEST_F(SettingsCodePages, TypedPasswordComesBackAsTheCodePageAllows) {
+TEST_F(SettingsCodePages, TypedTextComesBackWholeWhateverTheCodePage) {
     {
         Tsetpass first;
         first.Edit1.setText(u"Пароль 日");
+        first.Edit2.setText(u"C:\\密码\\k.txt");
         first.Memo1.setText(u"123 друг");
         setpassform::SaveSettings(first);
     }
     Tsetpass second;
-    EXPECT_EQ(second.Edit1.text(), cyrillic() ? u"Пароль ?" : u"?????? ?");
-    EXPECT_EQ(second.Memo1.text(), cyrillic() ? u"123 друг" : u"123 ????");
+    EXPECT_EQ(second.Edit1.text(), u"Пароль 日");
+    EXPECT_EQ(second.Edit2.text(), u"C:\\密码\\k.txt");
+    EXPECT_EQ(second.Memo1.text(), u"123 друг");
 }
 
 TEST_F(SettingsCodePages, AnsiListIsWrittenBackByteForByte) {

@@ -202,14 +202,19 @@ TEST_F(SettingsFiles, NoFilesChangeNothing) {
     expectErrorBoxes(0);
 }
 
-TEST_F(SettingsFiles, FoldersNamedLikeTheFilesAreNotFiles) {
+// A folder in a file's place is not a fresh install: that file did not load.
+TEST_F(SettingsFiles, FoldersNamedLikeTheFilesDoNotLoad) {
+    SKIP_WITHOUT_HEADLESS_UI();
     fs::create_directory(file(who));
     put(ini, "on\r\nfile_check\r\npw\r\npath\r\n");
     Tsetpass dialog;
     EXPECT_EQ(dialog.Memo1.text(), u"");
     EXPECT_TRUE(setpassform::encryptionSwitch);
     EXPECT_EQ(dialog.Edit2.text(), u"path");
-    expectErrorBoxes(0);
+    ASSERT_EQ(errorBoxes(), 1);
+    EXPECT_NE(show(boxes[0].text).find("MistlockWho.ini\" is not a file"), std::string::npos) << show(boxes[0].text);
+    EXPECT_FALSE(setpassform::loaded(setpassform::SettingsFile::UinList));
+    EXPECT_TRUE(setpassform::loaded(setpassform::SettingsFile::Settings));
 }
 
 TEST_F(SettingsFiles, UnreadableListStillLetsTheSettingsFileLoad) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "host/plugin.h"
+#include "tests/support/odd_files.h"
 
 namespace fs = std::filesystem;
 
@@ -76,6 +77,9 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() {
+#if defined(_WIN32)
+    if (odd_files::removeFolderHolding(path_)) return;
+#endif
     std::error_code ignored;
     // Read-only files that a test left behind must not keep the folder alive.
     for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {

@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/test_seams.h"
 #include "platform/utf8.h"
+#include "tests/support/odd_files.h"
 #include "tests/windows/support/windows_support.h"
 
 namespace {
@@ -202,36 +203,7 @@ TEST_F(Files, ExistenceThatCannotBeToldIsAnError) {
 
 // ---- What a save keeps ---------------------------------------------------------
 
-// Under Wine: runs a shell command of the host system (ln, chattr, rm) with
-// the Unix form of a path as its last argument, and waits until it has run:
-// the process handle Wine gives for a host program does not tell. False on
-// Windows, or when the command did not finish.
-bool runOnHost(const std::wstring& command, const std::wstring& path) {
-    using UnixName = char*(CDECL*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    if (!unixName) return false;
-    const std::wstring marker = path + L".done";
-    char* name = unixName(path.c_str());
-    if (!name) return false;
-    const std::wstring target(name, name + strlen(name));
-    HeapFree(GetProcessHeap(), 0, name);
-    std::wstring line = L"/bin/sh -c \"" + command + L" '" + target + L"' && touch '" + target + L".done'\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int wait = 0; wait < 500; ++wait) {
-        if (DeleteFileW(marker.c_str())) return true;
-        Sleep(20);
-    }
-    return false;
-}
+using odd_files::runOnHost;
 
 // The access list of a file in the system's text form.
 std::wstring accessListOf(const std::wstring& file) {
