@@ -77,9 +77,10 @@ protected:
     envelope::KeySource fileSource(const std::string& typed) const { return {false, u"", platform::widen(typed)}; }
 };
 
-// "Ключ-42": К U+041A, л U+043B, ю U+044E, ч U+0447, then ASCII; 7 units, 7 bytes.
-const std::u16string kKeyText = u"Ключ-42";
-const char* const kKeyHex = "1A043B044E0447";
+// "Ключ-4242": К U+041A, л U+043B, ю U+044E, ч U+0447, then ASCII; 9 units,
+// 9 bytes, the last the low byte of the hyphen.
+const std::u16string kKeyText = u"Ключ-4242";
+const char* const kKeyHex = "1A043B044E0447042D";
 
 TEST_F(KeyFile, EveryEncodingGivesTheFirstLine) {
     // The ANSI file holds the Windows-1251 bytes CA EB FE F7; under 1252 they
@@ -89,7 +90,7 @@ TEST_F(KeyFile, EveryEncodingGivesTheFirstLine) {
         {"key_utf8_bom.txt", kKeyText, kKeyHex},
         {"key_utf16le_bom.txt", kKeyText, kKeyHex},
         {"key_utf16be_bom.txt", kKeyText, kKeyHex},
-        {"key_cp1251.txt", cyrillic ? kKeyText : u"Êëþ÷-42", cyrillic ? kKeyHex : "CA00EB00FE00F7"},
+        {"key_cp1251.txt", cyrillic ? kKeyText : u"Êëþ÷-4242", cyrillic ? kKeyHex : "CA00EB00FE00F7002D"},
     };
     for (const auto& c : cases) {
         folder.write(c.file, dataFile(c.file));
@@ -103,16 +104,14 @@ TEST_F(KeyFile, EveryEncodingGivesTheFirstLine) {
 
 TEST_F(KeyFile, FirstLineEndsAtCrLfOrNul) {
     struct Case { std::string bytes; std::u16string line; } cases[] = {
-        {"k1\r\nk2", u"k1"},
-        {"k1\nk2", u"k1"},
-        {"k1\rk2", u"k1"},
-        {std::string("k1\0k2", 5), u"k1"},
+        {"keyline1\r\nk2", u"keyline1"},
+        {"keyline1\nk2", u"keyline1"},
+        {"keyline1\rk2", u"keyline1"},
         {"only line", u"only line"},
-        {" padded \r\n", u" padded "},
-        {"\r\nsecond", u""},                       // empty first line: the empty key text
-        {"\n", u""},
-        {"\xEF\xBB\xBF\r\nsecond", u""},
-        {std::string("\xFF\xFEk\0\n\0x\0", 8), u"k"},
+        {" padded  \r\n", u" padded  "},
+        // With a byte-order mark a NUL ends the line like a line break.
+        {std::string("\xFF\xFEk\0e\0y\0l\0i\0n\0e\0" "1\0\0\0x\0", 22), u"keyline1"},
+        {std::string("\xEF\xBB\xBFkeyline1\0x", 14), u"keyline1"},
     };
     int i = 0;
     for (const auto& c : cases) {
@@ -120,9 +119,81 @@ TEST_F(KeyFile, FirstLineEndsAtCrLfOrNul) {
         folder.write(name, c.bytes);
         EXPECT_EQ(envelope::readKeyFileFirstLine(pathOf(name)), c.line) << testing_records::hex(c.bytes);
     }
-    const auto key = envelope::buildKeyBlock(fileSource("line6.key"), settingsFolder());
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(hexOfKey(*key), zeros(32));
+}
+
+// A first line that is no key the user can have meant is refused, with a
+// message that names the file and says why.
+TEST_F(KeyFile, FirstLinesThatAreNoKey) {
+    const bool cyrillic = platform::ansiCodePage() == 1251;
+    // 1251 leaves only 0x98 unassigned, 1252 0x81, 0x8D, 0x8F, 0x90 and 0x9D.
+    const std::string unassigned = cyrillic ? "\x98" : "\x81";
+    std::string utf16le;  // "correct horse battery staple 9f8e7d6c5b4a" without a mark
+    for (const char c : std::string("correct horse battery staple 9f8e7d6c5b4a")) utf16le += std::string{c, '\0'};
+    struct Case { const char* what; std::string bytes; const char* why; bool noKeyText; } const cases[] = {
+        {"0 bytes", "", "is empty: its first line holds the key", true},
+        {"an empty first line", "\r\nsecond line", "first line of the key file", true},
+        {"an empty first line after a mark", "\xEF\xBB\xBF\nsecond line", "is empty: it would give the all-zero", true},
+        {"one letter", "a", "has only 1 character,", false},
+        {"a space", " \r\n", "has only 1 character,", false},
+        {"seven characters", "\xEF\xBB\xBF\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87-42\r\n", "has only 7 characters", false},
+        {"a picture", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "has only 4 characters", false},
+        {"UTF-16LE without a mark", utf16le, "looks like UTF-16 without a byte-order mark", false},
+        {"UTF-16BE without a mark", std::string("\0k\0e\0y\0l\0i\0n\0e\0" "1", 16),
+         "looks like UTF-16 without a byte-order mark", false},
+        {"a zero byte ends the line, zeros after it", std::string("correct horse\0\0\0", 16), "is not a text file",
+         false},
+        {"a byte the code page leaves unassigned", "correct" + unassigned + "horse\r\n",
+         cyrillic ? "is not text in code page 1251" : "is not text in code page 1252", false},
+        {"marked as UTF-8 but not", "\xEF\xBB\xBF" "correct\xC0\x80horse\r\n", "is marked as UTF-8 but is not",
+         false},
+        {"invalid UTF-8 after the first line, within what is read", "\xEF\xBB\xBF" "correct horse\r\n\xFF",
+         "is marked as UTF-8 but is not", false},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "nokey" + std::to_string(i++) + ".key";
+        folder.write(name, c.bytes);
+        try {
+            envelope::readKeyFileFirstLine(pathOf(name));
+            ADD_FAILURE() << "taken as a key";
+        } catch (const envelope::EUnusableKeyFile& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find(c.why), std::string::npos) << message;
+            EXPECT_NE(message.find(name), std::string::npos) << message;
+            EXPECT_EQ(e.noKeyText, c.noKeyText);
+        }
+        EXPECT_THROW(envelope::buildKeyBlock(fileSource(name), settingsFolder()), envelope::EUnusableKeyFile);
+    }
+}
+
+// Only the first 4 KiB of a key file are read. Every key line gives the key
+// it gave when the file was read whole: a line of 32 characters and more
+// counts with its first 16 alone, so a line cut at the limit keys the same,
+// and the bytes beyond the limit are never seen.
+TEST_F(KeyFile, OnlyTheStartOfAFileIsRead) {
+    const std::string mark = "\xEF\xBB\xBF";
+    std::string zhe;  // Ж U+0416, two UTF-8 bytes
+    for (int i = 0; i < 3000; ++i) zhe += "\xD0\x96";
+    struct Case { const char* what; std::string bytes; std::uintmax_t size; std::string keyHex; } const cases[] = {
+        {"a short line, then 64 MiB of zeros", "correct horse\n", std::uintmax_t{64} << 20,
+         "63006F0072007200650063007400000000000000000000000000000000000000"},
+        {"a line longer than what is read", std::string(10000, 'q') + "\r\n", 0, repeat("7100", 16)},
+        {"UTF-8 cut inside a character where the reading stops", mark + "x" + zhe + "\r\n", 0,
+         "7800" + repeat("1604", 15)},
+        {"bytes beyond the limit that are no UTF-8", mark + "correct horse battery staple\r\n" +
+         std::string(5000, 'x') + "\xFF", 0, "63006F0072007200650063007400200068006F00720073006500200000000000"},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "long" + std::to_string(i++) + ".key";
+        folder.write(name, c.bytes);
+        if (c.size) fs::resize_file(folder.file(name), c.size);
+        const auto key = envelope::buildKeyBlock(fileSource(name), settingsFolder());
+        ASSERT_TRUE(key.has_value());
+        EXPECT_EQ(hexOfKey(*key), c.keyHex);
+    }
 }
 
 TEST_F(KeyFile, FilesWithoutALineOrWithBadUtf8AreErrors) {

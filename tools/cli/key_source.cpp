@@ -46,7 +46,7 @@ void requireFile(const std::u16string& path, const std::string& description) {
 std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* utf8WithoutMark) {
     const std::string description = "The key file \"" + utf8::encode(path) + "\"";
     requireFile(path, description);
-    std::string bytes = platform::readFile(path);
+    std::string bytes = platform::readFileStart(path, envelope::keyFileReadLimit);
     const ElAES::WipeOnExit wipeBytes(bytes);
     if (utf8WithoutMark) {
         const std::string_view line = std::string_view(bytes).substr(0, bytes.find_first_of(std::string_view("\r\n\0", 3)));
@@ -55,11 +55,8 @@ std::u16string keyFileText(const std::u16string& path, unsigned codePage, bool* 
         *utf8WithoutMark = !hasByteOrderMark(bytes) && beyondAscii && utf8::isValid(line);
     }
     // The plug-in reads a file without a mark in the system's code page,
-    // which on the peers' machines is the peers' one.
-    if (hasByteOrderMark(bytes) || codePage == platform::ansiCodePage()) return envelope::readKeyFileFirstLine(path);
-    std::u16string text = platform::widenCodePage(codePage, bytes);
-    const ElAES::WipeOnExit wipeText(text);
-    return firstLine(text, description);
+    // which on the peers' machines is the peers' one; and refuses the same files.
+    return envelope::keyFileFirstLine(bytes, codePage, utf8::encode(path));
 }
 
 std::u16string passwordFileText(const std::u16string& path) {
