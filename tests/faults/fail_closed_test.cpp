@@ -5,14 +5,18 @@
 // the reply, the boxes and every byte left in the folder.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "host/plugin.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
+#include "tests/envelope/envelope_reference.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
@@ -140,6 +144,131 @@ TEST(FailClosed, KeptCopiesNeverOverwriteEachOther) {
     plugin.button(0);
     EXPECT_EQ(folder.read("Mistlock.ini.bad"), "first");
     EXPECT_EQ(folder.read("Mistlock.ini.bad2"), "on\r\n");
+}
+
+// ---- Keys and records that cannot be trusted ---------------------------------
+
+// A key file whose first line is no key the user meant, a record that cannot
+// be read whole, a start that failed: a listed contact's message is held back
+// with a box that says why, and sealed only under the key the file holds.
+struct Untrusted {
+    const char* name;
+    std::string ini;
+    std::function<void(TempFolder&)> before;  // before the start: a key file
+    bool startFails;
+    std::function<void(TempFolder&)> meanwhile;  // between the start and the send
+    std::string record;
+    Sent sent;
+    const char* why;     // fragment of the box, when held back
+    std::string keyHex;  // the key block, when sealed
+};
+
+const std::string kKeyFileIni = "on\r\nfile_check\r\n\r\nkey.txt\r\n";
+
+std::function<void(TempFolder&)> keyFile(const std::string& bytes, std::uintmax_t growTo = 0) {
+    return [bytes, growTo](TempFolder& f) {
+        f.write("key.txt", bytes);
+        if (growTo) fs::resize_file(f.file("key.txt"), growTo);
+    };
+}
+
+// A well-formed message-to-send record under a length field that says `length`.
+std::string withLength(std::int32_t length) { return int32(length) + messageToSend(111111, "hello").substr(4); }
+
+std::vector<Untrusted> untrusted() {
+    const bool cyrillic = platform::ansiCodePage() == 1251;
+    std::string utf16;  // the key, UTF-16LE without a byte-order mark
+    for (const char c : std::string("correct horse battery staple 9f8e7d6c5b4a")) utf16 += std::string{c, '\0'};
+    const std::string oneShort = [] {
+        const std::string r = messageToSend(111111, "Hi");
+        return int32(readInt32(r.data(), 0) - 1) + r.substr(4);
+    }();
+    const auto dropList = [](TempFolder& f) { fs::remove(f.file("MistlockWho.ini")); };
+    // "correct horse battery staple": 28 units, their 28 bytes.
+    const std::string staple = "63006F0072007200650063007400200068006F00720073006500200000000000";
+    const std::string notSealed;
+    return {
+        {"a key line, then 64 MiB of zeros", kKeyFileIni, keyFile("correct horse battery staple\n", 64 << 20), false,
+         nullptr, normalRecord(111111), Sent::Sealed, nullptr, staple},
+        {"a key line, then bytes that are no UTF-8 beyond the 4 KiB read", kKeyFileIni,
+         keyFile("\xEF\xBB\xBF" "correct horse battery staple\r\n" + std::string(5000, 'x') + "\xFF"), false,
+         nullptr, normalRecord(111111), Sent::Sealed, nullptr, staple},
+        {"a key file in UTF-16 without a byte-order mark", kKeyFileIni, keyFile(utf16), false, nullptr,
+         normalRecord(111111), Sent::HeldBack, "looks like UTF-16 without a byte-order mark", notSealed},
+        {"a key line of one character", kKeyFileIni, keyFile("a\r\n"), false, nullptr, normalRecord(111111),
+         Sent::HeldBack, "has only 1 character", notSealed},
+        {"a picture as the key file", kKeyFileIni, keyFile(std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16)), false,
+         nullptr, normalRecord(111111), Sent::HeldBack, "has only 4 characters", notSealed},
+        {"a key line with a byte the code page leaves unassigned", kKeyFileIni,
+         keyFile(std::string("correct horse") + (cyrillic ? "\x98" : "\x81") + "battery\r\n"), false, nullptr,
+         normalRecord(111111), Sent::HeldBack, "does not define", notSealed},
+        {"a key line that ends at a zero byte", kKeyFileIni, keyFile(std::string("correct horse battery\0\0", 23)),
+         false, nullptr, normalRecord(111111), Sent::HeldBack, "is not a text file", notSealed},
+        {"a key file made by mistlock keygen", kKeyFileIni, keyFile(envelope_test::dataFile("keygen.key")), false, nullptr,
+         normalRecord(111111), Sent::Sealed, nullptr, hex(envelope_test::dataFile("keygen.key").substr(2, 32))},
+        {"the start failed, then a record one byte short", kIni, nullptr, true, nullptr, oneShort, Sent::HeldBack,
+         "не смог запуститься", notSealed},
+        {"the start failed, then a record whose length field is 0", kIni, nullptr, true, nullptr, withLength(0),
+         Sent::HeldBack, "не смог запуститься", notSealed},
+        {"a record whose length field is 0", kIni, nullptr, false, nullptr, withLength(0), Sent::HeldBack, kBadRecord,
+         notSealed},
+        {"a record whose length field is 1", kIni, nullptr, false, nullptr, withLength(1), Sent::HeldBack, kBadRecord,
+         notSealed},
+        {"a record whose length field is -1", kIni, nullptr, false, nullptr, withLength(-1), Sent::HeldBack, kBadRecord,
+         notSealed},
+        {"a record whose length field is -2^31", kIni, nullptr, false, nullptr, withLength(INT32_MIN), Sent::HeldBack,
+         kBadRecord, notSealed},
+        {"a record one byte short, the list file gone, the contact still on the dialog's list", kIni, nullptr, false,
+         dropList, oneShort, Sent::HeldBack, kBadRecord, notSealed},
+    };
+}
+
+TEST(FailClosed, UntrustedKeysAndRecordsHoldMessagesBack) {
+    for (const Untrusted& c : untrusted()) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        folder.write("Mistlock.ini", c.ini);
+        folder.write("MistlockWho.ini", kWho);
+        if (c.before) c.before(folder);
+        TestMessenger plugin;
+        if (c.startFails) {
+            plugin.duringNextCommand(0xC9, [] { throw std::runtime_error("the messenger's toolbar is gone"); });
+            ASSERT_EQ(plugin.initialise(folder.hostPath()), nullptr);
+            ASSERT_FALSE(host::initialised());
+        } else {
+            ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
+            ASSERT_TRUE(setpassform::encryptionSwitch);
+        }
+        if (c.meanwhile) c.meanwhile(folder);
+
+        const std::size_t boxesBefore = plugin.boxes.boxes().size();
+        const void* reply = plugin.call(c.record);
+        ASSERT_NE(reply, nullptr) << "null would send the message as written";
+        if (c.sent == Sent::HeldBack) {
+            EXPECT_EQ(bytesOf(reply), kCancel);
+            ASSERT_EQ(plugin.boxes.boxes().size(), boxesBefore + 1);
+            const std::string why = textOf(plugin.boxes.boxes().back());
+            EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        } else {
+            EXPECT_EQ(replyString(reply, 0), envelope_test::envelopeFor("hello", envelope_test::keyOf(c.keyHex)));
+            EXPECT_EQ(plugin.boxes.boxes().size(), boxesBefore);
+        }
+    }
+}
+
+// Only while a message could be sealed: with the switch off, or a record
+// that is plainly no event, nothing is held back.
+TEST(FailClosed, RecordsThatArePlainlyNoMessageToSealGoThrough) {
+    TempFolder folder;
+    folder.write("Mistlock.ini", "off\r\npass_check\r\nmy secret password\r\n\r\n");
+    folder.write("MistlockWho.ini", kWho);
+    TestMessenger plugin;
+    ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
+    EXPECT_EQ(plugin.call(withLength(0)), nullptr) << "switch off";
+    plugin.button(0);
+    ASSERT_TRUE(setpassform::encryptionSwitch);
+    EXPECT_EQ(plugin.call(int32(1) + "\x02" + messageToSend(111111, "hello").substr(5)), nullptr) << "kind 2";
+    EXPECT_TRUE(plugin.boxes.boxes().empty());
 }
 
 }  // namespace
