@@ -5,6 +5,7 @@
 // freed, and LeakSanitizer finds no dialog left behind.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <string>
 #include <vector>
@@ -150,9 +151,11 @@ std::vector<Case> cases() {
     };
 }
 
-TEST(Reentry, TheHostCallingInAgainFromInsideThePlugInsOwnCalls) {
-    for (const Case& c : cases()) {
-        SCOPED_TRACE(c.name);
+class Reentry : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Reentry, TheHostCallingInAgainFromInsideThePlugInsOwnCalls) {
+    const Case& c = GetParam();
+    {
         Session s;
         s.folder.write("Mistlock.ini", c.ini);
         s.folder.write("MistlockWho.ini", "12345\r\n");
@@ -175,5 +178,13 @@ TEST(Reentry, TheHostCallingInAgainFromInsideThePlugInsOwnCalls) {
         EXPECT_FALSE(host::initialised());
     }
 }
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEntryPoint, Reentry, ::testing::ValuesIn(cases()), caseName);
 
 }  // namespace
