@@ -105,14 +105,14 @@ READABLE_PATHS = [
      "leaves unassigned before the line ends, UTF-8 that is not",
      "held back, box saying why and naming the file; received envelopes are not opened under it; mistlock refuses it "
      "alike; key files made by mistlock keygen pass",
-     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack; key_block_test.cpp FirstLinesThatAreNoKey; "
+     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack; message_events_test.cpp SendingWithAKeyFile; "
      "commands_test.cpp KeysThatCannotBeHadStopEveryCommand"),
     ("a password of fewer than 8 characters", "sealed: a contact's older plug-in may share it; OK in the dialog warns "
      "once and leaves the dialog open, OK again keeps it", "settings_dialog_test.cpp OkWarnsOnceAboutAShortPassword"),
     ("a large key file (2 GB: 48 s and 6.3 GB of memory for each message)",
      "only its first 4 KiB are read (0.04 s, 5 MB); every key line gives the key it gave when read whole",
-     "fail_closed_test.cpp \"a key line, then ...\"; key_block_test.cpp OnlyTheStartOfAFileIsRead; "
-     "tests/platform/read_start_test.cpp"),
+     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack \"bytes that are no UTF-8 beyond the 4 KiB "
+     "read\", \"a line longer than the read, cut inside a character\""),
     ("key file missing or unreadable", "held back with a box, as before",
      "message_events_test.cpp SendingWithAKeyFile; file_faults_test.cpp KeyFileVanishes"),
     ("a record that cannot be read whole: a message to send whose fields run past its length, or any record whose "
@@ -125,7 +125,7 @@ READABLE_PATHS = [
      "held back, encryption-error box; pluginFun's own guard gives the cancel reply too", "fault sweep"),
     ("initialise failed half-way, or still under way (its box open)",
      "every message to send held back, well-formed or not, box saying the plug-in could not start",
-     "fault sweep; fail_closed_test.cpp \"the start failed, ...\""),
+     "fault sweep; fail_closed_test.cpp \"a failed start, then ...\""),
     ("the host calling in again from inside a box or a command of the plug-in (a finalise while the note after OK is "
      "open, inside a toggle's update-button or the start's add-button command, during the start's box; a second "
      "start meanwhile)",
