@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "platform/platform.h"
-#include "platform/utf8.h"
-#include "settings/text_file.h"
 
 namespace envelope {
 
@@ -17,29 +15,6 @@ ElAES::SecretKey keyBlockFromText(std::u16string_view keyText) {
         key[i] = static_cast<std::uint8_t>(i % 2 == 0 ? unit & 0xFF : unit >> 8);
     }
     return key;
-}
-
-std::u16string readKeyFileFirstLine(const std::u16string& path) {
-    // Read here rather than through readTextFile, so that the file's bytes are
-    // wiped once the line is out.
-    std::string bytes = platform::readFile(path);
-    const ElAES::WipeOnExit wipeBytes(bytes);
-    return keyFileFirstLine(bytes, platform::ansiCodePage(), utf8::encode(path));
-}
-
-std::u16string keyFileFirstLine(std::string_view leadingBytes, unsigned codePage, const std::string& fileName) {
-    setpassform::DecodedText decoded = setpassform::decodeText(leadingBytes, fileName);
-    const ElAES::WipeOnExit wipeText(decoded.text);
-    // A file without a mark: decodeText read it in the system's code page.
-    if (decoded.encoding == setpassform::TextEncoding::Ansi && codePage != platform::ansiCodePage()) {
-        ElAES::wipe(decoded.text);
-        decoded.text = platform::widenCodePage(codePage, leadingBytes);
-    }
-    const std::u16string& text = decoded.text;
-    if (text.empty() || text[0] == u'\0') {
-        throw Exception("The key file \"" + fileName + "\" is empty: its first line holds the key.");
-    }
-    return text.substr(0, text.find_first_of(std::u16string_view(u"\r\n\0", 3)));
 }
 
 std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, const std::u16string& typedPath) {
@@ -59,7 +34,7 @@ std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std
     if (!path) return std::nullopt;
     std::u16string keyText = readKeyFileFirstLine(*path);
     const ElAES::WipeOnExit wipeKeyText(keyText);
-    if (emptyKeyText) *emptyKeyText = keyText.empty();
+    if (emptyKeyText) *emptyKeyText = false;  // an empty line is refused as it is read
     return keyBlockFromText(keyText);
 }
 

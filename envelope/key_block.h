@@ -2,12 +2,14 @@
 // The 32-byte AES key built for every message from the password or from the
 // first line of a key file. Key blocks, and every copy of the texts they are
 // made from that this module holds, are wiped once they have served.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "crypto/ElAES.h"
 #include "crypto/wipe.h"
+#include "platform/exception.h"
 
 namespace envelope {
 
@@ -16,16 +18,39 @@ namespace envelope {
 // its first 16, and the empty text gives the all-zero key.
 ElAES::SecretKey keyBlockFromText(std::u16string_view keyText);
 
-// The first line of a key file: the text up to its first CR, LF or NUL, after
-// a UTF-8, UTF-16LE or UTF-16BE byte-order mark (the ANSI code page without
-// one). Raises Exception naming the file when it cannot be read, is marked
-// UTF-8 but is not, or has no line at all (empty, only a mark, NUL first).
-std::u16string readKeyFileFirstLine(const std::u16string& path);
+// How much of a key file is read. Only the first line counts, and of it only
+// the first 32 bytes of its UTF-16 form and whether it is shorter than that:
+// at most 32 characters and the line's end, under 100 bytes in any encoding
+// with its byte-order mark. A page is one read, whatever follows in the file.
+inline constexpr std::size_t keyFileReadLimit = 4096;
 
-// The same first line from a key file's leading bytes, read elsewhere: by its
-// byte-order mark, or else in `codePage`. Raises Exception naming `fileName`
-// for the same unusable keys.
+// The fewest key-block bytes a key file's line must give: a shorter key is
+// one that anybody can find by trying them all.
+inline constexpr std::size_t shortestKeyFileLine = 8;
+
+// A key file whose first line is no key the user can have meant: not text in
+// its encoding, UTF-16 without a byte-order mark, or too short. The message
+// names the file and says what to do.
+class EUnusableKeyFile : public Exception {
+public:
+    EUnusableKeyFile(bool noKeyText, const std::string& message) : Exception(message), noKeyText(noKeyText) {}
+    // The file holds no key text at all: it would give the all-zero key.
+    bool noKeyText;
+};
+
+// The first line of a key file from its leading bytes (at most
+// keyFileReadLimit; as many mean that the file may go on): the text up to its
+// first CR, LF or NUL, after a UTF-8, UTF-16LE or UTF-16BE byte-order mark,
+// in `codePage` without one. Raises EUnusableKeyFile naming `fileName` for
+// everything that is not a usable key: no line at all (empty, only a mark,
+// NUL first), a line shorter than shortestKeyFileLine units, UTF-8 that is
+// not, and, without a mark, a NUL that ends the line (UTF-16 without a mark,
+// or no text at all) or a byte the code page does not define.
 std::u16string keyFileFirstLine(std::string_view leadingBytes, unsigned codePage, const std::string& fileName);
+
+// keyFileFirstLine() of a file, read no further than keyFileReadLimit, in
+// the ANSI code page. Raises EFileError when it cannot be read.
+std::u16string readKeyFileFirstLine(const std::u16string& path);
 
 // The key file that a typed path names: the settings folder followed by the
 // path if such a file exists, else the path as typed if that exists, else none.
@@ -40,8 +65,9 @@ struct KeySource {
 };
 
 // The key block for a message, or nullopt when the key file is missing.
-// Raises when the key file cannot be read or has no line. `emptyKeyText`, when
-// given, learns whether the key came from an empty text (the all-zero key).
+// Raises when the key file cannot be read or is no usable key (see
+// keyFileFirstLine). `emptyKeyText`, when given, learns whether the key came
+// from an empty password (the all-zero key).
 std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
                                               bool* emptyKeyText = nullptr);
 

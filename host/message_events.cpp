@@ -10,6 +10,7 @@
 #include "envelope/receipt.h"
 #include "host/protocol.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
 
@@ -59,9 +60,13 @@ const void* cancelReply() noexcept {
 // a failure of the encryption itself, under "Warning" for everything else. A
 // box that cannot be shown (no memory left for its text) must not turn a
 // message held back into one sent in clear: the reply is given regardless.
-const void* holdBack(Text why) noexcept {
+// A detail, in UTF-8, follows the text: what the file in question is and
+// what to do about it.
+const void* holdBack(Text why, std::string_view detail = {}) noexcept {
     try {
-        platform::messageBox(uiText(why), why == Text::CryptError ? std::u16string() : uiText(Text::Warning));
+        std::u16string text = uiText(why);
+        if (!detail.empty()) text += u"\r\n\r\n" + utf8::decode(detail).value_or(u"");
+        platform::messageBox(text, why == Text::CryptError ? std::u16string() : uiText(Text::Warning));
     } catch (...) {
     }
     return cancelReply();
@@ -77,6 +82,15 @@ bool uinIsListed(std::int32_t uin) {
 
 platform::PathKind listFileKind() {
     return platform::pathKind(setpassform::settingsPath(setpassform::uinListFileName));
+}
+
+// Whether any line of the dialog's list could be a contact's UIN.
+bool listHoldsAnyone() {
+    if (!setpassform::setpass) return true;
+    for (const std::u16string& line : setpassform::setpass->Memo1.lines()) {
+        if (!line.empty()) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -140,6 +154,9 @@ const void* encryptMessageToSend(const void* eventRecord) {
         appendCountedString(body, sealed);
         appendCountedString(body, fields.text);
         return frameRecord(body);
+    } catch (const envelope::EUnusableKeyFile& unusable) {
+        return unusable.noKeyText ? holdBack(Text::EmptyKeyLine, unusable.what())
+                                  : holdBack(Text::KeyFileUnusable, unusable.what());
     } catch (...) {
         return holdBack(Text::CryptError);
     }
@@ -148,9 +165,12 @@ const void* encryptMessageToSend(const void* eventRecord) {
 const void* refuseMalformedMessage() noexcept {
     if (!setpassform::encryptionSwitch) return nullptr;
     try {
-        // A fresh install, nothing at the list's path at all: nobody is listed.
+        // Only where nobody could be listed is the message plainly meant to
+        // go in clear: a fresh install, nothing at the list's path at all and
+        // no list in the dialog. A list file that has gone while the dialog
+        // still lists contacts is no such case: the contact may be one of them.
         if (setpassform::loaded(setpassform::SettingsFile::UinList) &&
-            listFileKind() == platform::PathKind::Nothing) {
+            listFileKind() == platform::PathKind::Nothing && !listHoldsAnyone()) {
             return nullptr;
         }
     } catch (...) {

@@ -10,9 +10,11 @@ const void* decryptReceivedMessage(const void* eventRecord);
 // null for no reply.
 const void* encryptMessageToSend(const void* eventRecord);
 
-// A message-to-send record whose fields do not fit its length: null while
-// nothing would be sealed anyway (switch off, no list file), otherwise the
-// cancel reply with a box, since the contact cannot be known.
+// A record that may be a message to send but cannot be read whole (its
+// fields run past its length, or its length field leaves no room for them):
+// null while nothing would be sealed anyway (switch off, or no list file and
+// nobody on the dialog's list), otherwise the cancel reply with a box, since
+// the contact cannot be known.
 const void* refuseMalformedMessage() noexcept;
 // A message to send while the plug-in failed to start: the cancel reply and a
 // box, since what the settings say is unknown.

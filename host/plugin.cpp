@@ -39,11 +39,33 @@ private:
 std::int32_t theButtonId = 0;
 std::unique_ptr<ToolbarIcon> toolbarIcon;
 
-// Between an initialise event and the finalise event the plug-in runs. An
-// initialise that failed half-way leaves it unable to say what the settings
-// are: messages to send are then held back until the host starts it again.
-enum class Stage { Stopped, Running, FailedStart };
+// Between an initialise event and the finalise event the plug-in runs. While
+// an initialise is under way, and after one that failed half-way, it cannot
+// say what the settings are: messages to send are then held back until the
+// host starts it again.
+enum class Stage { Stopped, Starting, Running, FailedStart };
 Stage stage = Stage::Stopped;
+
+// The host may call in again from inside any box the plug-in shows and any
+// command it sends, even to finalise, and then to initialise anew. Each start
+// and stop begins a new session; work that waited on the host or a box goes
+// on only if its session is still the current one.
+unsigned long sessionCount = 0;
+
+class Session {
+public:
+    Session() : number_(sessionCount) {}
+    bool current() const { return number_ == sessionCount; }
+
+private:
+    unsigned long number_;
+};
+
+Session beginSession(Stage next) {
+    stage = next;
+    ++sessionCount;
+    return Session();
+}
 
 const char16_t* iconFor(bool switchOn) { return switchOn ? u"ZEV_CRYPT" : u"ZEV"; }
 
@@ -85,31 +107,40 @@ std::string settingsFolderFrom(const std::string& path) {
     return path + '\\';
 }
 
-const void* initialise(const void* record) {
-    // Until the end is reached, a failure leaves the plug-in unable to send.
-    stage = Stage::FailedStart;
-    // What an earlier initialise that failed half-way left behind goes first.
-    delete setpassform::setpass;
-    setpassform::setpass = nullptr;
-    toolbarIcon.reset();
-
+// The work of an initialise that has begun its session. Null when the host
+// ended the session meanwhile: it has had its answer.
+const void* start(const void* record, const Session& mine) {
     const InitialiseFields fields = parseInitialiseEvent(record);
     setpassform::settingsFolder = settingsFolderFrom(fields.secondPath);
 
     // The dialog reads the settings files as it is created, the switch from
     // the first line of "Mistlock.ini" among them. It is reachable through the
-    // module value only once its creation has returned.
+    // module value only once its creation has returned, and only if the host
+    // did not finalise while a box of its creation was open.
     setpassform::encryptionSwitch = false;
-    auto* dialog = new setpassform::Tsetpass();
-    setpassform::setpass = dialog;
+    std::unique_ptr<setpassform::Tsetpass> dialog(new setpassform::Tsetpass());
+    if (!mine.current()) return nullptr;
+    setpassform::setpass = dialog.release();
 
     toolbarIcon = std::make_unique<ToolbarIcon>();
     toolbarIcon->assign(platform::loadIcon(iconFor(setpassform::encryptionSwitch)));
 
     // No button rather than one whose first click crashes the host.
     const void* procedure = buttonProcedureAddress();
-    theButtonId = procedure ? addToolbarButton(procedure, toolbarIcon->handle(), pluginTitle, "") : 0;
-    if (!procedure) platform::messageBox(noButtonMessage(setpassform::encryptionSwitch), platform::widen(pluginTitle));
+    if (procedure) {
+        std::int32_t id = addToolbarButton(procedure, toolbarIcon->handle(), pluginTitle, "");
+        if (!mine.current()) {
+            // Finalised while the button was being added: the finalise could
+            // not know its id, so it goes now.
+            if (id != 0) removeToolbarButton(id);
+            return nullptr;
+        }
+        theButtonId = id;
+    } else {
+        theButtonId = 0;
+        platform::messageBox(noButtonMessage(setpassform::encryptionSwitch), platform::widen(pluginTitle));
+        if (!mine.current()) return nullptr;
+    }
     stage = Stage::Running;
 
     std::string body;
@@ -119,36 +150,64 @@ const void* initialise(const void* record) {
     return frameRecord(body);
 }
 
-void finalise() {
-    stage = Stage::Stopped;
-    if (theButtonId != 0) removeToolbarButton(theButtonId);
-    toolbarIcon.reset();
-    // Destroyed without closing: nothing is saved.
-    setpassform::Tsetpass* dialog = setpassform::setpass;
+const void* initialise(const void* record) {
+    // Until the end is reached, a failure leaves the plug-in unable to send.
+    const Session mine = beginSession(Stage::Starting);
+    // What an earlier initialise that failed half-way left behind goes first.
+    delete setpassform::setpass;
     setpassform::setpass = nullptr;
-    delete dialog;
+    toolbarIcon.reset();
+    try {
+        return start(record, mine);
+    } catch (...) {
+        if (mine.current()) stage = Stage::FailedStart;
+        throw;
+    }
+}
+
+void finalise() {
+    beginSession(Stage::Stopped);
+    // Out of the module state before the host hears of it: while it removes
+    // the button it may start the plug-in again, with state of its own.
+    std::unique_ptr<ToolbarIcon> icon = std::move(toolbarIcon);
+    std::unique_ptr<setpassform::Tsetpass> dialog(setpassform::setpass);
+    setpassform::setpass = nullptr;
+    std::int32_t id = theButtonId;
+    theButtonId = 0;
+    if (id != 0) removeToolbarButton(id);
+    icon.reset();
+    // Destroyed without closing: nothing is saved.
+    dialog.reset();
 }
 
 // The switch is on whenever the icon the host shows says so: switching on,
 // the switch changes before the host is told; switching off, after. Should
 // telling the host fail, the two still agree.
 void toggleEncryption() {
+    const Session mine;
     const bool on = !setpassform::encryptionSwitch;
     const platform::IconHandle icon = platform::loadIcon(iconFor(on));
     try {
         if (on) setpassform::encryptionSwitch = true;
         updateToolbarButton(theButtonId, icon, pluginTitle, "");
-        setpassform::encryptionSwitch = on;
     } catch (...) {
-        setpassform::encryptionSwitch = !on;
+        if (mine.current()) setpassform::encryptionSwitch = !on;
         platform::destroyIcon(icon);
         throw;
     }
+    // Finalised while the host was told: the switch, the icon and the
+    // dialog are no longer this toggle's to change.
+    if (!mine.current()) {
+        platform::destroyIcon(icon);
+        return;
+    }
+    setpassform::encryptionSwitch = on;
     toolbarIcon->assign(icon);
     setpassform::SaveSwitch(*setpassform::setpass);
 }
 
 void showSettings() {
+    const Session mine;
     // Without the list file nothing is encrypted; a failure to create it (or
     // to tell whether it is there) is reported and the dialog still opens.
     forms::TForm::runHandler([] {
@@ -156,9 +215,9 @@ void showSettings() {
             setpassform::SaveUinList(*setpassform::setpass);
         }
     });
-    // While an error box was open the host may have called in again, even to
+    // While a box was open the host may have called in again, even to
     // finalise, which destroys the dialog.
-    if (!setpassform::setpass) return;
+    if (!mine.current()) return;
     setpassform::Tsetpass& dialog = *setpassform::setpass;
     const platform::MonitorBounds monitor = platform::foregroundMonitorBounds();
     dialog.setTop(monitor.top + monitor.height / 2 - dialog.height() / 2);
@@ -171,24 +230,43 @@ bool running() { return stage == Stage::Running; }
 const void* messageToSend(const void* record) {
     switch (stage) {
         case Stage::Running: return encryptMessageToSend(record);
+        case Stage::Starting:
         case Stage::FailedStart: return refuseWhileNotStarted();
         case Stage::Stopped: break;
     }
     return nullptr;
 }
 
-const void* dispatch(const void* record) {
-    if (!isFramedEvent(record)) return nullptr;
-    const std::uint8_t code = readByte(record, 5);
-    if (!eventFitsRecord(record)) {
-        // A message whose contact or text cannot be read safely may still be
-        // one to a listed contact.
-        return code == MessageToSendEvent && running() ? refuseMalformedMessage() : nullptr;
+// A message whose contact or text cannot be read safely may still be one to
+// a listed contact.
+const void* unreadableMessage() {
+    switch (stage) {
+        case Stage::Running: return refuseMalformedMessage();
+        case Stage::Starting:
+        case Stage::FailedStart: return refuseWhileNotStarted();
+        case Stage::Stopped: break;
     }
+    return nullptr;
+}
+
+// A record whose length field leaves no room for its kind and event code
+// (0, 1 or negative) cannot say what it is: it may be a message to send whose
+// length field is what was damaged. Only what can be read of it, a kind that
+// is not an event's, makes it plainly something else.
+bool mayBeMessageToSend(const void* record) {
+    if (!record) return false;
+    return !(readInt32(record, 0) >= 1 && readByte(record, 4) != EventRecord);
+}
+
+const void* dispatch(const void* record) {
+    if (!isFramedEvent(record)) return mayBeMessageToSend(record) ? unreadableMessage() : nullptr;
+    const std::uint8_t code = readByte(record, 5);
+    if (!eventFitsRecord(record)) return code == MessageToSendEvent ? unreadableMessage() : nullptr;
     switch (code) {
         case InitialiseEvent:
-            // A second initialise without a finalise changes nothing.
-            return running() ? nullptr : initialise(record);
+            // A second initialise without a finalise, or while one is under
+            // way, changes nothing.
+            return running() || stage == Stage::Starting ? nullptr : initialise(record);
         case FinaliseEvent:
             if (stage != Stage::Stopped) finalise();
             return nullptr;

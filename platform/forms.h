@@ -134,6 +134,10 @@ public:
     // modal to it.
     static void runHandler(const std::function<void()>& handler, const TForm* form = nullptr);
 
+    // Expires when the form is destroyed. The host may destroy it from inside
+    // any box a handler shows: what the handler does afterwards asks first.
+    std::weak_ptr<const void> lifetime() const { return life_; }
+
     struct State;  // per platform
 protected:
     virtual void onShow() {}
@@ -144,6 +148,7 @@ private:
     friend class TRadioButton;
     const layout::Form& layout_;
     std::unique_ptr<State> state_;
+    std::shared_ptr<const bool> life_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace forms

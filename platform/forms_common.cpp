@@ -11,8 +11,12 @@ namespace forms {
 std::vector<std::u16string> TMemo::lines() const { return platform::splitLines(text()); }
 
 void TForm::runHandler(const std::function<void()>& handler, const TForm* form) {
-    // Asked once the handler has failed: it may have shown or hidden the form.
-    const auto owner = [form]() -> std::uintptr_t { return form && form->visible() ? form->handle() : 0; };
+    // Asked once the handler has failed: it may have shown or hidden the
+    // form, or the host may have destroyed it.
+    const std::weak_ptr<const void> life = form ? form->lifetime() : std::weak_ptr<const void>();
+    const auto owner = [form, &life]() -> std::uintptr_t {
+        return form && !life.expired() && form->visible() ? form->handle() : 0;
+    };
     try {
         handler();
     } catch (const std::exception& e) {
@@ -23,12 +27,13 @@ void TForm::runHandler(const std::function<void()>& handler, const TForm* form) 
     }
 }
 
+// The handler is copied: the form that holds it may be destroyed while it runs.
 void TButton::click() {
-    if (onClick) TForm::runHandler(onClick, &form_);
+    if (const auto handler = onClick) TForm::runHandler(handler, &form_);
 }
 
 void TSpeedButton::click() {
-    if (onClick) TForm::runHandler(onClick, &form_);
+    if (const auto handler = onClick) TForm::runHandler(handler, &form_);
 }
 
 }  // namespace forms

@@ -32,6 +32,12 @@ std::string narrowCodePage(unsigned codePage, std::u16string_view text);
 std::u16string widen(std::string_view text);
 std::string narrow(std::u16string_view text);
 
+// True when every byte of the text, read in the given code page, is a
+// character the code page assigns. Widening never fails on the byte values a
+// code page leaves unassigned: it gives them stand-ins, which is how they
+// survive a round trip, but no text holds them.
+bool codePageDefines(unsigned codePage, std::string_view text);
+
 // ---- Files ---------------------------------------------------------------
 // Paths are UTF-16 and use the backslash as Windows does; the headless layer
 // maps them onto its own file system.
@@ -61,6 +67,10 @@ bool fileExists(const std::u16string& path);
 // writing, as long as they share it. Throws EFileError naming the file and
 // the cause.
 std::string readFile(const std::u16string& path);
+
+// The first `limit` bytes of a file, fewer only when the file is shorter; the
+// rest is never read. Shared and reported as readFile() does.
+std::string readFileStart(const std::u16string& path, std::size_t limit);
 
 // Creates a file that must not exist yet and writes all the bytes to disk.
 // Throws EFileError naming the file and the cause when it exists already or

@@ -46,6 +46,8 @@ san=build/native-sanitize/tests/faults
 echo $? >"$out/faults-native.rc"
 "$san/faults_lifecycle" >"$out/lifecycle-native.log" 2>&1
 echo $? >"$out/lifecycle-native.rc"
+"$san/faults_reentry" >"$out/reentry-native.log" 2>&1
+echo $? >"$out/reentry-native.rc"
 "$san/faults_sweep" >"$out/sweep-native.log" 2>&1
 echo $? >"$out/sweep-native.rc"
 rm -f "$out/faults-unprivileged.log" "$out/faults-unprivileged.rc"
@@ -63,7 +65,7 @@ if [[ ${REPORT_WINE:-1} == 1 ]] && command -v wine >/dev/null && command -v x86_
     set -e
     [[ -f $win/build.ninja ]] || cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$win" -j 2 --target faults_files faults_lifecycle faults_fail_closed faults_sweep >/dev/null
+    cmake --build "$win" -j 2 --target faults_files faults_lifecycle faults_fail_closed faults_reentry faults_sweep >/dev/null
     scripts/wine-prefix.sh "$win" >/dev/null
     source scripts/virtual-display.sh
     cd "$win" && ctest -R '^faults_' -V --timeout 600
@@ -118,14 +120,38 @@ READABLE_PATHS = [
      "fail_closed_test.cpp story \"a folder and a link to nothing at the names of copies\""),
     ("empty password, or a key file whose first line is empty (the all-zero key)", "held back, box saying the key is empty",
      "message_events_test.cpp SendingWithAKeyFile, DialogEditsCountForTheNextMessageBeforeAnySave"),
-    ("key file missing, unreadable, without a line, or invalid UTF-8", "held back with a box, as before",
+    ("a key file whose first line is no key: fewer than 8 characters (a picture's first line among them), UTF-16 "
+     "without a byte-order mark (its line ends at a zero byte with text after it), a zero byte or a byte the code page "
+     "leaves unassigned before the line ends, UTF-8 that is not",
+     "held back, box saying why and naming the file; received envelopes are not opened under it; mistlock refuses it "
+     "alike; key files made by mistlock keygen pass",
+     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack; message_events_test.cpp SendingWithAKeyFile; "
+     "commands_test.cpp KeysThatCannotBeHadStopEveryCommand"),
+    ("a password of fewer than 8 characters", "sealed: a contact's older plug-in may share it; OK in the dialog warns "
+     "once and leaves the dialog open, OK again keeps it", "settings_dialog_test.cpp OkWarnsOnceAboutAShortPassword"),
+    ("a large key file (2 GB: 48 s and 6.3 GB of memory for each message)",
+     "only its first 4 KiB are read (0.04 s, 5 MB); every key line gives the key it gave when read whole",
+     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack \"bytes that are no UTF-8 beyond the 4 KiB "
+     "read\", \"a line longer than the read, cut inside a character\""),
+    ("key file missing or unreadable", "held back with a box",
      "message_events_test.cpp SendingWithAKeyFile; file_faults_test.cpp KeyFileVanishes"),
-    ("message-to-send record whose fields run past its length",
-     "held back while the switch is on, unless nothing at all is at the list's path",
-     "fail_closed_test.cpp \"record one byte short\" and story \"a folder where the list was\"; fuzz target plugin_events"),
+    ("a record that cannot be read whole: a message to send whose fields run past its length, or any record whose "
+     "length field (0, 1, -1, -2^31) leaves no room for its kind and event code",
+     "held back by the rule below, the list file gone or not, unless nobody could be listed (nothing at all at the "
+     "list's path and no line in the dialog's list)",
+     "fail_closed_test.cpp \"record one byte short\", story \"a folder where the list was\", "
+     "UntrustedKeysAndRecordsHoldMessagesBack; fuzz target plugin_events"),
     ("a failure anywhere on the send path (allocation, file error), inside or outside the handler",
      "held back, encryption-error box; pluginFun's own guard gives the cancel reply too", "fault sweep"),
-    ("initialise failed half-way", "every message to send held back, box saying the plug-in could not start", "fault sweep"),
+    ("initialise failed half-way, or still under way (its box open)",
+     "every message to send held back, well-formed or not, box saying the plug-in could not start",
+     "fault sweep; fail_closed_test.cpp \"a failed start, then ...\""),
+    ("the host calling in again from inside a box or a command of the plug-in (a finalise while the note after OK is "
+     "open, inside a toggle's update-button or the start's add-button command, during the start's box; a second "
+     "start meanwhile)",
+     "each start and stop begins a session, and work that waited on the host goes on only in its own: no freed "
+     "dialog is used, no plug-in runs without a dialog, the host has one button at most, nothing is left behind",
+     "tests/faults/reentry_test.cpp, natively, under ASan and under Wine"),
     ("switching encryption fails while telling the host", "switch and icon agree: on whenever the icon says on",
      "fault sweep"),
     ("the plug-in library loaded where the button procedure's address does not fit 32 bits",
@@ -135,6 +161,8 @@ READABLE_PATHS = [
      "the list the user confirmed stands: contacts not in it get clear text, as for any list; the old list is in "
      "MistlockWho.ini.bad and the user was told at start and at the save", "fail_closed_test.cpp"),
 ]
+
+RECORD_RULE = ("**A record that cannot be read whole.** While the plug-in runs with the switch on, and while it is starting or could not start, a record that cannot be read whole is held back (the cancel reply and a box) unless what can be read of it says plainly that it is no message to send: a kind other than an event's (3), or an event code other than 7, each read only where the length field leaves room for it. A length field of 0 or less leaves nothing to read, and one of 1 only the kind: such a record may be a message to send whose length field is what was damaged, and nothing beyond the length field is read to find out. A message to send whose fields run past its length is held back too. Such a record goes through only while no message could be sealed anyway: with the switch off, or with no list file and no line in the dialog's list; a null pointer is no record at all.")
 
 def read(path, default=""):
     try:
@@ -367,6 +395,8 @@ for label, name in runs:
     L.append(f"| {label} | {res} |")
 lp, lf, ls = gtest_summary(read(os.path.join(out, "lifecycle-native.log")))
 L.append(f"| lifecycle abuse, native | {lp} passed, {lf} failed |")
+rp, rf, rs = gtest_summary(read(os.path.join(out, "reentry-native.log")))
+L.append(f"| re-entry, native under ASan and UBSan | {rp} passed, {rf} failed |")
 L.append("")
 
 for label, name in [("Natively (Linux, headless layer)", "faults-native"), ("Natively, unprivileged", "faults-unprivileged"),
@@ -399,7 +429,11 @@ L.append("`tests/faults/lifecycle_test.cpp`: every event code (finalise, about, 
          "every call while the dialog is open leaves it usable, an edit there takes effect for the next message at once, "
          "and a finalise with the dialog open destroys it unsaved. Natively the host also calls in again while a "
          "message box of the plug-in is open (a received message, a finalise, a toggle): the reply returned afterwards "
-         "is still whole and nothing is used after it was freed.")
+         "is still whole and nothing is used after it was freed. `tests/faults/reentry_test.cpp`, natively and under "
+         "Wine: the host finalises, or starts the plug-in again, from inside the note after OK, the warning about a "
+         "short password, the about box and the start's error box, and from inside the add-button, update-button "
+         "and remove-button commands; afterwards the plug-in runs exactly when the host's last word says so, with "
+         "one dialog and at most one button, and a fresh start works.")
 L.append("")
 L.append("### Every file operation and every allocation failing once")
 L.append("")
@@ -431,6 +465,8 @@ L.append("| path | what happens now | shown by |")
 L.append("|---|---|---|")
 for row in READABLE_PATHS:
     L.append("| " + " | ".join(row) + " |")
+L.append("")
+L.append(RECORD_RULE)
 L.append("")
 L.append("## Reproducing")
 L.append("")

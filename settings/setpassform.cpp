@@ -66,7 +66,21 @@ void Tsetpass::FormClose() {
     confirmSettings();
 }
 
-void Tsetpass::SaveBtnClick() { (setpass ? setpass : this)->close(); }
+void Tsetpass::SaveBtnClick() {
+    Tsetpass& dialog = setpass ? *setpass : *this;
+    if (!dialog.warnedAboutShortPassword()) dialog.close();
+}
+
+// A password this short is a key anybody can find by trying them all; yet a
+// contact's older plug-in may use just that one. Pressing OK again keeps it.
+bool Tsetpass::warnedAboutShortPassword() {
+    if (shortPasswordWarned_ || !pass_check.checked() || Edit1.text().size() >= shortestPassword) return false;
+    shortPasswordWarned_ = true;
+    // Nothing of the dialog is touched after the box: the host may destroy
+    // it while the box is open.
+    platform::messageBox(uiText(Text::ShortPassword), uiText(Text::Warning));
+    return true;
+}
 
 void Tsetpass::OpenKeyFileClick() {
     if (OD.execute()) Edit2.setText(OD.fileName());

@@ -3,6 +3,7 @@
 // store of the key source, the password, the key-file path and the UIN list;
 // the two settings files that mirror them; and the module values that no
 // control holds, the settings folder and the encryption switch.
+#include <cstddef>
 #include <string>
 
 #include "platform/forms.h"
@@ -35,9 +36,18 @@ public:
     void SaveBtnClick();
     void OpenKeyFileClick();
 
+    // The fewest characters of a password that OK takes without a warning.
+    static constexpr std::size_t shortestPassword = 8;
+
 protected:
     void onShow() override;
     void onClose() override;
+
+private:
+    // True, once the warning has been shown, when the password is shorter
+    // than shortestPassword: OK then leaves the dialog open. Once a dialog.
+    bool warnedAboutShortPassword();
+    bool shortPasswordWarned_ = false;
 };
 
 // ---- Module values ---------------------------------------------------------

@@ -30,8 +30,11 @@ enum class Text {
     EmptyKeyLine,
     BadRecord,
     NotStarted,
+    KeyFileUnusable,
+    // The settings dialog's warning on OK.
+    ShortPassword,
 };
-inline constexpr int textCount = 21;
+inline constexpr int textCount = 23;
 
 // The current text.
 const std::u16string& uiText(Text key);

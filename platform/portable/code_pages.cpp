@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page_gaps.h"
 #include "platform/platform.h"
 #include "platform/portable/code_page_tables.h"
 #include "platform/portable/headless.h"
@@ -79,6 +80,15 @@ std::string narrowCodePage(unsigned codePage, std::u16string_view text) {
         out += mapped;
     }
     return out;
+}
+
+bool codePageDefines(unsigned codePage, std::string_view text) {
+    const char16_t* high = highHalf(codePage, "from");
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80 && isUnassignedStandIn(high[b - 0x80])) return false;
+    }
+    return true;
 }
 
 std::u16string widen(std::string_view text) { return widenCodePage(currentCodePage, text); }

@@ -3,7 +3,9 @@
 // Every system call about a file goes through the wrappers in `sys` below, so
 // that the test build of this layer can make any one of them fail the way the
 // system would; in the shipped build they are the bare calls.
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -131,11 +133,13 @@ private:
     int fd_;
 };
 
-std::string readAll(const Fd& file, const std::string& shownName) {
+// The file's bytes up to `limit`, from where the descriptor stands.
+std::string readAll(const Fd& file, const std::string& shownName, std::size_t limit = SIZE_MAX) {
     std::string content;
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = sys::read(file.get(), buffer, sizeof buffer);
+    while (content.size() < limit) {
+        const std::size_t wanted = std::min(sizeof buffer, limit - content.size());
+        const ssize_t n = sys::read(file.get(), buffer, wanted);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -357,6 +361,13 @@ std::string readFile(const std::u16string& path) {
     if (sys::fstat(file.get(), st) != 0) fail("read", name, errno);
     if (!S_ISREG(st.st_mode)) failWith("read", name, "it is not a regular file");
     return readAll(file, name);
+}
+
+std::string readFileStart(const std::u16string& path, std::size_t limit) {
+    const std::string name = headless::nativePath(path);
+    Fd file(sys::open(name, O_RDONLY));
+    if (!file.valid()) fail("open", name, errno);
+    return readAll(file, name, limit);
 }
 
 void writeFileNew(const std::u16string& path, std::string_view bytes) {

@@ -117,12 +117,13 @@ void TForm::show() {
 }
 
 void TForm::close() {
+    const auto life = lifetime();
     bool closed = false;
     runHandler([&] {
         onClose();
         closed = true;
     }, this);
-    if (closed) state_->visible = false;
+    if (closed && !life.expired()) state_->visible = false;
 }
 
 }  // namespace forms

@@ -1,6 +1,7 @@
 // Code-page conversions through the system's own tables.
 #include <climits>
 
+#include "platform/code_page_gaps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "platform/win32/win32_support.h"
@@ -95,6 +96,26 @@ std::string narrowCodePage(unsigned codePage, std::u16string_view text) {
     if (done <= 0) conversionFailed("to", codePage);
     out.resize(static_cast<std::size_t>(done));
     return out;
+}
+
+// A multi-byte code page refuses a sequence it does not define outright; a
+// single-byte one converts every byte, the unassigned ones to stand-ins.
+bool codePageDefines(unsigned codePage, std::string_view text) {
+    if (text.empty()) return true;
+    const int length = checkedLength(text.size());
+    // No code page gives more UTF-16 units than it reads bytes.
+    std::u16string out(text.size(), u'\0');
+    auto* wide = reinterpret_cast<wchar_t*>(out.data());
+    int done = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, wide, length);
+    if (done <= 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) return false;
+    if (done <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+        done = MultiByteToWideChar(codePage, 0, text.data(), length, wide, length);
+    }
+    if (done <= 0) conversionFailed("from", codePage);
+    for (int i = 0; i < done; ++i) {
+        if (isUnassignedStandIn(out[static_cast<std::size_t>(i)])) return false;
+    }
+    return true;
 }
 
 std::u16string widen(std::string_view text) { return widenCodePage(GetACP(), text); }

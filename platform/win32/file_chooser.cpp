@@ -41,7 +41,11 @@ bool TOpenDialog::execute() {
     if (has(*entry_, layout::FileMustExist)) chooser.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     if (has(*entry_, layout::Resizable)) chooser.Flags |= OFN_ENABLESIZING;
 
-    if (GetOpenFileNameW(&chooser)) {
+    // The chooser is modal: the host may destroy the form while it is open.
+    const auto life = form_.lifetime();
+    const BOOL chosen = GetOpenFileNameW(&chooser);
+    if (life.expired()) return false;
+    if (chosen) {
         state_->fileName = platform::win32::fromWide(file.data(), wcsnlen(file.data(), file.size()));
         return true;
     }

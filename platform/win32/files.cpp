@@ -153,12 +153,14 @@ HANDLE createUnique(const std::u16string& folder, const std::u16string& prefix, 
     return created;
 }
 
-std::string readAll(const Handle& file, const std::u16string& shownPath) {
+// The file's bytes up to `limit`, from where the handle stands.
+std::string readAll(const Handle& file, const std::u16string& shownPath, std::size_t limit = SIZE_MAX) {
     std::string content;
     char buffer[65536];
-    for (;;) {
+    while (content.size() < limit) {
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, limit - content.size()));
         DWORD got = 0;
-        if (!os::read(file.get(), buffer, sizeof buffer, got)) fail("read", shownPath, GetLastError());
+        if (!os::read(file.get(), buffer, wanted, got)) fail("read", shownPath, GetLastError());
         if (got == 0) break;
         content.append(buffer, got);
     }
@@ -430,6 +432,13 @@ std::string readFile(const std::u16string& path) {
         failWith("read", path, u"it is not a regular file");
     }
     return readAll(file, path);
+}
+
+std::string readFileStart(const std::u16string& path, std::size_t limit) {
+    Handle file(os::open(reachable(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         OPEN_EXISTING));
+    if (!file.valid()) fail("open", path, GetLastError());
+    return readAll(file, path, limit);
 }
 
 void writeFileNew(const std::u16string& path, std::string_view bytes) {

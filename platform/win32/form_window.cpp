@@ -216,7 +216,9 @@ void TForm::show() {
     const HWND hwnd = state_->hwnd;
     if (!hwnd) return;
     if (!IsWindowVisible(hwnd)) {
+        const auto life = lifetime();
         runHandler([this] { onShow(); }, this);
+        if (life.expired()) return;
         ShowWindow(hwnd, SW_SHOWNORMAL);
     } else if (IsIconic(hwnd)) {
         ShowWindow(hwnd, SW_RESTORE);
@@ -227,12 +229,13 @@ void TForm::show() {
 }
 
 void TForm::close() {
+    const auto life = lifetime();
     bool closed = false;
     runHandler([&] {
         onClose();
         closed = true;
     }, this);
-    if (closed && state_->hwnd) ShowWindow(state_->hwnd, SW_HIDE);
+    if (closed && !life.expired() && state_->hwnd) ShowWindow(state_->hwnd, SW_HIDE);
 }
 
 }  // namespace forms

@@ -55,9 +55,12 @@ struct KeyCase {
 };
 
 // "Ключ-42" is 7 UTF-16 units: its key block is the first 7 bytes of the
-// UTF-16LE form; "Êëþ÷-42" is the same Windows-1251 bytes read as 1252.
+// UTF-16LE form. The key files hold "Ключ-4242", 9 units, since a key file
+// must give at least 8 bytes; "Êëþ÷-4242" is the same Windows-1251 bytes
+// read as 1252.
 const char* const klyuch = "1A043B044E0447";
-const char* const klyuchIn1252 = "CA00EB00FE00F7";
+const char* const klyuchFile = "1A043B044E0447042D";
+const char* const klyuchFileIn1252 = "CA00EB00FE00F7002D";
 
 const std::vector<KeyCase> keyCases = {
     {"password", {"--password", "pw"}, std::nullopt, "7000", 1251},
@@ -75,16 +78,17 @@ const std::vector<KeyCase> keyCases = {
      std::nullopt, klyuch, 1252},
     {"password file, empty first line", {"--password-file", data("cli/password_empty_line.txt")}, std::nullopt, "",
      1251},
-    {"key file, UTF-8 mark", {"--key-file", data("envelope/key_utf8_bom.txt")}, std::nullopt, klyuch, 1251},
+    {"key file, UTF-8 mark", {"--key-file", data("envelope/key_utf8_bom.txt")}, std::nullopt, klyuchFile, 1251},
     {"key file, UTF-16LE mark", {"--codepage", "1252", "--key-file", data("envelope/key_utf16le_bom.txt")},
-     std::nullopt, klyuch, 1252},
-    {"key file, UTF-16BE mark", {"--key-file", data("envelope/key_utf16be_bom.txt")}, std::nullopt, klyuch, 1251},
+     std::nullopt, klyuchFile, 1252},
+    {"key file, UTF-16BE mark", {"--key-file", data("envelope/key_utf16be_bom.txt")}, std::nullopt, klyuchFile,
+     1251},
     // Without a mark the key file is in the peers' code page, whatever this
     // system's is.
     {"key file, no mark, 1251", {"--codepage", "1251", "--key-file", data("envelope/key_cp1251.txt")}, std::nullopt,
-     klyuch, 1251},
+     klyuchFile, 1251},
     {"key file, no mark, 1252", {"--key-file", data("envelope/key_cp1251.txt"), "--codepage", "1252"}, std::nullopt,
-     klyuchIn1252, 1252},
+     klyuchFileIn1252, 1252},
 };
 
 TEST(Commands, EachKeySourceSealsAndOpensWithItsKeyBlock) {
@@ -129,6 +133,9 @@ const std::vector<KeyFailure> keyFailures = {
     {"missing password file", {"--password-file", data("cli/no_such_file.txt")}, 1, "does not exist"},
     {"key file is a folder", {"--key-file", data("cli")}, 1, "is not a file"},
     {"empty key file", {"--key-file", data("cli/password_empty.txt")}, 1, "is empty"},
+    {"key file of seven characters", {"--key-file", data("cli/password_utf8_bom.txt")}, 1, "has only 7 characters"},
+    {"key file in UTF-16 without a mark", {"--key-file", data("cli/key_utf16le_no_mark.txt")}, 1,
+     "looks like UTF-16 without a byte-order mark"},
     {"empty password file", {"--password-file", data("cli/password_empty.txt")}, 1, "is empty"},
     {"password file not UTF-8", {"--password-file", data("cli/password_cp1251.txt")}, 1,
      "is not valid UTF-8. Save it as UTF-8, or use --key-file"},

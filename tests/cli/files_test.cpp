@@ -171,8 +171,8 @@ std::thread feedFifo(const std::string& path, std::string bytes) {
 }
 #endif
 
-// "Ключ-42" after a UTF-8 mark, as tests/data/envelope/key_utf8_bom.txt holds it.
-const std::string kKlyuchUtf8 = "\xEF\xBB\xBF\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87-42\r\n";
+// "Ключ-4242" after a UTF-8 mark, as tests/data/envelope/key_utf8_bom.txt holds it.
+const std::string kKlyuchUtf8 = "\xEF\xBB\xBF\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87-4242\r\n";
 
 // The same followed by 70001 more bytes, the 65536th of the file the first of
 // the two of an "é".
@@ -193,12 +193,12 @@ struct SecretCase {
 const SecretCase secretCases[] = {
     // 64 KiB are read: a UTF-8 character cut there is not an error, and a
     // first line longer than that gives the same key block.
-    {"key file of 70017 bytes", "--key-file", longKlyuchFile(), false, "1A043B044E0447"},
+    {"key file of 70019 bytes", "--key-file", longKlyuchFile(), false, "1A043B044E0447042D"},
     {"first line of 70000 bytes", "--key-file", std::string(70000, 'x'), false,
      "7800780078007800780078007800780078007800780078007800780078007800"},
 #ifndef _WIN32
     {"password from a pipe", "--password-file", "pw\n", true, "7000"},
-    {"key file from a pipe", "--key-file", kKlyuchUtf8, true, "1A043B044E0447"},
+    {"key file from a pipe", "--key-file", kKlyuchUtf8, true, "1A043B044E0447042D"},
 #endif
 };
 

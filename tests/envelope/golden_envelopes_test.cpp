@@ -101,10 +101,10 @@ TEST(GoldenEnvelopes, SealAndOpenUnderThisCodePageAndCipherPath) {
     }
 }
 
-// A few cases the way the messenger sees them: the key typed as the password
-// when it is ASCII (the same bytes in both code pages), else read from a
-// UTF-16 key file; the empty key only on receipt, since nothing is sealed
-// under it.
+// A few cases the way the messenger sees them: the key typed as the password,
+// in a settings file in the code page when it is ASCII (the same bytes in
+// both), else in UTF-16 (a key file would refuse a key this short); the empty
+// key only on receipt, since nothing is sealed under it.
 TEST(GoldenEnvelopes, ThroughPluginFun) {
     const std::set<std::string> chosen = {"worked example Hi", "every byte value", "Cyrillic text", "Latin-1 text",
                                           "key with a surrogate pair", "key of 0 units"};
@@ -121,8 +121,13 @@ TEST(GoldenEnvelopes, ThroughPluginFun) {
             folder.write("Mistlock.ini", "on\r\npass_check\r\n" + std::string(keyText.begin(), keyText.end()) +
                                              "\r\n\r\n");
         } else {
-            folder.write("golden.key", "\xFF\xFE" + unhex(c.keyHex) + std::string("\r\0\n\0", 4));
-            folder.write("Mistlock.ini", "on\r\nfile_check\r\n\r\ngolden.key\r\n");
+            const auto utf16 = [](const std::string& ascii) {
+                std::string out;
+                for (const char c : ascii) out += std::string{c, '\0'};
+                return out;
+            };
+            folder.write("Mistlock.ini",
+                         "\xFF\xFE" + utf16("on\r\npass_check\r\n") + unhex(c.keyHex) + utf16("\r\n\r\n"));
         }
         folder.write("MistlockWho.ini", "12345\r\n");
         test_messenger::TestMessenger plugin;

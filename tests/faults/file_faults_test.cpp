@@ -457,7 +457,7 @@ protected:
     void SetUp() override {
         test.write("Mistlock.ini", "on\r\nfile_check\r\n\r\nkey.txt\r\n");
         test.write("MistlockWho.ini", kWho);
-        test.write("key.txt", "the key\r\n");
+        test.write("key.txt", "the key line\r\n");
         ASSERT_NE(plugin.initialise(test.hostPath()), nullptr);
         // What the plug-in seals and opens while the key file is there.
         const void* sealed = plugin.call(messageToSend(kListedUin, "hello"));

@@ -78,6 +78,7 @@ TEST_F(SettingsDialog, OkClosesTheReferencedDialog) {
     Tsetpass referenced;
     Tsetpass pressed;
     setpassform::setpass = &referenced;
+    referenced.Edit1.setText(u"long enough");
     referenced.show();
     pressed.show();
     pressed.SaveBtn.click();
@@ -87,6 +88,7 @@ TEST_F(SettingsDialog, OkClosesTheReferencedDialog) {
 
 TEST_F(SettingsDialog, OkWithoutModuleReferenceClosesItself) {
     Tsetpass dialog;
+    dialog.Edit1.setText(u"long enough");
     dialog.show();
     dialog.SaveBtn.click();
     EXPECT_FALSE(dialog.visible());
@@ -96,7 +98,7 @@ TEST_F(SettingsDialog, OkWithoutModuleReferenceClosesItself) {
 TEST_F(SettingsDialog, CloseBoxSavesExactlyAsOk) {
     auto fill = [](Tsetpass& d) {
         setpassform::encryptionSwitch = true;
-        d.Edit1.setText(u"pw");
+        d.Edit1.setText(u"pw of nine");
         d.Edit2.setText(u"C:\\k.txt");
         d.Memo1.setText(u"1\r\n2");
         d.show();
@@ -113,7 +115,7 @@ TEST_F(SettingsDialog, CloseBoxSavesExactlyAsOk) {
     EXPECT_FALSE(dialog.visible());
     EXPECT_EQ(bytesOf(ini), iniByOk);
     EXPECT_EQ(bytesOf(who), whoByOk);
-    EXPECT_EQ(iniByOk, "on\r\npass_check\r\npw\r\nC:\\k.txt\r\n");
+    EXPECT_EQ(iniByOk, "on\r\npass_check\r\npw of nine\r\nC:\\k.txt\r\n");
 }
 
 TEST_F(SettingsDialog, FailedSaveKeepsTheDialogOpenUntilTheCauseIsMended) {
@@ -121,7 +123,7 @@ TEST_F(SettingsDialog, FailedSaveKeepsTheDialogOpenUntilTheCauseIsMended) {
     Tsetpass dialog;
     setpassform::setpass = &dialog;
     dialog.show();
-    dialog.Edit1.setText(u"pw");
+    dialog.Edit1.setText(u"pw of nine");
     fs::create_directory(file(ini));  // the settings file cannot be written
     dialog.SaveBtn.click();
     EXPECT_TRUE(dialog.visible());
@@ -132,8 +134,30 @@ TEST_F(SettingsDialog, FailedSaveKeepsTheDialogOpenUntilTheCauseIsMended) {
     fs::remove(file(ini));
     dialog.close();
     EXPECT_FALSE(dialog.visible());
-    EXPECT_EQ(bytesOf(ini), "off\r\npass_check\r\npw\r\n\r\n");
+    EXPECT_EQ(bytesOf(ini), "off\r\npass_check\r\npw of nine\r\n\r\n");
     EXPECT_EQ(errorBoxes(), 1);
+}
+
+// OK warns about a password of fewer than 8 characters and leaves the dialog
+// open; pressed again it keeps the password. Once a dialog.
+TEST_F(SettingsDialog, OkWarnsOnceAboutAShortPassword) {
+    SKIP_WITHOUT_HEADLESS_UI();
+    const struct { std::u16string password; bool keyFile, warned; } cases[] = {
+        {u"", false, true}, {u"Пароль!", false, true}, {u"12345678", false, false}, {u"pw", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(show(c.password));
+        boxes.clear();
+        Tsetpass dialog;
+        dialog.Edit1.setText(c.password);
+        dialog.file_check.setChecked(c.keyFile);
+        for (int press = 0; press < 3; ++press) {
+            dialog.show();
+            dialog.SaveBtn.click();
+            EXPECT_EQ(dialog.visible(), c.warned && press == 0) << "press " << press;
+        }
+        ASSERT_EQ(boxes.size(), c.warned ? 1u : 0u);
+        EXPECT_TRUE(!c.warned || boxes[0].text.rfind(u"Пароль короче 8 символов", 0) == 0) << show(boxes[0].text);
+    }
 }
 
 TEST_F(SettingsDialog, ErrorDuringCreationIsShownAndCreationCompletes) {

@@ -52,6 +52,10 @@ const BuiltIn builtIns[] = {
      u"Мессенджер передал сообщение в повреждённом виде, его нельзя зашифровать. Отправка отменена."},
     {Text::NotStarted, u"NotStarted",
      u"Плагин шифрования не смог запуститься, поэтому сообщение нельзя зашифровать. Отправка отменена. Перезапустите мессенджер."},
+    {Text::KeyFileUnusable, u"KeyFileUnusable",
+     u"Первая строка файла с ключом не годится как ключ (причина ниже): зашифрованное ею сообщение мог бы прочесть посторонний или не смог бы прочесть собеседник. Отправка отменена."},
+    {Text::ShortPassword, u"ShortPassword",
+     u"Пароль короче 8 символов: такой ключ можно подобрать перебором. Введите пароль длиннее или нажмите ОК ещё раз, чтобы оставить этот (например, если его использует собеседник со старой версией плагина)."},
 };
 
 using Overrides = std::map<Text, std::u16string>;
@@ -86,6 +90,8 @@ const std::u16string english[] = {
     u"The key line is empty. Not sent.",
     u"A damaged message. Not sent.",
     u"Not started. Not sent.",
+    u"The key line is no key. Not sent.",
+    u"The password is short.",
 };
 
 Overrides allEnglish() {

@@ -14,6 +14,14 @@ namespace {
 BoxRecorder* active = nullptr;
 }
 
+void BoxRecorder::record(Box box) {
+    boxes_.push_back(std::move(box));
+    if (auto action = std::move(whileOpen_)) {
+        whileOpen_ = nullptr;
+        action();
+    }
+}
+
 #if defined(_WIN32)
 
 BoxRecorder::BoxRecorder() {

@@ -31,6 +31,11 @@ const void* TestMessenger::callback(const void* commandRecord) {
     const InMessengerCode inMessenger;
     TestMessenger& self = *active;
     self.commands.push_back(testing_records::bytesOf(commandRecord));
+    if (self.reentry_ && static_cast<unsigned char>(self.commands.back()[5]) == self.reentryCode_) {
+        const auto action = std::move(self.reentry_);
+        self.reentry_ = nullptr;
+        action();
+    }
     if (self.answerNull) return nullptr;
     std::int32_t id = 0;
     if (self.commands.back().size() > 5 && static_cast<unsigned char>(self.commands.back()[5]) == 0xC9) {
@@ -40,9 +45,16 @@ const void* TestMessenger::callback(const void* commandRecord) {
     return self.reply_.data();
 }
 
+// The record lives until pluginFun returns, each call's its own: the host
+// may call in again from inside one.
 const void* TestMessenger::call(const std::string& record) {
-    record_ = record;
-    return pluginFun(record_.data());
+    const std::string held = record;
+    return pluginFun(held.data());
+}
+
+void TestMessenger::duringNextCommand(std::uint8_t commandCode, std::function<void()> action) {
+    reentryCode_ = commandCode;
+    reentry_ = std::move(action);
 }
 
 const void* TestMessenger::initialise(const std::string& folder) {

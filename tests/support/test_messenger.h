@@ -2,6 +2,7 @@
 // Plays the messenger in-process: calls pluginFun, answers the plug-in's
 // command records through its callback, records them and the message boxes.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,17 @@ public:
     bool answerNull = false;
     testing_boxes::BoxRecorder boxes;
 
+    // The host calling in again while it handles a command: the action runs
+    // from inside the callback the next time the plug-in sends a command with
+    // this code, before the callback answers. Once.
+    void duringNextCommand(std::uint8_t commandCode, std::function<void()> action);
+
     static const void* callback(const void* commandRecord);
 
 private:
-    std::string record_;  // the event record lives until pluginFun returns
     std::string reply_;
+    std::uint8_t reentryCode_ = 0;
+    std::function<void()> reentry_;
 };
 
 // A fresh, empty folder for one test; removed at the end.

@@ -80,7 +80,7 @@ std::u16string keyFileText(std::string_view leadingBytes, unsigned codePage, con
         *utf8WithoutMark = !hasByteOrderMark(leadingBytes) && beyondAscii && utf8::isValid(line);
     }
     // The plug-in reads a file without a mark in the system's code page,
-    // which on the peers' machines is the peers' one.
+    // which on the peers' machines is the peers' one; and refuses the same files.
     return envelope::keyFileFirstLine(leadingBytes, codePage, name);
 }
 
