@@ -9,6 +9,7 @@
 #include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "tests/envelope/envelope_reference.h"
 #include "tools/cli/log_opener.h"
 
 namespace {
@@ -37,7 +38,8 @@ std::string lowercase(std::string s) {
 //   {Sc} a short text in the code page whose bytes are also valid UTF-8
 //   {Su} {Sc} read in the code page, as UTF-8
 //   {X}  envelope of the other code page's national text, sealed there
-//   {Xu} that text in UTF-8    {S} envelope of a 16-byte text (unverifiable)
+//   {Xu} that text in UTF-8    {S} an earlier plug-in's envelope of a 16-byte
+//                              text (no zero fill: unverifiable)
 //   {L}  envelope of 136 x's sealed on the other code page: its length prefix
 //        88 00 00 00 reads as 128 (1251's euro sign in 1252)  {Lu} the x's
 std::string expand(std::string text, const Texts& t) {
@@ -59,7 +61,7 @@ std::string expand(std::string text, const Texts& t) {
         {"{Su}", t.codePage == 1251 ? "ДЁ" : "Ã©"},
         {"{X}", envelope::seal(platform::narrowCodePage(other.codePage, other.national), key, other.codePage)},
         {"{Xu}", utf8::encode(other.national)},
-        {"{S}", envelope::seal("sixteen bytes!!!", key, t.codePage)},
+        {"{S}", envelope_test::envelopeFor("sixteen bytes!!!", key, t.codePage)},
         {"{L}", envelope::seal(std::string(136, 'x'), key, other.codePage)},
         {"{Lu}", std::string(136, 'x')},
     };

@@ -127,9 +127,26 @@ inline std::string envelopeOfPayload(const std::string& payload, unsigned codePa
     return kMarker + testing_records::hex(utf8OfCodePageText(payload, codePage));
 }
 
+// The envelope as an earlier plug-in seals it (and as a received one may be).
 inline std::string envelopeFor(const std::string& message, const ElAES::Key& key,
                                unsigned codePage = platform::ansiCodePage()) {
     return envelopeOfPayload(payloadFor(message, key), codePage);
+}
+
+// A message of n >= 1 bytes followed by the fewest zero bytes k that leave
+// (n + k) mod 16 between 1 and 12: the last block then has at least four
+// bytes of zero fill. The empty message stays empty.
+inline std::string checkedMessage(const std::string& message) {
+    std::string checked = message;
+    while (!checked.empty() && (checked.size() % 16 == 0 || checked.size() % 16 > 12)) checked += '\0';
+    return checked;
+}
+
+// The envelope as Mistlock seals it: the checked message in an earlier
+// plug-in's envelope, whose length prefix counts the zeros.
+inline std::string sealedEnvelopeFor(const std::string& message, const ElAES::Key& key,
+                                     unsigned codePage = platform::ansiCodePage()) {
+    return envelopeFor(checkedMessage(message), key, codePage);
 }
 
 // The payload bytes an envelope carries, read back the same way.

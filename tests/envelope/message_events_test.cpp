@@ -122,22 +122,25 @@ TEST_F(MessageEvents, WorkedExampleHi) {
 
 TEST_F(MessageEvents, SealsTheBytesAsTheEventCarriedThem) {
     start(ini("on", "pass_check", "secret"));
-    const std::string texts[] = {
-        std::string("a\0\xFF\x98\xC0 z\r\n", 9),
-        "#MSTLK:00000000",   // already an envelope: sealed like any other text
-        std::string(1, '\0'),
-        sampleMessage(127),
-        sampleMessage(4000),
-        allByteValues(),
+    const struct {
+        std::string text;
+        std::uint32_t declared;  // with the zero bytes of checked sealing
+    } cases[] = {
+        {std::string("a\0\xFF\x98\xC0 z\r\n", 9), 9},
+        {"#MSTLK:00000000", 17},  // already an envelope: sealed like any other text
+        {std::string(1, '\0'), 1},
+        {sampleMessage(127), 129},
+        {sampleMessage(4000), 4001},
+        {allByteValues(), 257},
     };
-    for (const std::string& text : texts) {
+    for (const auto& [text, declared] : cases) {
         const std::string env = envelopeOf(send(text), text);
-        EXPECT_EQ(env, envelopeFor(text, kSecretKey)) << "L=" << text.size();
-        if (text.size() < 128) {
-            EXPECT_EQ(env.substr(kMarker.size(), 8), hex(int32(static_cast<std::int32_t>(text.size()))));
+        EXPECT_EQ(env, sealedEnvelopeFor(text, kSecretKey)) << "L=" << text.size();
+        if (declared < 128) {
+            EXPECT_EQ(env.substr(kMarker.size(), 8), hex(int32(static_cast<std::int32_t>(declared))));
         }
         const std::string payload = payloadOfEnvelope(env);
-        ASSERT_EQ(payload.size(), 4 + 16 * ((text.size() + 15) / 16));
+        ASSERT_EQ(payload.size(), 4 + 16 * ((declared + 15) / 16));
         std::string plain = ecb(payload.substr(4), kSecretKey, false);
         EXPECT_EQ(plain.substr(0, text.size()), text);
         EXPECT_EQ(plain.substr(text.size()), std::string(plain.size() - text.size(), '\0'));
@@ -406,15 +409,19 @@ TEST_F(MessageEvents, WrongPassword) {
     start(ini("on", "pass_check", "secret"));
     const std::string hi = replyString(send("Hi"), 0);
     const std::string sixteen = replyString(send("0123456789abcdef"), 0);
+    const std::string earlierSixteen = envelopeFor("0123456789abcdef", kSecretKey);
     setpassform::setpass->Edit1.setText(u"Secret");
-    // L = 2: the zero fill after the text does not decrypt to zeros.
+    // The zero fill after the text does not decrypt to zeros: for L = 2, and
+    // for the 16 bytes that sealing gave a seventeenth, zero byte.
     expectOutcome(receive(hi), {"wrong password", hi, Outcome::ErrorReply});
-    // L = 16 leaves no fill, and the envelope carries no check value: a wrong
-    // key cannot be told from a right one, and its bytes are delivered.
-    const void* reply = receive(sixteen);
+    expectOutcome(receive(sixteen), {"wrong password, 16 bytes", sixteen, Outcome::ErrorReply});
+    // An earlier plug-in's envelope of 16 bytes has no fill, and carries no
+    // check value: a wrong key cannot be told from a right one, and its bytes
+    // are delivered.
+    const void* reply = receive(earlierSixteen);
     ASSERT_NE(reply, nullptr);
     EXPECT_NE(replyString(reply, 0), "0123456789abcdef");
-    EXPECT_NE(replyString(reply, 0), errorTextFor(sixteen));
+    EXPECT_NE(replyString(reply, 0), errorTextFor(earlierSixteen));
     EXPECT_TRUE(boxes().empty());
 }
 

@@ -63,6 +63,7 @@ function keyBlock(keyText) {
   return block;
 }
 
+// The envelope as every earlier plug-in seals it: L is the message's length.
 function envelope(message, keyText, cp) {
   const filled = Buffer.alloc(Math.ceil(message.length / 16) * 16);
   Buffer.from(message).copy(filled);
@@ -72,6 +73,54 @@ function envelope(message, keyText, cp) {
   const payload = Buffer.concat([length, cipher.update(filled), cipher.final()]);
   const text = readAs(cp, [...payload]);
   return { payload, envelope: '#MSTLK:' + Buffer.from(text, 'utf8').toString('hex').toUpperCase() };
+}
+
+// Checked sealing: a message of n >= 1 bytes gets the fewest zero bytes k
+// that make (n + k) mod 16 one of 1 to 12, and is sealed as above, so that at
+// least four bytes of zero fill follow it. The empty message stays empty.
+function checkedMessage(message) {
+  const zeros = [];
+  while (message.length > 0 && [0, 13, 14, 15].includes((message.length + zeros.length) % 16)) zeros.push(0);
+  return [...message, ...zeros];
+}
+
+// The payload an envelope carries, read back through the code page's table.
+function payloadOf(envelopeText, cp) {
+  assert.ok(envelopeText.startsWith('#MSTLK:'));
+  const text = Buffer.from(envelopeText.slice(7), 'hex').toString('utf8');
+  return bytesIn(cp, text);
+}
+
+function decipher(bytes, keyText) {
+  const d = createDecipheriv('aes-256-ecb', keyBlock(keyText), null).setAutoPadding(false);
+  return [...Buffer.concat([d.update(Buffer.from(bytes)), d.final()])];
+}
+
+function withoutTrailingZeros(bytes) {
+  let n = bytes.length;
+  while (n > 0 && bytes[n - 1] === 0) n -= 1;
+  return bytes.slice(0, n);
+}
+
+// What an earlier plug-in shows: the length prefix skipped unread, the rest
+// deciphered, trailing zero bytes trimmed; null for the error line (no
+// ciphertext, or not whole blocks).
+function classicReading(envelopeText, keyText, cp) {
+  const cipherBytes = payloadOf(envelopeText, cp).slice(4);
+  if (cipherBytes.length === 0 || cipherBytes.length % 16 !== 0) return null;
+  return withoutTrailingZeros(decipher(cipherBytes, keyText));
+}
+
+// What Mistlock shows: the same, once the ciphertext is as long as L says and
+// its zero fill deciphers to zeros; null for the error line.
+function checkedReading(envelopeText, keyText, cp) {
+  const payload = payloadOf(envelopeText, cp);
+  const declared = Buffer.from(payload.slice(0, 4)).readUInt32LE();
+  const cipherBytes = payload.slice(4);
+  if (cipherBytes.length === 0 || cipherBytes.length !== Math.ceil(declared / 16) * 16) return null;
+  const plain = decipher(cipherBytes, keyText);
+  if (plain.slice(declared).some((b) => b !== 0)) return null;
+  return withoutTrailingZeros(plain);
 }
 
 // The message whose ciphertext is the bytes 00..FF, so that every character
@@ -90,7 +139,9 @@ const units40 = '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcd';
 const cases = [
   ['worked example Hi', 'secret', ascii('Hi')],
   ['empty message', 'secret', []],
-  ...[1, 15, 16, 17, 31, 32, 33].map((n) => [`${n}-byte message`, 'secret', ascii(sentence.slice(0, n))]),
+  ...[1, 12, 13, 14, 15, 16, 17, 28, 31, 32, 33].map((n) => [`${n}-byte message`, 'secret', ascii(sentence.slice(0, n))]),
+  ['48-byte message', 'secret', pattern(48)],
+  ['ends in zero bytes', 'secret', [...ascii('Hi there'), 0, 0, 0, 0, 0, 0]],
   ['every byte value', 'secret', [...Array(256).keys()]],
   ['ciphertext of every byte value', 'secret', decipherAll('secret')],
   ['Cyrillic text', 'secret', bytesIn(1251, 'Привет, мир! Ёжик в тумане.')],
@@ -107,18 +158,37 @@ const cases = [
   ['key of 17 Cyrillic units', 'Съешь же ещё этих', ascii('Hi')],
 ];
 
+const hexOf = (bytes) => Buffer.from(bytes).toString('hex').toUpperCase();
+const readingText = (bytes) => (bytes === null ? 'error line' : hexOf(bytes));
+
 const lines = [
   '# Golden envelopes, made by make_golden.mjs beside this file (see README.md).',
-  '# name, code page, key text as UTF-16LE hex, message bytes as hex, envelope',
+  '# name, code page, key text as UTF-16LE hex, message bytes as hex, the envelope Mistlock seals, its length',
+  '# prefix, the envelope an earlier plug-in seals, and what each receiver shows of either envelope (hex):',
+  '# an earlier plug-in, then Mistlock',
 ];
 const seen = Object.fromEntries(CODE_PAGES.map((cp) => [cp, new Set()]));
 for (const [name, keyText, message] of cases) {
   for (const cp of CODE_PAGES) {
-    const made = envelope(message, keyText, cp);
-    made.payload.forEach((b) => seen[cp].add(b));
+    const checked = checkedMessage(message);
+    const sealed = envelope(checked, keyText, cp);
+    const classic = envelope(message, keyText, cp);
+    sealed.payload.forEach((b) => seen[cp].add(b));
+    classic.payload.forEach((b) => seen[cp].add(b));
+    // Both receivers show the same text of both envelopes: the message less
+    // its trailing zero bytes.
+    const shown = message.length === 0 ? null : withoutTrailingZeros(message);
+    const readings = [classicReading, checkedReading].map((read) => readingText(read(sealed.envelope, keyText, cp)));
+    for (const envelopeText of [sealed.envelope, classic.envelope]) {
+      assert.equal(readingText(classicReading(envelopeText, keyText, cp)), readingText(shown), name);
+      assert.equal(readingText(checkedReading(envelopeText, keyText, cp)), readingText(shown), name);
+    }
+    // At least four bytes of zero fill, and at most one block more.
+    const declared = checked.length;
+    if (declared > 0) assert.ok(16 * Math.ceil(declared / 16) - declared >= 4, name);
+    assert.ok(sealed.payload.length - classic.payload.length <= 16, name);
     const keyHex = Buffer.from(keyText, 'utf16le').toString('hex').toUpperCase();
-    const messageHex = Buffer.from(message).toString('hex').toUpperCase();
-    lines.push([name, cp, keyHex, messageHex, made.envelope].join('\t'));
+    lines.push([name, cp, keyHex, hexOf(message), sealed.envelope, declared, classic.envelope, ...readings].join('\t'));
   }
 }
 // Every byte value stands in some payload of each code page.
