@@ -74,7 +74,9 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
 // character is one that a byte of the code page widens to. Returns false,
 // having changed nothing that counts, for anything else (a character the code
 // page lacks, one beyond U+FFFF, or invalid UTF-8): the caller then takes the
-// conversions in steps, which decide the result or the error.
+// conversions in steps, which decide the result or the error. It stops at
+// the first round of forms that holds such a thing: a reading through another
+// code page is tried on every envelope received, and most fail early.
 // `in` must be followed in its storage by four zero bytes that are not part of
 // it: every sequence reads four bytes, and a zero is no continuation byte, so
 // a sequence cut short by the end is refused like any other.

@@ -233,7 +233,7 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
                               "  line 1: The envelope is too short to hold a message.\n",
                               "  line 2: The envelope does not open with this key.\n"}},
         {"{A}\n{S}\n{X}\n", {"mistlock: 2 envelopes opened, 1 opened, key not verifiable.\n",
-                             "key not verifiable: a message of 16, 32, 48... bytes carries no check",
+                             "key not verifiable: an earlier plug-in's message of 16, 32, 48... bytes carries no check",
                              "sealed on another code page and converted: 1 on 1252.\n"}},
     };
     for (const auto& s : summaries) {
@@ -244,6 +244,16 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
         const std::string summary = cli::summaryOf(opener);
         for (const auto& part : s.expectedParts) EXPECT_NE(summary.find(part), std::string::npos) << summary;
     }
+    // Every character of this envelope is one that 1254 has at the same byte,
+    // and the message's "ð" is "ğ" there: counted, on a 1252 side.
+    const ElAES::Key key7000 = envelope_test::keyOf("7000");
+    cli::LogOpener opener(key7000, 1252, [](std::string_view) {});
+    opener.feed(envelope_test::envelopeFor("\xCF\xF0\xE8\xE2\xE5\xF2", key7000, 1252) + "\n");
+    opener.finish();
+    EXPECT_NE(cli::summaryOf(opener).find("1 envelope reads the same through several code pages, but not the "
+                                          "message's characters: each is shown as sealed on this side's code page"),
+              std::string::npos)
+        << cli::summaryOf(opener);
 }
 
 TEST(LogOpener, OnlyTheFirstFailuresAreListed) {

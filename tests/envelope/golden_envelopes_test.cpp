@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <random>
 #include <set>
-#include <sstream>
 #include <vector>
 
 #include "crypto/aes_dispatch.h"
@@ -38,30 +37,12 @@ struct GoldenCase {
     std::string shownByMistlock;   // what Mistlock shows of either
     bool opens = true;             // false: both show the error line
 
-    std::u16string keyText() const {
-        const std::string bytes = unhex(keyHex);
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          static_cast<unsigned char>(bytes[i + 1]) << 8);
-        }
-        return text;
-    }
+    std::u16string keyText() const { return keyTextOf(keyHex); }
 };
 
 std::vector<GoldenCase> goldenCases() {
     std::vector<GoldenCase> cases;
-    std::istringstream in(dataFile("golden.tsv"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> fields;
-        std::istringstream columns(line);
-        for (std::string field; std::getline(columns, field, '\t');) fields.push_back(field);
-        if (fields.size() != 9) {
-            ADD_FAILURE() << "malformed line: " << line;
-            continue;
-        }
+    for (const auto& fields : dataRows("golden.tsv", 9)) {
         const bool opens = fields[8] != "error line";
         EXPECT_EQ(fields[7], fields[8]) << "an earlier plug-in and Mistlock show different text: " << fields[0];
         cases.push_back({fields[0], static_cast<unsigned>(std::stoul(fields[1])), fields[2], unhex(fields[3]),

@@ -8,8 +8,8 @@
 
 namespace cli {
 
-// OpenedUnverified: a message of 16, 32, 48... bytes opened, but its envelope
-// has no zero fill by which a wrong key would show.
+// OpenedUnverified: an earlier plug-in's message of 16, 32, 48... bytes
+// opened, but its envelope has no zero fill by which a wrong key would show.
 enum ExitStatus { Success = 0, Failure = 1, WrongUsage = 2, OpenedUnverified = 3 };
 
 // Runs one command: the arguments after the program's name, in UTF-8.

@@ -197,6 +197,7 @@ void LogOpener::processLine(std::string_view line) {
             out_ += escape_ ? escapedForTerminal(text) : text;
             ++(received.verified ? opened_ : unverified_);
             if (received.codePage != codePage_) ++fromOther_[received.codePage];
+            if (!received.alike.empty()) ++readAlike_;
             end = taken;
         } catch (const std::exception& e) {
             // Left as it was: the marker and the digits are ASCII.
@@ -217,6 +218,12 @@ void LogOpener::appendText(std::string_view text) {
     }
 }
 
+std::string alikeRule() {
+    std::string order;
+    for (const unsigned cp : envelope::senderCodePages) order += (order.empty() ? "" : ", ") + std::to_string(cp);
+    return "this side's code page when it is one of them, else the first of them in the order " + order;
+}
+
 std::string summaryOf(const LogOpener& opener) {
     if (opener.opened() == 0 && opener.failed() == 0 && opener.unverified() == 0) {
         return "mistlock: no envelopes found.\n";
@@ -235,8 +242,13 @@ std::string summaryOf(const LogOpener& opener) {
         }
     }
     if (opener.unverified() > 0) {
-        text += "mistlock: key not verifiable: a message of 16, 32, 48... bytes carries no check, and opened with "
-                "a wrong key it is unrelated bytes. Compare the key check codes ('mistlock key-id').\n";
+        text += "mistlock: key not verifiable: an earlier plug-in's message of 16, 32, 48... bytes carries no check, "
+                "and opened with a wrong key it is unrelated bytes. Compare the key check codes ('mistlock key-id').\n";
+    }
+    if (opener.readAlike() > 0) {
+        text += "mistlock: " + counted(opener.readAlike(), "envelope reads", "envelopes read") +
+                " the same through several code pages, but not the message's characters: each is shown as sealed on " +
+                alikeRule() + ". 'mistlock open' names the code pages of one.\n";
     }
     if (!opener.fromOtherCodePages().empty()) {
         text += "mistlock: sealed on another code page and converted:";
