@@ -1,6 +1,7 @@
 #include "envelope/receipt.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "crypto/wipe.h"
 #include "envelope/byte_tables.h"
@@ -32,13 +33,18 @@ std::string codePageList(const std::vector<unsigned>& codePages) {
 }
 
 // The receiver's own code page, then the others it may have come from.
-std::vector<unsigned> codePagesToRead(unsigned own) {
-    std::vector<unsigned> pages{own};
-    for (const unsigned cp : senderCodePages) {
-        if (cp != own) pages.push_back(cp);
+struct CodePagesToRead {
+    unsigned list[std::size(senderCodePages) + 1];
+    std::size_t count = 0;
+    explicit CodePagesToRead(unsigned own) {
+        list[count++] = own;
+        for (const unsigned cp : senderCodePages) {
+            if (cp != own) list[count++] = cp;
+        }
     }
-    return pages;
-}
+    const unsigned* begin() const { return list; }
+    const unsigned* end() const { return list + count; }
+};
 
 bool readThrough(std::string_view utf8Bytes, unsigned codePage, std::string& out) {
     try {
@@ -79,10 +85,18 @@ std::size_t offsetOfCharacter(std::string_view bytes, std::size_t n) {
 enum class Unread { No, TooShort, CutShort, Characters };
 
 // The first characters alone: most code pages cannot read an envelope sealed
-// on another, and that shows long before its end, without the full length of
-// output to fill.
+// on another, and that shows long before its end, and before the full length
+// of output is made ready.
 bool mayRead(std::string_view utf8Bytes, unsigned codePage, std::string& scratch) {
-    std::size_t cut = std::min<std::size_t>(utf8Bytes.size(), 64);
+    constexpr std::size_t kGlance = 32;
+    try {
+        if (const detail::ByteTables* tables = detail::byteTablesFor(codePage)) {
+            return detail::readsFirstForms(utf8Bytes, *tables, kGlance);
+        }
+    } catch (const Exception&) {
+        return false;  // a code page this platform does not have
+    }
+    std::size_t cut = std::min(utf8Bytes.size(), kGlance);
     while (cut > 0 && cut < utf8Bytes.size() && (static_cast<unsigned char>(utf8Bytes[cut]) & 0xC0) == 0x80) --cut;
     return readThrough(utf8Bytes.substr(0, cut), codePage, scratch);
 }
@@ -129,8 +143,8 @@ Unread readEnvelope(std::string_view utf8Bytes, unsigned codePage, Extent extent
     if (extent == Extent::Whole && !utf8::isValid(utf8Bytes)) {
         throw EEnvelopeError("The envelope's digits do not spell valid UTF-8 text.");
     }
-    std::vector<unsigned> others = codePagesToRead(own);
-    others.erase(others.begin());
+    const CodePagesToRead pages(own);
+    const std::vector<unsigned> others(pages.begin() + 1, pages.end());
     throw EEnvelopeError("The envelope holds characters that neither code page " + std::to_string(own) +
                          " nor " + codePageList(others) +
                          " has: it is damaged, or was sealed on a code page that Mistlock does not read.");
@@ -214,7 +228,7 @@ ReceivedDigits::ReceivedDigits(std::string_view hexText, unsigned ownCodePage, E
     Unread unread = Unread::No;
     std::string payload;
     std::string scratch;
-    for (const unsigned cp : codePagesToRead(ownCodePage)) {
+    for (const unsigned cp : CodePagesToRead(ownCodePage)) {
         std::size_t taken = 0;
         const bool own = cp == ownCodePage;
         const Unread why = readEnvelope(utf8Bytes, cp, extent, !own, payload, scratch, taken);
