@@ -28,22 +28,17 @@ const std::string& Records::of(Path path) const {
     return path == Path::Send ? send : path == Path::Receive ? receive : receiveEarlier;
 }
 
-namespace {
-
-// The length prefix the message's own, no zero bytes added.
-std::string earlierEnvelope(const std::string& text) {
+std::string earlierEnvelope(const std::string& text, const ElAES::Key& key, unsigned codePage) {
     std::string payload;
     for (int i = 0; i < 4; ++i) payload += static_cast<char>((text.size() >> (8 * i)) & 0xFF);
     ElAES::MemoryStream source(text);
     ElAES::MemoryStream sealed;
-    ElAES::encryptStream(source, 0, kKey, sealed);
+    ElAES::encryptStream(source, 0, key, sealed);
     payload += sealed.bytes();
     std::string out(envelope::marker);
-    envelope::appendSealedDigits(out, payload, 1251);
+    envelope::appendSealedDigits(out, payload, codePage);
     return out;
 }
-
-}  // namespace
 
 Plugin::Plugin() {
     folder_.write("Mistlock.ini", "on\r\npass_check\r\nsecret\r\n\r\n");
@@ -60,7 +55,7 @@ Records Plugin::recordsFor(std::size_t size, std::uint32_t seed) {
     const void* reply = pluginFun(r.send.data());
     if (!reply) throw std::runtime_error("the plug-in did not seal the message");
     r.receive = testing_records::messageReceived(testing_records::replyString(reply, 0), kUin);
-    r.receiveEarlier = testing_records::messageReceived(earlierEnvelope(text), kUin);
+    r.receiveEarlier = testing_records::messageReceived(earlierEnvelope(text, kKey, 1251), kUin);
     for (const std::string* received : {&r.receive, &r.receiveEarlier}) {
         const void* opened = pluginFun(received->data());
         if (!opened || testing_records::replyString(opened, 0) != text) {

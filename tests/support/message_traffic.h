@@ -21,6 +21,10 @@ inline const ElAES::Key kKey = {0x73, 0x00, 0x65, 0x00, 0x63, 0x00};
 // punctuation, from a pseudo-random sequence fixed by the seed.
 std::string message(std::size_t n, std::uint32_t seed = 1);
 
+// The envelope an earlier plug-in sealed of the text: its length prefix the
+// text's own, with no zero bytes added.
+std::string earlierEnvelope(const std::string& text, const ElAES::Key& key, unsigned codePage);
+
 enum class Path {
     Send,            // a message to send to the listed contact
     Receive,         // the envelope that sending it gave
