@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "crypto/view_streams.h"
+#include "crypto/wipe.h"
 #include "envelope/text_steps.h"
 
 namespace envelope {
@@ -37,15 +38,18 @@ std::string seal(std::string_view message, const ElAES::Key& key, unsigned codeP
     payload.reserve(4 + 16 * blocksOf(length));
     appendLengthPrefix(payload, length);
     // The cipher reads the message where it is and appends to the payload.
+    // The added zeros never fit in the message's last block: they make one
+    // more block, all zeros, under the same schedule.
+    ElAES::Schedule schedule;
+    const ElAES::WipeOnExit wipeSchedule(schedule);
+    ElAES::buildEncryptionSchedule(key, schedule);
     ElAES::ViewStream source(message);
     ElAES::AppendStream destination(payload);
-    ElAES::encryptStream(source, 0, key, destination);
-    // The added zeros never fit in the message's last block: they make one
-    // more block, all zeros.
+    ElAES::encryptStreamWithSchedule(source, 0, schedule, destination);
     if (blocksOf(length) > blocksOf(message.size())) {
         static constexpr char zeros[16] = {};
         ElAES::ViewStream zeroBlock(std::string_view(zeros, sizeof zeros));
-        ElAES::encryptStream(zeroBlock, 0, key, destination);
+        ElAES::encryptStreamWithSchedule(zeroBlock, 0, schedule, destination);
     }
 
     std::string out(marker);
