@@ -253,14 +253,14 @@ bool decodeInRuns(std::string_view in, const ByteTables& tables, std::string& ou
 
     std::uint32_t bad = 0;
     while (runs[0].p < runs[0].end && runs[1].p < runs[1].end && runs[2].p < runs[2].end &&
-           runs[3].p < runs[3].end) {
+           runs[3].p < runs[3].end && !bad) {
         bad |= decodeOne(runs[0], prefix, third);
         bad |= decodeOne(runs[1], prefix, third);
         bad |= decodeOne(runs[2], prefix, third);
         bad |= decodeOne(runs[3], prefix, third);
     }
     for (Run& r : runs) {
-        while (r.p < r.end) bad |= decodeOne(r, prefix, third);
+        while (r.p < r.end && !bad) bad |= decodeOne(r, prefix, third);
         // A last sequence that ran past its run was refused or misread: the
         // runs must end exactly at their ends.
         bad |= static_cast<std::uint32_t>(r.p != r.end);
@@ -332,7 +332,7 @@ ENVELOPE_AVX2 void decodeLanes32(const unsigned char*& p, const unsigned char* e
     const ByteTables::FormPage* const pages = tables.pages.data();
     const std::size_t pageCount = tables.pages.size();
     const __m256i top2 = _mm256_set1_epi8(static_cast<char>(0xC0));
-    while (end - p >= 34) {
+    while (end - p >= 34 && !bad) {
         const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
         const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
@@ -392,7 +392,7 @@ ENVELOPE_AVX2 void decodeLanes32(const unsigned char*& p, const unsigned char* e
 bool finish(const unsigned char* p, const unsigned char* end, unsigned char* o, const ByteTables& tables,
             std::uint64_t bad, std::string& out) {
     Run rest{p, end, reinterpret_cast<char*>(o), reinterpret_cast<char*>(o)};
-    while (rest.p < rest.end) bad |= decodeOne(rest, tables.prefix.data(), tables.third.data());
+    while (rest.p < rest.end && !bad) bad |= decodeOne(rest, tables.prefix.data(), tables.third.data());
     bad |= static_cast<std::uint64_t>(rest.p != rest.end);
     if (bad) return false;
     out.resize(static_cast<std::size_t>(rest.out - &out[0]));
@@ -423,7 +423,7 @@ ENVELOPE_AVX512 void decodeLanes64(const unsigned char*& p, const unsigned char*
     const std::size_t pageCount = tables.pages.size();
     const __m512i top2 = _mm512_set1_epi8(static_cast<char>(0xC0));
     const __m512i continuation = _mm512_set1_epi8(static_cast<char>(0x80));
-    while (end - p >= 66) {
+    while (end - p >= 66 && !bad) {
         const __m512i b0 = _mm512_loadu_si512(p);
         const __m512i b1 = _mm512_loadu_si512(p + 1);
         const __m512i b2 = _mm512_loadu_si512(p + 2);

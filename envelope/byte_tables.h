@@ -74,11 +74,32 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
 // character is one that a byte of the code page widens to. Returns false,
 // having changed nothing that counts, for anything else (a character the code
 // page lacks, one beyond U+FFFF, or invalid UTF-8): the caller then takes the
-// conversions in steps, which decide the result or the error.
+// conversions in steps, which decide the result or the error. It stops at
+// the first round of forms that holds such a thing: a reading through another
+// code page is tried on every envelope received, and most fail early.
 // `in` must be followed in its storage by four zero bytes that are not part of
 // it: every sequence reads four bytes, and a zero is no continuation byte, so
 // a sequence cut short by the end is refused like any other.
 bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out);
+
+// Whether the code page has the characters of the forms that begin the
+// text, as far as its first `bytes` bytes hold whole forms: a glance, one
+// form at a time, that stops at the first the code page lacks. A text that
+// narrowUtf8ByTable reads passes it.
+inline bool readsFirstForms(std::string_view in, const ByteTables& tables, std::size_t bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const std::size_t n = in.size() < bytes ? in.size() : bytes;
+    for (std::size_t at = 0; at < n;) {
+        const unsigned lead = p[at];
+        const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : 3;
+        if (at + length > n) break;
+        std::int32_t found = tables.prefix[length == 1 ? lead : lead | p[at + 1] << 8];
+        if (length == 3) found = found > 0 ? tables.third[static_cast<std::size_t>(found) * 256 + p[at + 2]] : -1;
+        if (found < 0) return false;
+        at += length;
+    }
+    return true;
+}
 
 // The widest vectors the text steps use: the widest that the processor and
 // the operating system run, chosen once (the default), or narrower, for the

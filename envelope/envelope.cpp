@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "crypto/view_streams.h"
+#include "crypto/wipe.h"
 #include "envelope/text_steps.h"
 
 namespace envelope {
@@ -19,17 +20,37 @@ std::uint32_t readLengthPrefix(std::string_view payload) {
     return v;
 }
 
+std::uint64_t blocksOf(std::uint64_t length) { return (length + 15) / 16; }
+
 }  // namespace
 
+std::uint32_t checkedLength(std::uint32_t n) {
+    if (n == 0) return 0;
+    std::uint32_t k = 0;
+    while ((n + k) % 16 == 0 || (n + k) % 16 > 12) ++k;
+    return n + k;
+}
+
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage) {
-    const auto length = static_cast<std::uint32_t>(message.size());
+    if (message.size() > 0xFFFFFFF0u) throw EEnvelopeError("The message is too long for an envelope.");
+    const std::uint32_t length = checkedLength(static_cast<std::uint32_t>(message.size()));
     std::string payload;
-    payload.reserve(4 + (message.size() + 15) / 16 * 16);
+    payload.reserve(4 + 16 * blocksOf(length));
     appendLengthPrefix(payload, length);
     // The cipher reads the message where it is and appends to the payload.
+    // The added zeros never fit in the message's last block: they make one
+    // more block, all zeros, under the same schedule.
+    ElAES::Schedule schedule;
+    const ElAES::WipeOnExit wipeSchedule(schedule);
+    ElAES::buildEncryptionSchedule(key, schedule);
     ElAES::ViewStream source(message);
     ElAES::AppendStream destination(payload);
-    ElAES::encryptStream(source, 0, key, destination);
+    ElAES::encryptStreamWithSchedule(source, 0, schedule, destination);
+    if (blocksOf(length) > blocksOf(message.size())) {
+        static constexpr char zeros[16] = {};
+        ElAES::ViewStream zeroBlock(std::string_view(zeros, sizeof zeros));
+        ElAES::encryptStreamWithSchedule(zeroBlock, 0, schedule, destination);
+    }
 
     std::string out(marker);
     appendSealedDigits(out, payload, codePage);

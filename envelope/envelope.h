@@ -8,6 +8,12 @@
 //   and the payload text is the payload's bytes read as characters of the
 //   peers' single-byte ANSI code page.
 //
+// The zero fill is the envelope's only check of the key: a receiver that
+// finds it decrypting to anything but zeros knows the key is wrong. So seal()
+// gives every message at least four bytes of it (checkedLength), by counting
+// a few zero bytes of its own into L; every receiver trims trailing zeros, and
+// shows the same text.
+//
 // Every function here takes the code page explicitly; the plug-in passes the
 // system's. An envelope from a peer on another code page is opened through
 // receipt.h.
@@ -32,7 +38,14 @@ public:
     using Exception::Exception;
 };
 
-// The envelope of a message's bytes.
+// The length prefix that seal() writes for a message of n bytes: n, with the
+// fewest zero bytes added that leave between 4 and 15 bytes of zero fill in
+// the last block, that is (n + k) mod 16 from 1 to 12. A wrong key then passes
+// the fill with odds of 2^-32 at most, rather than 1 in 256 for a 15-byte
+// message and always for a 16-byte one. The empty message stays empty.
+std::uint32_t checkedLength(std::uint32_t n);
+
+// The envelope of a message's bytes, with the zero bytes of checkedLength.
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage);
 
 // What a received text opens to.

@@ -1,69 +1,21 @@
 #include "envelope/receipt.h"
 
 #include <algorithm>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <optional>
+#include <iterator>
 
+#include "crypto/wipe.h"
 #include "envelope/byte_tables.h"
-#include "platform/hex.h"
+#include "envelope/text_steps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace envelope {
 
 namespace {
-
-// Which byte of a single-byte code page widens to each character it has.
-// Built from the platform's own conversion of the 256 bytes; null when the
-// platform does not have the code page or it is not single-byte.
-struct CodePageBytes {
-    std::map<char16_t, unsigned char> byteOf;
-};
-
-const CodePageBytes* bytesOfCodePage(unsigned codePage) {
-    static std::mutex lock;
-    static std::map<unsigned, std::unique_ptr<CodePageBytes>> known;
-    const std::lock_guard<std::mutex> guard(lock);
-    const auto found = known.find(codePage);
-    if (found != known.end()) return found->second.get();
-    std::unique_ptr<CodePageBytes> made;
-    try {
-        std::string everyByte(256, '\0');
-        for (int b = 0; b < 256; ++b) everyByte[b] = static_cast<char>(b);
-        const std::u16string wide = platform::widenCodePage(codePage, everyByte);
-        if (wide.size() == 256) {
-            made = std::make_unique<CodePageBytes>();
-            for (int b = 255; b >= 0; --b) made->byteOf[wide[b]] = static_cast<unsigned char>(b);
-        }
-    } catch (const Exception&) {
-        // Not installed here: it is no candidate. (Running out of memory is
-        // not that, and goes to the caller.)
-    }
-    return (known[codePage] = std::move(made)).get();
-}
-
-// The bytes of pairs of hex digits, up to the first pair that is not two digits.
-std::string bytesOfDigits(std::string_view hexText) {
-    std::string bytes;
-    bytes.reserve(hexText.size() / 2);
-    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) {
-        const int high = platform::hexDigitValue(hexText[i]);
-        const int low = platform::hexDigitValue(hexText[i + 1]);
-        if (high < 0 || low < 0) break;
-        bytes += static_cast<char>(high << 4 | low);
-    }
-    return bytes;
-}
-
-// The length of the strictly valid UTF-8 sequence at the start of bytes, or 0.
-std::size_t sequenceLength(std::string_view bytes) {
-    const auto lead = static_cast<unsigned char>(bytes[0]);
-    const std::size_t n = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-    if (n == 0 || n > bytes.size()) return 0;
-    return utf8::isValid(bytes.substr(0, n)) ? n : 0;
-}
 
 std::uint32_t lengthPrefixOf(std::string_view payload) {
     std::uint32_t v = 0;
@@ -71,189 +23,267 @@ std::uint32_t lengthPrefixOf(std::string_view payload) {
     return v;
 }
 
-// The payload that UTF-8 bytes carry when read through a code page, each
-// character one byte. `lenient`: a character the code page lacks counts as
-// its default character, as the receiver's own reading always did; otherwise
-// it rules the code page out. `prefix`: the payload ends where its length
-// prefix says, and `consumed` tells how many UTF-8 bytes it took.
-struct Reading {
-    std::string payload;
-    std::size_t consumed = 0;
+std::string codePageList(const std::vector<unsigned>& codePages) {
+    std::string list;
+    for (std::size_t i = 0; i < codePages.size(); ++i) {
+        if (i > 0) list += i + 1 == codePages.size() ? " or " : ", ";
+        list += std::to_string(codePages[i]);
+    }
+    return list;
+}
+
+// The receiver's own code page, then the others it may have come from.
+struct CodePagesToRead {
+    unsigned list[std::size(senderCodePages) + 1];
+    std::size_t count = 0;
+    explicit CodePagesToRead(unsigned own) {
+        list[count++] = own;
+        for (const unsigned cp : senderCodePages) {
+            if (cp != own) list[count++] = cp;
+        }
+    }
+    const unsigned* begin() const { return list; }
+    const unsigned* end() const { return list + count; }
 };
 
-std::optional<Reading> readThrough(std::string_view utf8Bytes, const CodePageBytes& page, bool lenient, bool prefix) {
-    Reading r;
-    std::size_t wanted = std::string::npos;
+bool readThrough(std::string_view utf8Bytes, unsigned codePage, std::string& out) {
+    try {
+        return readStrictly(utf8Bytes, codePage, out);
+    } catch (const Exception&) {
+        return false;  // a code page this platform does not have
+    }
+}
+
+// The bytes of the UTF-8 form that begins with `lead`, by the lead alone.
+std::size_t formLength(unsigned char lead) { return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+
+// Where the character with index n begins, counting the bytes that are no
+// continuation bytes; npos when there are not that many.
+std::size_t offsetOfCharacter(std::string_view bytes, std::size_t n) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t at = 0;
-    while (at < utf8Bytes.size() && r.payload.size() != wanted) {
-        const std::size_t n = sequenceLength(utf8Bytes.substr(at));
-        if (n == 0) return std::nullopt;
-        const auto wide = utf8::decode(utf8Bytes.substr(at, n));
-        const auto found = wide->size() == 1 ? page.byteOf.find((*wide)[0]) : page.byteOf.end();
-        if (found == page.byteOf.end() && !lenient) return std::nullopt;
-        r.payload += found == page.byteOf.end() ? '?' : static_cast<char>(found->second);
-        at += n;
-        if (prefix && r.payload.size() == 4) wanted = 4 + (std::size_t{lengthPrefixOf(r.payload)} + 15) / 16 * 16;
+    std::size_t seen = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time while the character lies beyond them.
+    for (; at + 16 <= bytes.size(); at += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+        const __m128i follows = _mm_cmpeq_epi8(_mm_and_si128(b, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                               _mm_set1_epi8(static_cast<char>(0x80)));
+        const auto starts = static_cast<unsigned>(~_mm_movemask_epi8(follows) & 0xFFFF);
+        const auto count = static_cast<std::size_t>(__builtin_popcount(starts));
+        if (seen + count > n) break;
+        seen += count;
     }
-    if (prefix && r.payload.size() != wanted) return std::nullopt;
-    r.consumed = at;
-    return r;
+#endif
+    for (; at < bytes.size(); ++at) {
+        if ((p[at] & 0xC0) != 0x80 && seen++ == n) return at;
+    }
+    return std::string_view::npos;
 }
 
-Received fromOpened(Opened&& opened, unsigned codePage, bool verified, std::size_t digits) {
-    Received r;
-    r.text = std::move(opened.text);
-    r.declaredLength = opened.declaredLength;
-    r.codePage = codePage;
-    r.verified = verified;
-    r.digits = digits;
-    return r;
-}
+// Why a code page gives no reading.
+enum class Unread { No, TooShort, CutShort, Characters };
 
-bool verifiable(std::uint32_t declaredLength) { return declaredLength % 16 != 0; }
-
-struct Candidate {
-    unsigned codePage;
-    std::string payload;
-    std::vector<unsigned> alike;
-};
-
-// Raised by openThroughOthers when no other code page's reading opens: the
-// caller then raises the receiver's own error.
-struct NoOtherReading {};
-
-// The other code pages' readings, when the receiver's own did not open.
-Received openThroughOthers(std::string_view hexText, const ElAES::Key& key, unsigned ownCodePage, Extent extent) {
-    const std::string utf8Bytes = bytesOfDigits(hexText);
-    const bool prefix = extent == Extent::Prefix;
-    std::vector<Candidate> candidates;
-    for (const unsigned cp : senderCodePages) {
-        if (cp == ownCodePage) continue;
-        const CodePageBytes* page = bytesOfCodePage(cp);
-        if (!page) continue;
-        auto reading = readThrough(utf8Bytes, *page, false, prefix);
-        // Whole: every digit must be part of it, as the receiver's own reading requires.
-        if (!reading || (!prefix && 2 * reading->consumed + 1 < hexText.size())) continue;
-        const auto same = std::find_if(candidates.begin(), candidates.end(),
-                                       [&](const Candidate& c) { return c.payload == reading->payload; });
-        if (same != candidates.end()) {
-            same->alike.push_back(cp);
-        } else {
-            candidates.push_back({cp, std::move(reading->payload), {}});
+// The first characters alone: most code pages cannot read an envelope sealed
+// on another, and that shows long before its end, and before the full length
+// of output is made ready.
+bool mayRead(std::string_view utf8Bytes, unsigned codePage, std::string& scratch) {
+    constexpr std::size_t kGlance = 32;
+    try {
+        if (const detail::ByteTables* tables = detail::byteTablesFor(codePage)) {
+            return detail::readsFirstForms(utf8Bytes, *tables, kGlance);
         }
+    } catch (const Exception&) {
+        return false;  // a code page this platform does not have
     }
-    std::vector<Received> opened;
-    for (const Candidate& c : candidates) {
-        if (c.payload.size() < 4 || !verifiable(lengthPrefixOf(c.payload))) continue;
-        try {
-            Received r = fromOpened(openPayload(c.payload, key, c.codePage), c.codePage, true, 0);
-            r.alike = c.alike;
-            // Two digits for each UTF-8 byte of its characters.
-            r.digits = prefix ? 2 * readThrough(utf8Bytes, *bytesOfCodePage(c.codePage), false, true)->consumed
-                              : hexText.size();
-            opened.push_back(std::move(r));
-        } catch (const EEnvelopeError&) {
+    std::size_t cut = std::min(utf8Bytes.size(), kGlance);
+    while (cut > 0 && cut < utf8Bytes.size() && (static_cast<unsigned char>(utf8Bytes[cut]) & 0xC0) == 0x80) --cut;
+    return readThrough(utf8Bytes.substr(0, cut), codePage, scratch);
+}
+
+// The envelope at the start of utf8Bytes read through the code page: all of
+// them, or as many characters as the length prefix read there asks for.
+// `glance`: try its first characters before all of them.
+Unread readEnvelope(std::string_view utf8Bytes, unsigned codePage, Extent extent, bool glance, std::string& payload,
+                    std::string& scratch, std::size_t& taken) {
+    if (extent == Extent::Whole) {
+        if ((glance && !mayRead(utf8Bytes, codePage, scratch)) || !readThrough(utf8Bytes, codePage, payload)) {
+            return Unread::Characters;
         }
+        taken = utf8Bytes.size();
+        return payload.size() < 4 ? Unread::TooShort : Unread::No;
     }
-    if (opened.empty()) throw NoOtherReading{};
-    if (opened.size() > 1) {
-        throw EEnvelopeError("The envelope opens through code page " + std::to_string(opened[0].codePage) +
-                             " and through " + std::to_string(opened[1].codePage) +
-                             " to different messages: it cannot be told which one was sent.");
+    const std::size_t fourth = offsetOfCharacter(utf8Bytes, 3);
+    if (fourth == std::string_view::npos) return Unread::TooShort;
+    const std::size_t prefixEnd = fourth + formLength(static_cast<unsigned char>(utf8Bytes[fourth]));
+    if (prefixEnd > utf8Bytes.size()) return Unread::TooShort;
+    if (!readThrough(utf8Bytes.substr(0, prefixEnd), codePage, payload)) return Unread::Characters;
+    const std::uint64_t wanted = 4 + (std::uint64_t{lengthPrefixOf(payload)} + 15) / 16 * 16;
+    if (wanted > utf8Bytes.size()) return Unread::CutShort;
+    const std::size_t last = offsetOfCharacter(utf8Bytes, static_cast<std::size_t>(wanted - 1));
+    if (last == std::string_view::npos) return Unread::CutShort;
+    taken = last + formLength(static_cast<unsigned char>(utf8Bytes[last]));
+    if (taken > utf8Bytes.size()) return Unread::CutShort;
+    const std::string_view envelope = utf8Bytes.substr(0, taken);
+    if ((glance && !mayRead(envelope, codePage, scratch)) || !readThrough(envelope, codePage, payload) ||
+        payload.size() != wanted) {
+        return Unread::Characters;
     }
-    return std::move(opened[0]);
+    return Unread::No;
 }
 
-// Whether reading the digits through the code page had to put its default
-// character for characters it lacks. Such a reading is not the sender's, and
-// the zero fill cannot be trusted to say so: it covers the last block only,
-// and an envelope from another code page whose last block happens to read
-// alike would open with earlier blocks wrong. The default character's two
-// digits stand for a character of four or more, so the payload then spells
-// fewer digits than there were.
-bool lostCharacters(std::string_view hexText, std::string_view payload, unsigned codePage) {
-    if (std::find(payload.begin(), payload.end(), '?') == payload.end()) return false;
-    const detail::ByteTables* tables = detail::byteTablesFor(codePage);
-    if (!tables) return false;
-    std::size_t digits = 0;
-    for (const char b : payload) digits += tables->encoded[static_cast<unsigned char>(b)].length;
-    return digits != hexText.size() - hexText.size() % 2;
-}
-
-Received ownReading(Opened&& opened, unsigned ownCodePage, std::size_t digits) {
-    const bool verified = verifiable(opened.declaredLength);
-    return fromOpened(std::move(opened), ownCodePage, verified, digits);
-}
-
-// The receiver's own reading of `ownDigits`, opened. When it could not be
-// verified (its length is a multiple of 16: perhaps only because a length
-// of another code page's bytes reads so in ours), or had to put its default
-// character for characters our code page lacks, a reading of `hexText`
-// through another code page that verifies is the message. Without one, the
-// envelope opens as it always did.
-Received preferSender(Received&& own, std::string_view ownDigits, const std::string& ownPayload,
-                      std::string_view hexText, const ElAES::Key& key, unsigned ownCodePage, Extent extent) {
-    if (!own.verified || lostCharacters(ownDigits, ownPayload, ownCodePage)) {
-        try {
-            return openThroughOthers(hexText, key, ownCodePage, extent);
-        } catch (const NoOtherReading&) {
-        } catch (const EEnvelopeError&) {
-        }
+[[noreturn]] void raiseUnread(Unread why, std::string_view utf8Bytes, Extent extent, unsigned own) {
+    switch (why) {
+        case Unread::TooShort: throw EEnvelopeError("The envelope is too short to hold a message.");
+        case Unread::CutShort:
+            throw EEnvelopeError("The envelope is shorter than the message length it declares: copy all of it.");
+        case Unread::Characters:
+        case Unread::No: break;
     }
-    return std::move(own);
+    if (extent == Extent::Whole && !utf8::isValid(utf8Bytes)) {
+        throw EEnvelopeError("Incomplete or damaged envelope: its digits do not spell valid UTF-8 text.");
+    }
+    const CodePagesToRead pages(own);
+    const std::vector<unsigned> others(pages.begin() + 1, pages.end());
+    throw EEnvelopeError("The envelope holds characters that neither code page " + std::to_string(own) +
+                         " nor " + codePageList(others) +
+                         " has: it is damaged, or was sealed on a code page that Mistlock does not read.");
+}
+
+bool isOwn(const Reading& r, unsigned own) { return r.codePages.front() == own; }
+
+// What the key and the fill say of a reading.
+enum class Check { DoesNotFit, NoFill, FillNotZero, Verified };
+
+Check checkOf(const Reading& r, const ElAES::Schedule& schedule) {
+    const std::string& payload = r.payload;
+    const std::uint64_t L = lengthPrefixOf(payload);
+    const std::size_t cipher = payload.size() - 4;
+    if (cipher == 0 || cipher != (L + 15) / 16 * 16) return Check::DoesNotFit;
+    if (L % 16 == 0) return Check::NoFill;
+    ElAES::Block last;
+    std::copy(payload.end() - 16, payload.end(), last.begin());
+    ElAES::decryptBlock(last, schedule, last);
+    bool zero = true;
+    for (std::size_t i = L % 16; i < 16; ++i) zero = zero && last[i] == 0;
+    ElAES::wipeObject(last);
+    return zero ? Check::Verified : Check::FillNotZero;
+}
+
+// Whether a code page other than the one the text is taken in reads some of
+// its bytes as other characters.
+bool readsOtherwise(const std::string& text, unsigned taken, unsigned other) {
+    const detail::ByteTables* a = detail::byteTablesFor(taken);
+    const detail::ByteTables* b = detail::byteTablesFor(other);
+    if (!a || !b) return platform::widenCodePage(taken, text) != platform::widenCodePage(other, text);
+    return std::any_of(text.begin(), text.end(), [&](char c) {
+        return a->wide[static_cast<unsigned char>(c)] != b->wide[static_cast<unsigned char>(c)];
+    });
+}
+
+Received opened(const Reading& r, Opened&& o) {
+    Received out;
+    out.codePage = r.codePages.front();
+    out.text = std::move(o.text);
+    out.declaredLength = o.declaredLength;
+    out.verified = o.declaredLength % 16 != 0;
+    out.digits = r.digits;
+    for (std::size_t i = 1; i < r.codePages.size(); ++i) {
+        if (readsOtherwise(out.text, out.codePage, r.codePages[i])) out.alike.push_back(r.codePages[i]);
+    }
+    return out;
+}
+
+Received open(const Reading& r, const ElAES::Key& key) {
+    return opened(r, openPayload(r.payload, key, r.codePages.front()));
+}
+
+// openPayload names what is wrong with a reading: the fill, or the length.
+[[noreturn]] void raiseWhatIsWrong(const Reading& r, const ElAES::Key& key) {
+    open(r, key);
+    throw EEnvelopeError("The envelope cannot be opened.");
+}
+
+[[noreturn]] void raiseNoFill(const Reading& r) {
+    throw EEnvelopeError("The envelope reads only as sealed on code page " + codePageList(r.codePages) +
+                         ", and its message, of a multiple of 16 bytes, carries no zero fill to check that reading "
+                         "by: it is not opened. An envelope from a current Mistlock carries the check.");
+}
+
+// The only reading: openPayload decides.
+Received openOnly(const Reading& r, const ElAES::Key& key, unsigned own) {
+    Opened o = openPayload(r.payload, key, r.codePages.front());
+    if (o.declaredLength % 16 == 0 && !isOwn(r, own)) raiseNoFill(r);
+    return opened(r, std::move(o));
 }
 
 }  // namespace
 
-Received openReceived(std::string_view hexText, const std::string& ownPayload, const ElAES::Key& key,
-                      unsigned ownCodePage) {
-    try {
-        Received own = ownReading(openPayload(ownPayload, key, ownCodePage), ownCodePage, hexText.size());
-        return preferSender(std::move(own), hexText, ownPayload, hexText, key, ownCodePage, Extent::Whole);
-    } catch (const EEnvelopeError& e) {
-        try {
-            return openThroughOthers(hexText, key, ownCodePage, Extent::Whole);
-        } catch (const NoOtherReading&) {
-            throw e;
+ReceivedDigits::ReceivedDigits(std::string_view hexText, unsigned ownCodePage, Extent extent)
+    : ownCodePage_(ownCodePage) {
+    const SpelledBytes spelled(hexText);
+    const std::string_view utf8Bytes = spelled.bytes();
+    // Why the receiver's own code page gives no reading, unless the envelope
+    // is too short for any.
+    Unread unread = Unread::No;
+    std::string payload;
+    std::string scratch;
+    for (const unsigned cp : CodePagesToRead(ownCodePage)) {
+        std::size_t taken = 0;
+        const bool own = cp == ownCodePage;
+        const Unread why = readEnvelope(utf8Bytes, cp, extent, !own, payload, scratch, taken);
+        if (own || why == Unread::TooShort) unread = why;
+        if (why != Unread::No) continue;
+        const auto same = std::find_if(readings_.begin(), readings_.end(),
+                                       [&](const Reading& r) { return r.payload == payload; });
+        if (same != readings_.end()) {
+            same->codePages.push_back(cp);
+        } else {
+            readings_.push_back({std::move(payload), {cp}, extent == Extent::Whole ? hexText.size() : 2 * taken});
+            payload.clear();
         }
     }
+    if (readings_.empty()) raiseUnread(unread, utf8Bytes, extent, ownCodePage);
+}
+
+Received openReceived(const ReceivedDigits& digits, const ElAES::Key& key) {
+    const std::vector<Reading>& readings = digits.readings();
+    const unsigned own = digits.ownCodePage();
+    if (readings.size() == 1) return openOnly(readings.front(), key, own);
+
+    ElAES::Schedule schedule;
+    const ElAES::WipeOnExit wipeSchedule(schedule);
+    ElAES::buildDecryptionSchedule(key, schedule);
+    std::vector<const Reading*> verified;
+    const Reading* wrongFill = nullptr;
+    const Reading* noFill = nullptr;
+    for (const Reading& r : readings) {
+        switch (checkOf(r, schedule)) {
+            case Check::Verified: verified.push_back(&r); break;
+            case Check::FillNotZero:
+                if (!wrongFill) wrongFill = &r;
+                break;
+            case Check::NoFill:
+                if (!noFill || isOwn(r, own)) noFill = &r;
+                break;
+            case Check::DoesNotFit: break;
+        }
+    }
+    if (verified.size() > 1) {
+        throw EEnvelopeError("The envelope opens through code page " + std::to_string(verified[0]->codePages.front()) +
+                             " and through " + std::to_string(verified[1]->codePages.front()) +
+                             " to different messages: it cannot be told which one was sent.");
+    }
+    if (verified.size() == 1) return open(*verified.front(), key);
+    if (wrongFill) raiseWhatIsWrong(*wrongFill, key);
+    if (noFill) return openOnly(*noFill, key, own);
+    const auto ownReading = std::find_if(readings.begin(), readings.end(),
+                                         [&](const Reading& r) { return isOwn(r, own); });
+    raiseWhatIsWrong(ownReading != readings.end() ? *ownReading : readings.front(), key);
 }
 
 Received openReceived(std::string_view hexText, const ElAES::Key& key, unsigned ownCodePage, Extent extent) {
-    if (extent == Extent::Whole) return openReceived(hexText, payloadOf(hexText, ownCodePage), key, ownCodePage);
-
-    // The whole run first, as the plug-in reads a message: most often it is
-    // the envelope, and this costs nothing more.
-    const auto openOwn = [&](std::string_view digits) {
-        const std::string payload = payloadOf(digits, ownCodePage);
-        Received own = ownReading(openPayload(payload, key, ownCodePage), ownCodePage, digits.size());
-        return preferSender(std::move(own), digits, payload, hexText, key, ownCodePage, Extent::Prefix);
-    };
-    try {
-        return openOwn(hexText);
-    } catch (const EEnvelopeError& whole) {
-        // Glued text: the envelope is as long as its length prefix, read
-        // through the receiver's code page, says. When that cannot be worked
-        // out (too few digits, invalid UTF-8 before the end), the error is the
-        // one the whole run gives.
-        std::optional<EEnvelopeError> error;
-        if (const CodePageBytes* page = bytesOfCodePage(ownCodePage)) {
-            const auto reading = readThrough(bytesOfDigits(hexText), *page, true, true);
-            if (reading && 2 * reading->consumed < hexText.size()) {
-                try {
-                    return openOwn(hexText.substr(0, 2 * reading->consumed));
-                } catch (const EEnvelopeError& e) {
-                    error = e;
-                }
-            }
-        }
-        try {
-            return openThroughOthers(hexText, key, ownCodePage, Extent::Prefix);
-        } catch (const NoOtherReading&) {
-            if (error) throw *error;
-            throw whole;
-        }
-    }
+    return openReceived(ReceivedDigits(hexText, ownCodePage, extent), key);
 }
 
 std::string textInCodePage(const Received& received, unsigned targetCodePage) {

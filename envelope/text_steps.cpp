@@ -89,7 +89,7 @@ std::string narrowUtf8InSteps(std::string_view utf8Bytes, unsigned codePage) {
 // The hex digits to bytes, followed by four zero bytes that are not part of
 // them (for narrowUtf8ByTable); an unpaired last digit is checked but carries
 // nothing.
-constexpr std::size_t kPadding = 4;
+constexpr std::size_t kPadding = SpelledBytes::kPadding;
 
 #if defined(__SSE2__)
 // Sixteen hex digits (either case) at in to eight bytes at out; false, with
@@ -198,9 +198,19 @@ std::string hexEncode(std::string_view text, unsigned codePage) {
     return out;
 }
 
+SpelledBytes::SpelledBytes(std::string_view hexText) : storage_(paddedBytesOfDigits(hexText)) {}
+
+bool readStrictly(std::string_view utf8Bytes, unsigned codePage, std::string& out) {
+    if (const ByteTables* tables = byteTablesFor(codePage)) return detail::narrowUtf8ByTable(utf8Bytes, *tables, out);
+    // Not byte-wise: every character must come back from narrowing as it was.
+    const auto text = utf8::decode(utf8Bytes);
+    if (!text) return false;
+    out = platform::narrowCodePage(codePage, *text);
+    return platform::widenCodePage(codePage, out) == *text;
+}
+
 std::string hexDecode(std::string_view hexText, unsigned codePage) {
-    const std::string padded = paddedBytesOfDigits(hexText);
-    return narrowUtf8(std::string_view(padded.data(), padded.size() - kPadding), codePage);
+    return narrowUtf8(SpelledBytes(hexText).bytes(), codePage);
 }
 
 void appendSealedDigits(std::string& out, std::string_view payload, unsigned codePage) {

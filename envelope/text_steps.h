@@ -22,6 +22,26 @@ std::string hexEncode(std::string_view text, unsigned codePage);
 // from the marker's first character, as the user sees the envelope.
 std::string hexDecode(std::string_view hexText, unsigned codePage);
 
+// The bytes that hex digits spell, before any code page reads them: pairs of
+// digits in either case (an odd last digit must be a digit and adds nothing).
+// Four zero bytes follow them in their storage, as readStrictly wants. Raises
+// EEnvelopeError, as hexDecode does, for a character that is no digit.
+class SpelledBytes {
+public:
+    static constexpr std::size_t kPadding = 4;
+    explicit SpelledBytes(std::string_view hexText);
+    std::string_view bytes() const { return {storage_.data(), storage_.size() - kPadding}; }
+
+private:
+    std::string storage_;
+};
+
+// UTF-8 bytes read through the code page, one byte a character, when every
+// character is one of those its bytes widen to: true, with the bytes in out;
+// false for anything else (a character the code page lacks, invalid UTF-8),
+// with out undefined. Four readable bytes must follow `utf8` in its storage.
+bool readStrictly(std::string_view utf8, unsigned codePage, std::string& out);
+
 // Appends hexEncode of the bytes as the code page gives them back (widened,
 // then narrowed): the digits that carry a payload.
 void appendSealedDigits(std::string& out, std::string_view payload, unsigned codePage);

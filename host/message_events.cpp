@@ -104,14 +104,14 @@ const void* decryptReceivedMessage(const void* eventRecord) {
         const unsigned codePage = platform::ansiCodePage();
         // The digits are decoded before the key is looked for: a malformed
         // envelope gives the error reply even without a key file.
-        const std::string payload = envelope::payloadOf(hexText, codePage);
+        const envelope::ReceivedDigits digits(hexText, codePage, envelope::Extent::Whole);
         const auto key = envelope::buildKeyBlock(keySourceFromDialog(), setpassform::settingsFolder);
         if (!key) {
             platform::messageBox(uiText(Text::KeyNotFound2), uiText(Text::Warning));
             return nullptr;
         }
         // From a peer on another code page too, converted into ours.
-        const envelope::Received opened = envelope::openReceived(hexText, payload, *key, codePage);
+        const envelope::Received opened = envelope::openReceived(digits, *key);
         return dataReply(envelope::textInCodePage(opened, codePage));
     } catch (const std::exception&) {
         const std::u16string errorText =

@@ -2,7 +2,9 @@
 # Regenerates docs/reliability.md: fuzzes every target for SECONDS (default
 # 1200, two at a time), runs the native suite under the sanitizers, runs the
 # fault-injection tests natively (also unprivileged when run as root) and,
-# when Wine is there, under Wine, and writes the figures down.
+# when Wine is there, under Wine, and writes the figures down. Each fuzzing
+# run is added to fuzz/runs.tsv, from which the report says how long every
+# target has run in all.
 #
 #   scripts/reliability-report.sh [SECONDS]
 #
@@ -18,6 +20,7 @@ out=build/reliability
 mkdir -p "$out"
 
 # ---- Fuzzing -----------------------------------------------------------------
+rm -f "$out/fuzz-fresh"
 if [[ ${REPORT_FROM_LOGS:-0} != 1 ]]; then
   scripts/fuzz.sh build >/dev/null || exit 1
   parallel=${REPORT_PARALLEL:-2}
@@ -31,6 +34,8 @@ if [[ ${REPORT_FROM_LOGS:-0} != 1 ]]; then
   wait
   date -u +%Y-%m-%dT%H:%MZ >"$out/fuzz-date"
   echo "$seconds" >"$out/fuzz-seconds"
+  # The report adds these runs to the ledger of how long each target has run.
+  touch "$out/fuzz-fresh"
 fi
 
 # ---- Sanitizers ------------------------------------------------------------------
@@ -189,10 +194,13 @@ checks = {
     "plugin_events": "replies and command records well formed; a sealed message opens again to what was sent; no message-path "
                      "failure reaches the error box; no temporary file left in the settings folder",
     "envelope_open": "only EEnvelopeError escapes; one-step and two-step opening agree; decode/encode round trips; sealed text "
-                     "opens to itself less trailing zeros, in either letter case; opening through the other code pages (whole and "
-                     "glued) raises only EEnvelopeError, agrees with the receiver's own reading where that opens, and opens "
-                     "what the other code page sealed, glued to hex-looking text, unless a third code page reads its last "
-                     "block alike",
+                     "opens to itself less trailing zeros, in either letter case, with a length counting the zero bytes of "
+                     "checked sealing, and under no wrong key; across code pages, against readings worked out one code page "
+                     "at a time: only a reading whose every character is the code page's is taken, the one that verifies is "
+                     "opened, two that verify to other bytes or a failed fill with none verified are refused, unverified only "
+                     "through the receiver's own code page, code pages that read the same bytes as other characters named; a "
+                     "glued envelope reads as it does alone; what the other code page sealed, glued to hex-looking text, opens "
+                     "to its bytes in the sender's characters or with the sender named, unless another reading verifies too",
     "settings_readers": "decoding gives back its bytes; lines hold no break or NUL; loading writes nothing and reports at most "
                         "one error; what was saved loads without error and saves to the same bytes; profile values at most "
                         "2047 characters; names match in any letter case",
@@ -325,6 +333,33 @@ L.append("cov counts the instrumented code edges reached, ft libFuzzer's finer f
          "instrumented edge in the program, the AES tables, the test support and the unused Windows-only paths of "
          "the headless layer included.")
 L.append("")
+fresh = os.path.join(out, "fuzz-fresh")
+if os.path.exists(fresh):
+    with open("fuzz/runs.tsv", "a", encoding="utf-8") as ledger_file:
+        for t in targets:
+            f = fuzz_figures(t)
+            runs = f.get("runs") or f.get("number_of_executed_units")
+            secs = f.get("secs") or (int(runs) // max(1, int(f.get("average_exec_per_sec") or 1)) if runs else None)
+            if runs and secs:
+                ledger_file.write(f"{date}\t{commit}\t{t}\t{secs}\t{runs}\tscripts/reliability-report.sh {seconds}"
+                                  f"{' (stopped on a finding)' if f['crash'] or f['artifacts'] else ''}\n")
+    os.remove(fresh)
+ledger = [l.split("\t") for l in read("fuzz/runs.tsv").splitlines() if l.strip() and not l.startswith("#")]
+if ledger:
+    L.append("How long each target has run in all, over every recorded run (`fuzz/runs.tsv`: the runs of this "
+             "script, and runs by hand that found something; not the 20-second runs of the test command), the code "
+             "changing between runs:")
+    L.append("")
+    L.append("| target | runs | time in all | executions in all | first run | last run |")
+    L.append("|---|---|---|---|---|---|")
+    for t in targets:
+        mine = [r for r in ledger if len(r) >= 5 and r[2] == t]
+        if not mine:
+            continue
+        secs = sum(int(r[3]) for r in mine)
+        L.append(f"| `{t}` | {len(mine)} | {secs // 3600} h {secs % 3600 // 60:02d} min | {num(sum(int(r[4]) for r in mine))} | "
+                 f"{mine[0][0]} | {mine[-1][0]} |")
+    L.append("")
 if any_crash:
     L.append("**The last run stopped on a finding; see `build/fuzz/findings/` and `build/fuzz/logs/`.**")
     L.append("")

@@ -249,15 +249,21 @@ struct OpenCase {
     bool hex;
     bool fromInput;
     const char* expected;
+    const char* note;  // standard error
 };
 
 const OpenCase openCases[] = {
-    {"ASCII", "48656C6C6F", 1251, false, false, "Hello\n"},
-    {"from standard input", "48656C6C6F", 1251, false, true, "Hello\n"},
-    {"Cyrillic in 1251", "CFF0E8E2E5F2", 1251, false, false, "Привет\n"},
-    {"the same bytes in 1252", "CFF0E8E2E5F2", 1252, false, false, "Ïðèâåò\n"},
-    {"raw bytes", "00FF410D0A", 1251, true, false, "00FF410D0A\n"},
-    {"zero bytes at the end are dropped", "41420000", 1252, true, true, "4142\n"},
+    {"ASCII", "48656C6C6F", 1251, false, false, "Hello\n", ""},
+    {"from standard input", "48656C6C6F", 1251, false, true, "Hello\n", ""},
+    {"Cyrillic in 1251", "CFF0E8E2E5F2", 1251, false, false, "Привет\n", ""},
+    // Every character of this envelope is one 1254 has at the same byte, and
+    // "ð" is "ğ" there.
+    {"the same bytes in 1252", "CFF0E8E2E5F2", 1252, false, false, "Ïðèâåò\n",
+     "mistlock: the envelope reads as the same bytes sealed on code page 1252 and on 1254, but the message as other "
+     "characters: it is shown as sealed on 1252 (this side's code page when it is one of them, else the first of "
+     "them in the order 1251, 1252, 1250, 1254, 1257, 1253, 866). --codepage 1254 shows it as sealed there.\n"},
+    {"raw bytes", "00FF410D0A", 1251, true, false, "00FF410D0A\n", ""},
+    {"zero bytes at the end are dropped", "41420000", 1252, true, true, "4142\n", ""},
 };
 
 TEST(Commands, OpenWritesThePlainText) {
@@ -271,7 +277,7 @@ TEST(Commands, OpenWritesThePlainText) {
         const Ran r = run(args, c.fromInput ? " \t" + sealed + "\r\n\n" : "");
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, c.expected);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, c.note);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "envelope/key_block.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "tests/envelope/envelope_reference.h"
 #include "tools/cli/log_opener.h"
 
 namespace {
@@ -37,7 +38,8 @@ std::string lowercase(std::string s) {
 //   {Sc} a short text in the code page whose bytes are also valid UTF-8
 //   {Su} {Sc} read in the code page, as UTF-8
 //   {X}  envelope of the other code page's national text, sealed there
-//   {Xu} that text in UTF-8    {S} envelope of a 16-byte text (unverifiable)
+//   {Xu} that text in UTF-8    {S} an earlier plug-in's envelope of a 16-byte
+//                              text (no zero fill: unverifiable)
 //   {L}  envelope of 136 x's sealed on the other code page: its length prefix
 //        88 00 00 00 reads as 128 (1251's euro sign in 1252)  {Lu} the x's
 std::string expand(std::string text, const Texts& t) {
@@ -59,7 +61,7 @@ std::string expand(std::string text, const Texts& t) {
         {"{Su}", t.codePage == 1251 ? "ДЁ" : "Ã©"},
         {"{X}", envelope::seal(platform::narrowCodePage(other.codePage, other.national), key, other.codePage)},
         {"{Xu}", utf8::encode(other.national)},
-        {"{S}", envelope::seal("sixteen bytes!!!", key, t.codePage)},
+        {"{S}", envelope_test::envelopeFor("sixteen bytes!!!", key, t.codePage)},
         {"{L}", envelope::seal(std::string(136, 'x'), key, other.codePage)},
         {"{Lu}", std::string(136, 'x')},
     };
@@ -231,11 +233,11 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
                               "  line 1: The envelope is too short to hold a message.\n",
                               "  line 2: The envelope does not open with this key.\n"}},
         {"{A}\n{S}\n{X}\n", {"mistlock: 2 envelopes opened, 1 opened, key not verifiable.\n",
-                             "key not verifiable on line 2: a message of 16, 32, 48... bytes carries no check",
+                             "key not verifiable on line 2: an earlier plug-in's message of 16, 32, 48... bytes carries no check",
                              "sealed on another code page and converted: 1 on 1252.\n"}},
         // A line holding two is named once.
         {"{S}\nx\n{S} {S}\n{A}\n", {"mistlock: 1 envelope opened, 3 opened, key not verifiable.\n",
-                                   "mistlock: key not verifiable on lines 1, 3: a message"}},
+                                   "mistlock: key not verifiable on lines 1, 3: an earlier plug-in's message"}},
     };
     for (const auto& s : summaries) {
         SCOPED_TRACE(s.history);
@@ -245,6 +247,16 @@ TEST(LogOpener, SummaryCountsAndNamesTheLinesThatStayedClosed) {
         const std::string summary = cli::summaryOf(opener);
         for (const auto& part : s.expectedParts) EXPECT_NE(summary.find(part), std::string::npos) << summary;
     }
+    // Every character of this envelope is one that 1254 has at the same byte,
+    // and the message's "ð" is "ğ" there: counted, on a 1252 side.
+    const ElAES::Key key7000 = envelope_test::keyOf("7000");
+    cli::LogOpener opener(key7000, 1252, [](std::string_view) {});
+    opener.feed(envelope_test::envelopeFor("\xCF\xF0\xE8\xE2\xE5\xF2", key7000, 1252) + "\n");
+    opener.finish();
+    EXPECT_NE(cli::summaryOf(opener).find("1 envelope reads the same through several code pages, but not the "
+                                          "message's characters: each is shown as sealed on this side's code page"),
+              std::string::npos)
+        << cli::summaryOf(opener);
 }
 
 TEST(LogOpener, OnlyTheFirstFailuresAreListed) {
@@ -258,7 +270,8 @@ TEST(LogOpener, OnlyTheFirstFailuresAreListed) {
     EXPECT_NE(summary.find("... and 5 more."), std::string::npos) << summary;
 
     cli::LogOpener unverified(key, 1251, [](std::string_view) {});
-    const std::string sixteen = envelope::seal("sixteen bytes!!!", key, 1251) + "\n";
+    // An earlier plug-in's envelope of 16 bytes, which carries no check.
+    const std::string sixteen = envelope_test::envelopeFor("sixteen bytes!!!", key, 1251) + "\n";
     for (int i = 0; i < 21; ++i) unverified.feed(sixteen);
     unverified.finish();
     EXPECT_NE(cli::summaryOf(unverified).find(" 19, 20 and more: "), std::string::npos) << cli::summaryOf(unverified);

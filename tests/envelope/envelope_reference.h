@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crypto/ElAES.h"
 #include "platform/platform.h"
@@ -27,6 +29,16 @@ inline ElAES::Key keyOf(const std::string& leadingHex) {
     const std::string bytes = testing_records::unhex(leadingHex);
     for (std::size_t i = 0; i < bytes.size() && i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(bytes[i]);
     return key;
+}
+
+// A key text given as the hex digits of its UTF-16LE form.
+inline std::u16string keyTextOf(const std::string& utf16leHex) {
+    const std::string bytes = testing_records::unhex(utf16leHex);
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    return text;
 }
 
 inline std::string hexOfKey(const ElAES::Key& key) {
@@ -127,9 +139,26 @@ inline std::string envelopeOfPayload(const std::string& payload, unsigned codePa
     return kMarker + testing_records::hex(utf8OfCodePageText(payload, codePage));
 }
 
+// The envelope as an earlier plug-in seals it (and as a received one may be).
 inline std::string envelopeFor(const std::string& message, const ElAES::Key& key,
                                unsigned codePage = platform::ansiCodePage()) {
     return envelopeOfPayload(payloadFor(message, key), codePage);
+}
+
+// A message of n >= 1 bytes followed by the fewest zero bytes k that leave
+// (n + k) mod 16 between 1 and 12: the last block then has at least four
+// bytes of zero fill. The empty message stays empty.
+inline std::string checkedMessage(const std::string& message) {
+    std::string checked = message;
+    while (!checked.empty() && (checked.size() % 16 == 0 || checked.size() % 16 > 12)) checked += '\0';
+    return checked;
+}
+
+// The envelope as Mistlock seals it: the checked message in an earlier
+// plug-in's envelope, whose length prefix counts the zeros.
+inline std::string sealedEnvelopeFor(const std::string& message, const ElAES::Key& key,
+                                     unsigned codePage = platform::ansiCodePage()) {
+    return envelopeFor(checkedMessage(message), key, codePage);
 }
 
 // The payload bytes an envelope carries, read back the same way.
@@ -156,6 +185,25 @@ inline std::string dataFile(const std::string& name) {
     std::ifstream in(std::filesystem::path(MISTLOCK_TEST_DATA) / "envelope" / name, std::ios::binary);
     if (!in) ADD_FAILURE() << "cannot open test data " << name;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The rows of a tab-separated data file, each with `columns` fields; lines
+// that begin with '#' are comments.
+inline std::vector<std::vector<std::string>> dataRows(const std::string& name, std::size_t columns) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(dataFile(name));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string field; std::getline(cells, field, '\t');) fields.push_back(field);
+        if (fields.size() == columns) {
+            rows.push_back(std::move(fields));
+        } else {
+            ADD_FAILURE() << name << ": malformed line: " << line;
+        }
+    }
+    return rows;
 }
 
 }  // namespace envelope_test

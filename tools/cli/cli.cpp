@@ -116,6 +116,26 @@ Located locateEnvelope(std::string_view text) {
     return {digits.substr(0, end), envelope::Extent::Prefix};
 }
 
+// Where the opened envelope came from, when not from this side's code page
+// alone.
+std::string codePageNote(const envelope::Received& opened, const Invocation& inv) {
+    if (!opened.alike.empty()) {
+        std::string others;
+        for (std::size_t i = 0; i < opened.alike.size(); ++i) {
+            others += (i == 0 ? "" : i + 1 == opened.alike.size() ? " and " : ", ") + std::to_string(opened.alike[i]);
+        }
+        const std::string shown = std::to_string(opened.codePage);
+        return "mistlock: the envelope reads as the same bytes sealed on code page " + shown + " and on " + others +
+               ", but the message as other characters: it is shown as sealed on " + shown + " (" + alikeRule() +
+               "). --codepage " + std::to_string(opened.alike.front()) + " shows it as sealed there.\n";
+    }
+    if (opened.codePage == inv.codePage) return "";
+    return "mistlock: the envelope was sealed on code page " + std::to_string(opened.codePage) + ", not " +
+           std::to_string(inv.codePage) + ", and is opened as it was sent" +
+           (inv.hexOutput ? " (the bytes are in code page " + std::to_string(opened.codePage) + ")" : std::string()) +
+           ".\n";
+}
+
 int open(const Invocation& inv, Console& console) {
     std::string input;
     std::optional<ElAES::SecretKey> key;
@@ -135,17 +155,12 @@ int open(const Invocation& inv, Console& console) {
     if (console.outputIsTerminal()) out = escapedForTerminal(out);
     console.writeOutput(out + "\n");
     console.commitOutput();
-    if (opened.codePage != inv.codePage) {
-        console.writeError("mistlock: the envelope was sealed on code page " + std::to_string(opened.codePage) +
-                           ", not " + std::to_string(inv.codePage) + ", and is opened as it was sent" +
-                           (inv.hexOutput ? " (the bytes are in code page " + std::to_string(opened.codePage) + ")"
-                                          : std::string()) +
-                           ".\n");
-    }
+    console.writeError(codePageNote(opened, inv));
     if (!opened.verified) {
         console.writeError("mistlock: opened, key not verifiable: the message is " +
                            std::to_string(opened.declaredLength) +
-                           " bytes long, a multiple of 16, and such an envelope carries no check. With a wrong key "
+                           " bytes long, a multiple of 16, and such an envelope (from an earlier plug-in) carries no "
+                           "check. With a wrong key "
                            "the text above is unrelated bytes: compare the key check codes ('mistlock key-id').\n");
         return OpenedUnverified;
     }

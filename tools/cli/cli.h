@@ -10,8 +10,8 @@
 
 namespace cli {
 
-// OpenedUnverified: a message of 16, 32, 48... bytes opened, but its envelope
-// has no zero fill by which a wrong key would show.
+// OpenedUnverified: an earlier plug-in's message of 16, 32, 48... bytes
+// opened, but its envelope has no zero fill by which a wrong key would show.
 enum ExitStatus { Success = 0, Failure = 1, WrongUsage = 2, OpenedUnverified = 3 };
 
 // Fills a buffer with random bytes, or raises Exception.

@@ -90,8 +90,9 @@ const char* const openHelp =
     "envelope on standard input, to standard output in UTF-8. The envelope may sit\n"
     "inside pasted text (\"Bob (12:31): #MSTLK:...\"); for several, use open-log.\n"
     "An envelope sealed on another code page (1250-1257, 866) is found and opened,\n"
-    "and standard error says which. A message of 16, 32, 48... bytes carries no\n"
-    "check, so a wrong key cannot be told: \"opened, key not verifiable\" (exit 3).\n"
+    "and standard error says which, or names the code pages that read it alike.\n"
+    "An earlier plug-in's message of 16, 32, 48... bytes carries no check, so a\n"
+    "wrong key cannot be told: \"opened, key not verifiable\" (exit 3).\n"
     "On a terminal, control characters are shown escaped (\\x1B).\n"
     "\n";
 

@@ -206,6 +206,7 @@ void LogOpener::processLine(std::string_view line) {
                 }
             }
             if (received.codePage != codePage_) ++fromOther_[received.codePage];
+            if (!received.alike.empty()) ++readAlike_;
             end = taken;
         } catch (const std::exception& e) {
             // Left as it was: the marker and the digits are ASCII.
@@ -224,6 +225,12 @@ void LogOpener::appendText(std::string_view text) {
     } else {
         toUtf8(codePage_).append(text, out_);
     }
+}
+
+std::string alikeRule() {
+    std::string order;
+    for (const unsigned cp : envelope::senderCodePages) order += (order.empty() ? "" : ", ") + std::to_string(cp);
+    return "this side's code page when it is one of them, else the first of them in the order " + order;
 }
 
 std::string summaryOf(const LogOpener& opener) {
@@ -249,8 +256,13 @@ std::string summaryOf(const LogOpener& opener) {
         text += std::string("mistlock: key not verifiable on line") + (lines.size() == 1 ? " " : "s ");
         for (std::size_t i = 0; i < shown; ++i) text += (i ? ", " : "") + std::to_string(lines[i]);
         if (lines.size() > shown) text += " and more";
-        text += ": a message of 16, 32, 48... bytes carries no check, and opened with a wrong key it is unrelated "
-                "bytes. Compare the key check codes ('mistlock key-id').\n";
+        text += ": an earlier plug-in's message of 16, 32, 48... bytes carries no check, and opened with a wrong key "
+                "it is unrelated bytes. Compare the key check codes ('mistlock key-id').\n";
+    }
+    if (opener.readAlike() > 0) {
+        text += "mistlock: " + counted(opener.readAlike(), "envelope reads", "envelopes read") +
+                " the same through several code pages, but not the message's characters: each is shown as sealed on " +
+                alikeRule() + ". 'mistlock open' names the code pages of one.\n";
     }
     if (!opener.fromOtherCodePages().empty()) {
         text += "mistlock: sealed on another code page and converted:";

@@ -67,12 +67,16 @@ public:
     void finish();
 
     // Envelopes opened and verified by their zero fill; opened with no fill
-    // to verify the key by (16, 32, 48... bytes); not opened.
+    // to verify the key by (an earlier plug-in's 16, 32, 48... bytes); not
+    // opened.
     std::uint64_t opened() const { return opened_; }
     std::uint64_t unverified() const { return unverified_; }
     std::uint64_t failed() const { return failed_; }
     // Of those opened, how many came from each other code page.
     const std::map<unsigned, std::uint64_t>& fromOtherCodePages() const { return fromOther_; }
+    // Of those opened, how many several code pages read as the same bytes and
+    // as other characters (envelope::Received::alike).
+    std::uint64_t readAlike() const { return readAlike_; }
     const std::vector<Failure>& failures() const { return failures_; }
     // The lines of the envelopes opened unverified, counted from 1, up to
     // keptFailures + 1 of them (so that the summary knows there are more); a
@@ -102,11 +106,16 @@ private:
     std::uint64_t unverified_ = 0;
     std::uint64_t failed_ = 0;
     std::map<unsigned, std::uint64_t> fromOther_;
+    std::uint64_t readAlike_ = 0;
     std::vector<Failure> failures_;
     std::vector<std::uint64_t> unverifiedLines_;
 };
 
 // The summary for standard error: what was opened, what was not and why.
 std::string summaryOf(const LogOpener& opener);
+
+// Which of several code pages that read an envelope alike its message is
+// taken in, in words.
+std::string alikeRule();
 
 }  // namespace cli
