@@ -131,19 +131,6 @@ std::uint64_t equalMask(const std::uint8_t* a, const std::uint8_t* b, std::size_
     return opaque(0 - ((difference - 1) >> 63));
 }
 
-// Keeps the bytes where mask is all ones, zeros them where it is zero: every
-// byte is written either way.
-void keepUnder(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        word &= mask;
-        std::memcpy(bytes + i, &word, 8);
-    }
-    for (; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(bytes[i] & mask);
-}
-
 }  // namespace
 
 GcmKey::GcmKey(const Key& key) : GcmKey(key, gcm::chosenGcm()) {}
@@ -173,7 +160,7 @@ bool GcmKey::open(std::string_view nonce, std::string_view associatedData, const
     Block expected = run(false, table_, material_, nonce, associatedData, in, size, out);
     const std::uint64_t match = equalMask(expected.data(), tag, tagSize);
     wipeObject(expected);
-    keepUnder(out, size, match);
+    table_.keepUnder(out, size, match);
     return (match & 1) != 0;
 }
 

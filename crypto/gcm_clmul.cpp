@@ -28,6 +28,8 @@ struct Xmm {
     GCM_TARGET ELAES_INLINE static Reg load(const void* p) { return _mm_loadu_si128(static_cast<const Reg*>(p)); }
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm_storeu_si128(static_cast<Reg*>(p), x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm_xor_si128(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm_and_si128(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm_set1_epi64x(static_cast<long long>(x)); }
     GCM_TARGET ELAES_INLINE static Reg roundKey(const Schedule& schedule, unsigned r) { return load(schedule.w + 4 * r); }
     GCM_TARGET ELAES_INLINE static Reg aesenc(Reg s, Reg k) { return _mm_aesenc_si128(s, k); }
     GCM_TARGET ELAES_INLINE static Reg aesenclast(Reg s, Reg k) { return _mm_aesenclast_si128(s, k); }
@@ -98,6 +100,10 @@ GCM_TARGET void cryptBlocks(const KeyMaterial& material, Block& counter, const s
 
 void extendOwnPowers(KeyMaterial& material) { clmul::extendPowers(material, kPowers); }
 
+GCM_TARGET void keepUnderXmm(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
+    keepUnder<Xmm>(bytes, size, mask);
+}
+
 constexpr GcmTable kClmul = {
     Implementation::AesNi,
     implementationName(Implementation::AesNi),
@@ -107,6 +113,7 @@ constexpr GcmTable kClmul = {
     clmul::hashBlocks,
     cryptBlocks<true>,
     cryptBlocks<false>,
+    keepUnderXmm,
 };
 
 }  // namespace

@@ -71,6 +71,10 @@ struct GcmTable {
                        std::size_t blocks, FieldElement& hash);
     void (*openBlocks)(const KeyMaterial& material, Block& counter, const std::uint8_t* in, std::uint8_t* out,
                        std::size_t blocks, FieldElement& hash);
+    // Keeps the bytes where mask is all ones and zeros them where it is zero,
+    // writing every byte either way: what opening does with its output once
+    // the tags are compared, without a branch on the outcome.
+    void (*keepUnder)(std::uint8_t* bytes, std::size_t size, std::uint64_t mask);
 };
 
 // The portable table, on every processor: the table-based cipher (not

@@ -44,6 +44,9 @@ ELAES_INLINE void incrementCounter(Block& counter) {
     counter[15] = static_cast<std::uint8_t>(count);
 }
 
+// GcmTable::keepUnder a word at a time, on every processor.
+void keepUnderWords(std::uint8_t* bytes, std::size_t size, std::uint64_t mask);
+
 // The tables of the instruction paths where this build has them and the
 // processor can run them; null anywhere else.
 const GcmTable* clmulGcm();

@@ -111,9 +111,21 @@ constexpr GcmTable kPortable = {
     hashBlocks,
     cryptBlocks<true>,
     cryptBlocks<false>,
+    keepUnderWords,
 };
 
 }  // namespace
+
+void keepUnderWords(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        word &= mask;
+        std::memcpy(bytes + i, &word, 8);
+    }
+    for (; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(bytes[i] & mask);
+}
 
 const GcmTable& portableGcm() { return kPortable; }
 

@@ -172,5 +172,14 @@ GCM_TARGET ELAES_INLINE std::size_t batches(const KeyMaterial& material, Block& 
     return done;
 }
 
+// GcmTable::keepUnder a register at a time.
+template <class V>
+GCM_TARGET ELAES_INLINE void keepUnder(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
+    const typename V::Reg m = V::broadcast64(mask);
+    std::size_t i = 0;
+    for (; i + 16 * V::kLanes <= size; i += 16 * V::kLanes) V::store(bytes + i, V::andOf(V::load(bytes + i), m));
+    for (; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(bytes[i] & mask);
+}
+
 }  // namespace
 }  // namespace ElAES::gcm

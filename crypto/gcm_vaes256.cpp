@@ -24,6 +24,8 @@ struct Ymm {
     GCM_TARGET ELAES_INLINE static Reg load(const void* p) { return _mm256_loadu_si256(static_cast<const Reg*>(p)); }
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm256_storeu_si256(static_cast<Reg*>(p), x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm256_set1_epi64x(static_cast<long long>(x)); }
     GCM_TARGET ELAES_INLINE static Reg roundKey(const Schedule& schedule, unsigned r) {
         return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(schedule.w + 4 * r)));
     }
@@ -45,7 +47,7 @@ struct Ymm {
     }
 };
 
-constexpr int kInFlight = 6;  // registers: twelve blocks
+constexpr int kInFlight = 8;  // registers: sixteen blocks
 constexpr std::size_t kPowers = kInFlight * Ymm::kLanes;
 
 template <bool sealing>
@@ -60,6 +62,11 @@ GCM_TARGET void cryptBlocks(const KeyMaterial& material, Block& counter, const s
 
 void extendOwnPowers(KeyMaterial& material) { clmul::extendPowers(material, kPowers); }
 
+GCM_TARGET void keepUnderYmm(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
+    keepUnder<Ymm>(bytes, size, mask);
+    _mm256_zeroupper();
+}
+
 constexpr GcmTable kVaes256 = {
     Implementation::Vaes256,
     implementationName(Implementation::Vaes256),
@@ -69,6 +76,7 @@ constexpr GcmTable kVaes256 = {
     clmul::hashBlocks,
     cryptBlocks<true>,
     cryptBlocks<false>,
+    keepUnderYmm,
 };
 
 }  // namespace

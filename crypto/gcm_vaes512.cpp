@@ -24,6 +24,8 @@ struct Zmm {
     GCM_TARGET ELAES_INLINE static Reg load(const void* p) { return _mm512_loadu_si512(p); }
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm512_storeu_si512(p, x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm512_and_si512(a, b); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
     // The zero-masking broadcast: the plain one starts from an undefined
     // register, which GCC 12 warns of.
     GCM_TARGET ELAES_INLINE static Reg broadcast(__m128i x) {
@@ -68,6 +70,11 @@ GCM_TARGET void cryptBlocks(const KeyMaterial& material, Block& counter, const s
 
 void extendOwnPowers(KeyMaterial& material) { clmul::extendPowers(material, kPowers); }
 
+GCM_TARGET void keepUnderZmm(std::uint8_t* bytes, std::size_t size, std::uint64_t mask) {
+    keepUnder<Zmm>(bytes, size, mask);
+    _mm256_zeroupper();
+}
+
 constexpr GcmTable kVaes512 = {
     Implementation::Vaes512,
     implementationName(Implementation::Vaes512),
@@ -77,6 +84,7 @@ constexpr GcmTable kVaes512 = {
     clmul::hashBlocks,
     cryptBlocks<true>,
     cryptBlocks<false>,
+    keepUnderZmm,
 };
 
 }  // namespace
