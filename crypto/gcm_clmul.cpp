@@ -29,8 +29,12 @@ struct Xmm {
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm_storeu_si128(static_cast<Reg*>(p), x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm_xor_si128(a, b); }
     GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm_and_si128(a, b); }
-    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm_set1_epi64x(static_cast<long long>(x)); }
-    GCM_TARGET ELAES_INLINE static Reg roundKey(const Schedule& schedule, unsigned r) { return load(schedule.w + 4 * r); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) {
+        return _mm_set1_epi64x(static_cast<long long>(x));
+    }
+    GCM_TARGET ELAES_INLINE static Reg roundKey(const Schedule& schedule, unsigned r) {
+        return load(schedule.w + 4 * r);
+    }
     GCM_TARGET ELAES_INLINE static Reg aesenc(Reg s, Reg k) { return _mm_aesenc_si128(s, k); }
     GCM_TARGET ELAES_INLINE static Reg aesenclast(Reg s, Reg k) { return _mm_aesenclast_si128(s, k); }
     template <int selector>

@@ -35,7 +35,8 @@ ELAES_INLINE void storeField(std::uint8_t* block, const FieldElement& x) {
 // plus one modulo 2^32. No branch: after a nonce of other than 12 bytes the
 // count comes from the hash key.
 ELAES_INLINE void incrementCounter(Block& counter) {
-    std::uint32_t count = static_cast<std::uint32_t>(counter[12]) << 24 | static_cast<std::uint32_t>(counter[13]) << 16 |
+    std::uint32_t count = static_cast<std::uint32_t>(counter[12]) << 24 |
+                          static_cast<std::uint32_t>(counter[13]) << 16 |
                           static_cast<std::uint32_t>(counter[14]) << 8 | counter[15];
     ++count;
     counter[12] = static_cast<std::uint8_t>(count >> 24);

@@ -25,7 +25,9 @@ struct Ymm {
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm256_storeu_si256(static_cast<Reg*>(p), x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
     GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm256_and_si256(a, b); }
-    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm256_set1_epi64x(static_cast<long long>(x)); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) {
+        return _mm256_set1_epi64x(static_cast<long long>(x));
+    }
     GCM_TARGET ELAES_INLINE static Reg roundKey(const Schedule& schedule, unsigned r) {
         return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(schedule.w + 4 * r)));
     }
@@ -39,7 +41,8 @@ struct Ymm {
         return _mm256_shuffle_epi8(x, _mm256_broadcastsi128_si256(reverseMask128()));
     }
     GCM_TARGET ELAES_INLINE static Reg counters(__m128i counter, int first) {
-        return _mm256_add_epi32(_mm256_broadcastsi128_si256(counter), _mm256_set_epi32(0, 0, 0, first + 1, 0, 0, 0, first));
+        return _mm256_add_epi32(_mm256_broadcastsi128_si256(counter),
+                                _mm256_set_epi32(0, 0, 0, first + 1, 0, 0, 0, first));
     }
     GCM_TARGET ELAES_INLINE static Reg lane0(__m128i x) { return _mm256_zextsi128_si256(x); }
     GCM_TARGET ELAES_INLINE static __m128i fold(Reg x) {

@@ -25,7 +25,9 @@ struct Zmm {
     GCM_TARGET ELAES_INLINE static void store(void* p, Reg x) { _mm512_storeu_si512(p, x); }
     GCM_TARGET ELAES_INLINE static Reg xorOf(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
     GCM_TARGET ELAES_INLINE static Reg andOf(Reg a, Reg b) { return _mm512_and_si512(a, b); }
-    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
+    GCM_TARGET ELAES_INLINE static Reg broadcast64(std::uint64_t x) {
+        return _mm512_set1_epi64(static_cast<long long>(x));
+    }
     // The zero-masking broadcast: the plain one starts from an undefined
     // register, which GCC 12 warns of.
     GCM_TARGET ELAES_INLINE static Reg broadcast(__m128i x) {

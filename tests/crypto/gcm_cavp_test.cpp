@@ -70,10 +70,6 @@ const std::vector<Record>& recordsOf(const std::string& name, bool decryption) {
     return records;
 }
 
-std::string_view viewOf(const Bytes& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 struct ResponseFile {
     const char* name;
     bool decryption;

@@ -49,8 +49,6 @@ Bytes plaintextOf(const Vector& v) {
     return p;
 }
 
-std::string_view viewOf(const Bytes& b) { return {reinterpret_cast<const char*>(b.data()), b.size()}; }
-
 // The ciphertext in the form the file gives it: hex, or its SHA-256.
 std::string asFiled(const Vector& v, const Bytes& ct) {
     if (v.field.count("ct")) return toHex(ct);

@@ -10,6 +10,7 @@
 
 #include "crypto/gcm.h"
 #include "crypto/gcm_dispatch.h"
+#include "tests/crypto/test_support.h"
 
 namespace testsupport {
 
@@ -21,6 +22,11 @@ struct GcmPath {
         return table ? std::make_unique<ElAES::GcmKey>(key, *table) : std::make_unique<ElAES::GcmKey>(key);
     }
 };
+
+// Bytes as the nonce and associated data are taken.
+inline std::string_view viewOf(const Bytes& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 // Test names and failure messages name the path.
 inline void PrintTo(const GcmPath& path, std::ostream* out) { *out << path.name; }
