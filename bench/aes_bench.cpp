@@ -13,6 +13,11 @@
 //   evp_per_block
 //            EVP over a buffer one 16-byte call at a time
 //
+// AES-256-GCM (gcmSeal, gcmOpen) on each GCM table that runs here (table,
+// aesni, vaes256, vaes512) and the one chosen, beside EVP aes-256-gcm: the
+// key set up, a 12-byte nonce, 16 bytes of associated data, the whole buffer
+// and the tag, every call.
+//
 // Names are "<operation>/<implementation>[/<bytes>]"; scripts/bench.sh pairs
 // them up and prints the ratios.
 #include <cstdint>
@@ -26,6 +31,7 @@
 
 #include "crypto/ElAES.h"
 #include "crypto/aes_dispatch.h"
+#include "crypto/gcm.h"
 #include "crypto/memory_stream.h"
 
 // The low-level AES_* functions are deprecated in OpenSSL 3 but are exactly
@@ -301,6 +307,96 @@ void evpStream(benchmark::State& state, bool encrypt, bool perBlock) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
+// ---- AES-256-GCM: key setup, nonce, associated data, the buffer, the tag -----
+
+const unsigned char kNonce[12] = {0xca, 0xfe, 0xba, 0xbe, 0xfa, 0xce, 0xdb, 0xad, 0xde, 0xca, 0xf8, 0x88};
+const unsigned char kAssociated[16] = {0xfe, 0xed, 0xfa, 0xce, 0xde, 0xad, 0xbe, 0xef};
+const std::string_view kNonceView(reinterpret_cast<const char*>(kNonce), sizeof kNonce);
+const std::string_view kAssociatedView(reinterpret_cast<const char*>(kAssociated), sizeof kAssociated);
+
+// A tag that opens the pattern of `size` bytes under the key and nonce, and
+// its ciphertext (made by EVP, so that both sides open the same bytes).
+std::vector<unsigned char> evpSealed(std::size_t size, unsigned char tag[16]) {
+    const std::string plain = pattern(size);
+    std::vector<unsigned char> sealed(size);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int n = 0;
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, kKey.data(), kNonce);
+    EVP_EncryptUpdate(ctx, nullptr, &n, kAssociated, sizeof kAssociated);
+    EVP_EncryptUpdate(ctx, sealed.data(), &n, reinterpret_cast<const unsigned char*>(plain.data()),
+                      static_cast<int>(size));
+    EVP_EncryptFinal_ex(ctx, sealed.data() + size, &n);
+    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, tag);
+    EVP_CIPHER_CTX_free(ctx);
+    return sealed;
+}
+
+// table null: the path GcmKey chooses.
+void ourGcm(benchmark::State& state, bool sealing, const ElAES::gcm::GcmTable* table) {
+    if (table == nullptr) {
+        ElAES::forcePortable(false);
+        state.SetLabel(ElAES::gcm::chosenGcm().name);
+    }
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    unsigned char tag[16];
+    const std::vector<unsigned char> sealed = evpSealed(size, tag);
+    const std::string plain = pattern(size);
+    const auto* in = sealing ? reinterpret_cast<const unsigned char*>(plain.data()) : sealed.data();
+    std::vector<unsigned char> out(size);
+    unsigned char ourTag[16];
+    bool opened = true;
+    for (auto _ : state) {
+        const ElAES::GcmKey key = table ? ElAES::GcmKey(kKey, *table) : ElAES::GcmKey(kKey);
+        if (sealing) {
+            key.seal(kNonceView, kAssociatedView, in, size, out.data(), ourTag);
+        } else {
+            opened &= key.open(kNonceView, kAssociatedView, in, size, tag, 16, out.data());
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    if (!opened) state.SkipWithError("the tag did not match");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+void gcmOnPath(benchmark::State& state, bool sealing, ElAES::Implementation kind) {
+    const ElAES::gcm::GcmTable* table = ElAES::gcm::gcmImplementationOf(kind);
+    if (table == nullptr) {
+        state.SkipWithError("no such GCM path on this build or processor");
+        return;
+    }
+    ourGcm(state, sealing, table);
+}
+
+void gcmChosen(benchmark::State& state, bool sealing) { ourGcm(state, sealing, nullptr); }
+
+void evpGcm(benchmark::State& state, bool sealing) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    unsigned char tag[16];
+    const std::vector<unsigned char> sealed = evpSealed(size, tag);
+    const std::string plain = pattern(size);
+    const auto* in = sealing ? reinterpret_cast<const unsigned char*>(plain.data()) : sealed.data();
+    std::vector<unsigned char> out(size + 16);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    bool opened = true;
+    for (auto _ : state) {
+        int n = 0;
+        EVP_CipherInit_ex(ctx, EVP_aes_256_gcm(), nullptr, kKey.data(), kNonce, sealing ? 1 : 0);
+        EVP_CipherUpdate(ctx, nullptr, &n, kAssociated, sizeof kAssociated);
+        EVP_CipherUpdate(ctx, out.data(), &n, in, static_cast<int>(size));
+        if (sealing) {
+            EVP_CipherFinal_ex(ctx, out.data() + size, &n);
+            EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, tag);
+        } else {
+            EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, 16, tag);
+            opened &= EVP_CipherFinal_ex(ctx, out.data() + size, &n) == 1;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    if (!opened) state.SkipWithError("the tag did not match");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
 void registerAll() {
     for (bool encrypt : {true, false}) {
         const std::string op = encrypt ? "encryptBlock" : "decryptBlock";
@@ -331,6 +427,20 @@ void registerAll() {
         };
         for (auto* b : all) {
             for (std::size_t size : kSizes) b->Arg(static_cast<std::int64_t>(size));
+        }
+    }
+    for (bool sealing : {true, false}) {
+        const std::string op = sealing ? "gcmSeal" : "gcmOpen";
+        benchmark::internal::Benchmark* all[] = {
+            benchmark::RegisterBenchmark((op + "/table").c_str(), gcmOnPath, sealing, ElAES::Implementation::Portable),
+            benchmark::RegisterBenchmark((op + "/aesni").c_str(), gcmOnPath, sealing, ElAES::Implementation::AesNi),
+            benchmark::RegisterBenchmark((op + "/vaes256").c_str(), gcmOnPath, sealing, ElAES::Implementation::Vaes256),
+            benchmark::RegisterBenchmark((op + "/vaes512").c_str(), gcmOnPath, sealing, ElAES::Implementation::Vaes512),
+            benchmark::RegisterBenchmark((op + "/chosen").c_str(), gcmChosen, sealing),
+            benchmark::RegisterBenchmark((op + "/evp_aes_256_gcm").c_str(), evpGcm, sealing),
+        };
+        for (auto* b : all) {
+            for (std::size_t size : {64, 1024, 65536}) b->Arg(static_cast<std::int64_t>(size));
         }
     }
 }

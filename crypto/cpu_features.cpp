@@ -29,6 +29,7 @@ Features detect() {
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return f;
     f.sse41 = (ecx & bit_SSE4_1) != 0;
     f.aesni = (ecx & bit_AES) != 0 && f.sse41;
+    f.clmul = (ecx & bit_PCLMUL) != 0 && f.sse41;
     const bool avx = (ecx & bit_AVX) != 0;
     const bool osxsave = (ecx & bit_OSXSAVE) != 0;
     if (!avx || !osxsave) return f;
@@ -40,12 +41,15 @@ Features detect() {
     const bool avx2 = (ebx & bit_AVX2) != 0;
     const bool avx512f = (ebx & bit_AVX512F) != 0;
     const bool vaes = (ecx & bit_VAES) != 0;
+    const bool vpclmulqdq = (ecx & bit_VPCLMULQDQ) != 0;
+    const bool avx512bw = (ebx & (1u << 30)) != 0;
     f.avx2 = avx2 && ymmSaved;
     f.vaes256 = f.aesni && vaes && f.avx2;
     f.vaes512 = f.vaes256 && avx512f && zmmSaved;
+    f.vclmul256 = f.vaes256 && f.clmul && vpclmulqdq;
+    f.vclmul512 = f.vaes512 && f.vclmul256 && avx512bw;
     // Leaf 7: EBX bit 30 AVX512BW; ECX bit 1 VBMI, bit 6 VBMI2.
-    f.avx512vbmi2 = f.avx2 && avx512f && zmmSaved && (ebx & (1u << 30)) != 0 && (ecx & (1u << 1)) != 0 &&
-                    (ecx & (1u << 6)) != 0;
+    f.avx512vbmi2 = f.avx2 && avx512f && zmmSaved && avx512bw && (ecx & (1u << 1)) != 0 && (ecx & (1u << 6)) != 0;
 #endif
     return f;
 }

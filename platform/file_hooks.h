@@ -1,7 +1,8 @@
 #pragma once
-// The file layer's hook sites. Built with MISTLOCK_FILE_SEAMS (the test and
-// fuzz programs' copy of the layer) they reach the seams of test_seams.h;
-// in what ships each one is a constant, and the compiler drops the site.
+// The hook sites of the file layer and the random source. Built with
+// MISTLOCK_FILE_SEAMS (the test and fuzz programs' copy of the layer) they
+// reach the seams of test_seams.h; in what ships each one is a constant, and
+// the compiler drops the site.
 #include <cstddef>
 #include <string>
 
@@ -25,6 +26,15 @@ inline bool operationFails() {
 inline void afterFileExists([[maybe_unused]] const std::u16string& path, [[maybe_unused]] bool exists) {
 #if defined(MISTLOCK_FILE_SEAMS)
     seams::afterFileExists(path, exists);
+#endif
+}
+
+// True when a test wants this request to the system's random generator to fail.
+inline bool randomSourceFails() {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::randomSourceFails();
+#else
+    return false;
 #endif
 }
 

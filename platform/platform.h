@@ -136,6 +136,14 @@ struct MonitorBounds {
 // that has the foreground.
 MonitorBounds foregroundMonitorBounds();
 
+// ---- Random numbers --------------------------------------------------------
+
+// Fills `size` bytes at `out` from the operating system's cryptographic random
+// generator (getrandom on Linux, BCryptGenRandom on Windows), which needs no
+// seeding of ours. Throws Exception, saying what failed and what to do, when
+// the system gives none; the bytes at `out` are then not to be used.
+void randomBytes(void* out, std::size_t size);
+
 // ---- Code in low memory --------------------------------------------------
 
 // Copies `size` bytes of machine code into fresh memory below 2 GB, where a

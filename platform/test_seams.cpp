@@ -12,6 +12,8 @@ std::size_t operationsSeen = 0;
 std::size_t firstFailing = 0;  // 0: no failure armed
 std::size_t failingCount = 0;
 
+int randomFailures = 0;
+
 }  // namespace
 
 const char buildMark[] = "mistlock-file-layer-seams-v1";
@@ -31,8 +33,11 @@ void failFileOperation(int n, int count) {
 
 std::size_t fileOperationsSeen() { return operationsSeen; }
 
+void failRandomSource(int count) { randomFailures = count < 0 ? 0 : count; }
+
 void clear() {
     existsObserver = nullptr;
+    randomFailures = 0;
     writesBeforeFailure = -1;
     operationsSeen = 0;
     firstFailing = 0;
@@ -56,6 +61,12 @@ std::size_t writeBudget() {
 bool fileOperationFails() {
     ++operationsSeen;
     return firstFailing != 0 && operationsSeen >= firstFailing && operationsSeen < firstFailing + failingCount;
+}
+
+bool randomSourceFails() {
+    if (randomFailures == 0) return false;
+    --randomFailures;
+    return true;
 }
 
 }  // namespace platform::seams

@@ -1,5 +1,5 @@
 #pragma once
-// Fault-injection seams of the file layer, for tests. They exist only in the
+// Fault-injection seams of the file layer and the random source, for tests. They exist only in the
 // file layer built with MISTLOCK_FILE_SEAMS (the library mistlock_files_seams,
 // which the test and fuzz programs link); the plug-in, the command line and
 // everything else that ships link the plain mistlock_files, where every hook
@@ -32,6 +32,10 @@ void failFileOperation(int n, int count = 1);
 // fewer than n never reached the failure.
 std::size_t fileOperationsSeen();
 
+// The next `count` requests to the system's random generator fail, as the
+// system would fail them: randomBytes() raises its error.
+void failRandomSource(int count = 1);
+
 // Every seam back to doing nothing.
 void clear();
 
@@ -46,6 +50,9 @@ std::size_t writeBudget();
 
 // Counts one operation; true when it is to fail.
 bool fileOperationFails();
+
+// True when this request to the random generator is to fail.
+bool randomSourceFails();
 
 // Only the seam build holds this text; the shipped-binary tests look for it.
 extern const char buildMark[];

@@ -5,7 +5,8 @@
 #
 #   aes_bench      the AES unit's hardware paths (AES-NI forced, and the one
 #                  chosen here: VAES where it runs) and portable table path
-#                  beside OpenSSL's EVP aes-256-ecb and table-based AES_encrypt
+#                  beside OpenSSL's EVP aes-256-ecb and table-based AES_encrypt;
+#                  AES-256-GCM on each of its paths beside EVP aes-256-gcm
 #   message_bench  sending and receiving through pluginFun, 63 B to 64 KiB, of
 #                  lengths that are multiples of 16 and lengths that are not,
 #                  and an earlier plug-in's envelopes of multiples of 16,
@@ -117,7 +118,20 @@ if "aes" in parts:
             print(f"{op:<15} {n:>6} {hw or float('nan'):>10.0f} {ratio(tb, hw):>8.2f} {ratio(evpb, hw):>11.2f}"
                   f" {ratio(evp, hw):>13.3f} {ch or float('nan'):>10.0f} {ratio(evp, ch):>13.3f}"
                   f" {tb or float('nan'):>10.0f} {ratio(ossl, tb):>18.2f}")
+    paths = ("table", "aesni", "vaes256", "vaes512", "chosen")
+    print("\nAES-256-GCM, key set up every call (ns; 'x' = EVP aes-256-gcm's time / ours):\n")
+    print(f"{'':<8} {'bytes':>6} {'EVP ns':>9}" + "".join(f" {p + ' ns':>12} {'x':>6}" for p in paths))
+    for op in ("gcmSeal", "gcmOpen"):
+        sizes = sorted({int(k.split("/")[2]) for k in t if k.startswith(op + "/")})
+        for n in sizes:
+            evp = t.get(f"{op}/evp_aes_256_gcm/{n}")
+            cells = "".join(f" {t.get(f'{op}/{p}/{n}') or float('nan'):>12.0f} {ratio(evp, t.get(f'{op}/{p}/{n}')):>6.2f}"
+                            for p in paths)
+            print(f"{op:<8} {n:>6} {evp or float('nan'):>9.0f}{cells}")
     print("\nTargets:")
+    for op in ("gcmSeal", "gcmOpen"):
+        r = ratio(t.get(f"{op}/evp_aes_256_gcm/65536"), t.get(f"{op}/chosen/65536"))
+        print(f"  {op} 64 KiB, chosen path vs EVP aes-256-gcm: {r:.2f} (>= 0.8) {verdict(r >= 0.8)}")
     for op in ("encryptBlock", "decryptBlock"):
         r = ratio(t.get(f"{op}/evp_aes_256_ecb"), t.get(f"{op}/aesni"))
         print(f"  {op} on AES-NI vs EVP on one block a call, chained: {r:.2f} (>= 1.0) {verdict(r >= 1.0)}")

@@ -101,7 +101,7 @@ std::string lower(std::string text) {
 bool isSystemDll(const std::string& name) {
     static const char* const system[] = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
                                          "comdlg32.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll",
-                                         "shlwapi.dll",  "ole32.dll",  "ucrtbase.dll"};
+                                         "shlwapi.dll",  "ole32.dll",  "ucrtbase.dll", "bcrypt.dll"};
     const std::string n = lower(name);
     if (n.rfind("api-ms-win-", 0) == 0) return true;
     return std::find_if(std::begin(system), std::end(system), [&](const char* s) { return n == s; }) !=
