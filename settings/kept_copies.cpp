@@ -2,8 +2,8 @@
 
 #include "platform/exception.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 
 namespace setpassform {
 
@@ -14,9 +14,9 @@ constexpr std::u16string_view lineBreak = u"\r\n";
 // The text as any reader of it sees it; none for bytes that do not decode.
 std::optional<std::u16string> textSeen(std::string_view bytes) {
     try {
-        const DecodedText decoded = decodeText(bytes, "");
+        const platform::DecodedText decoded = platform::decodeText(bytes, "");
         if (decoded.oddByteDropped) return std::nullopt;
-        std::u16string text = normaliseLineBreaks(decoded.text);
+        std::u16string text = platform::normaliseLineBreaks(decoded.text);
         const bool endsInBreak = text.size() >= lineBreak.size() && text.compare(text.size() - 2, 2, lineBreak) == 0;
         if (!text.empty() && !endsInBreak) text += lineBreak;
         return text;

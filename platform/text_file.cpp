@@ -1,9 +1,9 @@
-#include "settings/text_file.h"
+#include "platform/text_file.h"
 
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
-namespace setpassform {
+namespace platform {
 
 namespace {
 
@@ -89,4 +89,4 @@ DecodedText readTextFile(const std::u16string& path) {
     return decodeText(platform::readFile(path), utf8::encode(path));
 }
 
-}  // namespace setpassform
+}  // namespace platform

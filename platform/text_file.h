@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace setpassform {
+namespace platform {
 
 enum class TextEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
@@ -41,4 +41,4 @@ std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding);
 // message that names the file.
 DecodedText readTextFile(const std::u16string& path);
 
-}  // namespace setpassform
+}  // namespace platform
