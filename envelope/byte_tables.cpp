@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "crypto/cpu_features.h"
+#include "platform/hex.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -90,18 +91,13 @@ std::unique_ptr<ByteTables> buildTables(unsigned codePage) {
         if (narrowPairs[i] != static_cast<char>(narrowed[static_cast<unsigned char>(pairs[i])])) return nullptr;
     }
 
-    static const char hexDigits[] = "0123456789ABCDEF";
     for (unsigned b = 0; b < 256; ++b) {
         tables->through[b] = narrowed[b];
-        const std::string utf8Bytes = utf8::encode(std::u16string(1, tables->wide[b]));
+        const std::string digits = platform::toHex(utf8::encode(std::u16string(1, tables->wide[b])));
         Digits& d = tables->encoded[b];
         std::memset(d.text, 0, sizeof d.text);
-        d.length = static_cast<std::uint8_t>(2 * utf8Bytes.size());
-        for (std::size_t k = 0; k < utf8Bytes.size(); ++k) {
-            const auto v = static_cast<unsigned char>(utf8Bytes[k]);
-            d.text[2 * k] = hexDigits[v >> 4];
-            d.text[2 * k + 1] = hexDigits[v & 15];
-        }
+        std::memcpy(d.text, digits.data(), digits.size());
+        d.length = static_cast<std::uint8_t>(digits.size());
     }
     // The UTF-8 forms of the units, keyed by their bytes.
     tables->prefix.assign(0x10000, -1);

@@ -14,6 +14,7 @@
 #endif
 
 #include "envelope/byte_tables.h"
+#include "platform/hex.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -24,28 +25,17 @@ namespace {
 using detail::byteTablesFor;
 using detail::ByteTables;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The byte that two hex digits spell, indexed by the two characters as a
 // 16-bit word (first character in the low byte); 0x100 and up for a pair that
 // is not two digits.
 struct HexPairs {
     std::uint16_t of[0x10000];
     constexpr HexPairs() : of() {
-        std::int32_t digit[256] = {};
-        for (int c = 0; c < 256; ++c) digit[c] = -1;
-        for (int d = 0; d < 10; ++d) digit['0' + d] = d;
-        for (int d = 0; d < 6; ++d) digit['A' + d] = digit['a' + d] = 10 + d;
         for (int first = 0; first < 256; ++first) {
+            const int high = platform::hexDigitValue(static_cast<char>(first));
             for (int second = 0; second < 256; ++second) {
-                const bool both = digit[first] >= 0 && digit[second] >= 0;
-                of[first | second << 8] =
-                    static_cast<std::uint16_t>(both ? digit[first] << 4 | digit[second] : 0x100);
+                const int low = platform::hexDigitValue(static_cast<char>(second));
+                of[first | second << 8] = static_cast<std::uint16_t>(high >= 0 && low >= 0 ? high << 4 | low : 0x100);
             }
         }
     }
@@ -67,15 +57,7 @@ std::string throughCodePageInSteps(std::string_view bytes, unsigned codePage) {
 }
 
 std::string hexEncodeInSteps(std::string_view text, unsigned codePage) {
-    static const char digits[] = "0123456789ABCDEF";
-    const std::string bytes = utf8::encode(platform::widenCodePage(codePage, text));
-    std::string out(bytes.size() * 2, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        out[2 * i] = digits[b >> 4];
-        out[2 * i + 1] = digits[b & 15];
-    }
-    return out;
+    return platform::toHex(utf8::encode(platform::widenCodePage(codePage, text)));
 }
 
 std::string narrowUtf8InSteps(std::string_view utf8Bytes, unsigned codePage) {
@@ -173,7 +155,7 @@ std::string paddedBytesOfDigits(std::string_view hexText) {
     if (hexText.size() % 2 != 0) notDigits |= kHexPairs.of[in[hexText.size() - 1] | '0' << 8];
     if (notDigits & 0x100) {
         for (std::size_t i = 0; i < hexText.size(); ++i) {
-            if (hexValue(hexText[i]) < 0) raiseNotADigit(i);
+            if (platform::hexDigitValue(hexText[i]) < 0) raiseNotADigit(i);
         }
     }
     return bytes;
