@@ -13,6 +13,7 @@
 
 #include "envelope/byte_tables.h"
 #include "envelope/envelope.h"
+#include "envelope/text_paths.h"
 #include "envelope/text_steps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -237,10 +238,10 @@ std::string decodeOutcome(const std::string& digits, unsigned codePage) {
 // position of a 64-byte window that straddles the 32- and 64-lane rounds, near
 // the start and far in.
 TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
-    using envelope::detail::Vectors;
-    const Vectors widest = envelope::detail::widestVectors();
-    const char* const names[] = {"sse2", "avx2", "avx512-vbmi2"};
-    std::cout << "[ vectors ] widest here: " << names[static_cast<int>(widest)] << std::endl;
+    using envelope::detail::TextPath;
+    const std::vector<const TextPath*> paths = envelope::detail::availableTextPaths();
+    const TextPath* const widest = paths.back();
+    std::cout << "[ vectors ] widest here: " << widest->name << std::endl;
     std::mt19937 rng(2026);
     std::vector<std::string> texts;
     std::string everyByte;
@@ -279,19 +280,19 @@ TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
     }
     for (const unsigned cp : kCodePages) {
         std::vector<std::string> expected;
-        envelope::detail::limitVectors(Vectors::Sse2);
+        envelope::detail::forceTextPath(paths.front());
         for (const std::string& t : texts) expected.push_back(decodeOutcome(t, cp));
-        for (int width = static_cast<int>(Vectors::Avx2); width <= static_cast<int>(widest); ++width) {
-            envelope::detail::limitVectors(static_cast<Vectors>(width));
-            ASSERT_EQ(envelope::detail::vectorsInUse(), static_cast<Vectors>(width));
+        for (std::size_t width = 1; width < paths.size(); ++width) {
+            envelope::detail::forceTextPath(paths[width]);
+            ASSERT_EQ(&envelope::detail::textPath(), paths[width]);
             for (std::size_t k = 0; k < texts.size(); ++k) {
-                ASSERT_EQ(decodeOutcome(texts[k], cp), expected[k]) << "width " << width << ", cp" << cp << ", text "
+                ASSERT_EQ(decodeOutcome(texts[k], cp), expected[k]) << paths[width]->name << ", cp" << cp << ", text "
                                                                     << k << ": " << texts[k];
             }
         }
     }
-    envelope::detail::limitVectors(Vectors::Avx512Vbmi);
-    EXPECT_EQ(envelope::detail::vectorsInUse(), widest);
+    envelope::detail::forceTextPath(nullptr);
+    EXPECT_EQ(&envelope::detail::textPath(), widest);
 }
 
 }  // namespace
