@@ -313,8 +313,8 @@ void toolbarButtonProc(std::int32_t code) {
     });
 }
 
+// For the tests alone (tests/support/module_state.h).
 std::int32_t buttonId() { return theButtonId; }
-std::uintptr_t toolbarIconHandle() { return toolbarIcon ? toolbarIcon->handle() : 0; }
 bool initialised() { return running(); }
 
 }  // namespace host

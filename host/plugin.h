@@ -20,11 +20,4 @@ inline constexpr const char* pluginTitle = "Mistlock 0.45";
 // any other code does nothing.
 void toolbarButtonProc(std::int32_t code);
 
-// The button id the host gave, 0 for none.
-std::int32_t buttonId();
-// The handle the toolbar icon holds, 0 for none.
-std::uintptr_t toolbarIconHandle();
-// True between an initialise event and the finalise event.
-bool initialised();
-
 }  // namespace host

@@ -91,11 +91,6 @@ void writeFileNew(const std::u16string& path, std::string_view bytes);
 // their copy is.
 void writeFileReplacing(const std::u16string& path, std::string_view bytes);
 
-// Creates a file that must not exist yet and writes the bytes to it. Throws
-// EFileError naming the file when it exists or anything fails; a file left
-// half-written is removed.
-void writeFileNew(const std::u16string& path, std::string_view bytes);
-
 // ---- Profile (INI) files -------------------------------------------------
 
 // The value of a key in a section of a profile file, at most 2047 characters,

@@ -37,8 +37,4 @@ std::string encodeText(std::u16string_view text, TextEncoding encoding);
 // surrogate) as UTF-16LE with its mark.
 std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding);
 
-// Reads a file whole and decodes it. Throws EFileError or Exception with a
-// message that names the file.
-DecodedText readTextFile(const std::u16string& path);
-
 }  // namespace platform

@@ -116,21 +116,19 @@ void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, const Save& 
     record.failed = true;
     record.onDisk.reset();
     record.replaceable = false;
+    const std::u16string path = settingsPath(nameOf(file));
     std::string cause;
     try {
         record.onDisk = load(dialog);
         record.replaceable = !record.onDisk || carriesAll(*record.onDisk, save(dialog));
         record.failed = false;
-        record.cause.clear();
         return;
     } catch (const std::exception& e) {
         cause = e.what();
     } catch (...) {
-        cause = "Unexpected error.";
+        cause = "The file " + quotedPath(path) + " could not be loaded.";
     }
     record.onDisk.reset();
-    record.cause = cause;
-    const std::u16string path = settingsPath(nameOf(file));
     if (!report.empty()) report += "\n\n";
     report += cause + "\nUntil this is mended, messages to your contacts are held back while encryption is on. "
                       "Mend the file and restart the messenger, or check the settings in this dialog and press OK. "
@@ -184,7 +182,6 @@ void saveTelling(const Save& save) {
 }  // namespace
 
 bool loaded(SettingsFile file) { return !recordOf(file).failed; }
-const std::string& loadFailure(SettingsFile file) { return recordOf(file).cause; }
 
 void SaveSettings(Tsetpass& dialog) {
     // Each file is replaced in one step, so a failure leaves the old file
@@ -221,23 +218,16 @@ void LoadSettings(Tsetpass& dialog) {
     if (!report.empty()) throw Exception(report);
 }
 
-void markSettingsUnloaded(const char* cause) noexcept {
+void markSettingsUnloaded() noexcept {
     for (FileRecord& record : records) {
         record.failed = true;
         record.onDisk.reset();
         record.replaceable = false;
-        try {
-            record.cause = cause;
-        } catch (...) {
-        }
     }
 }
 
 void confirmSettings() noexcept {
-    for (FileRecord& record : records) {
-        record.failed = false;
-        record.cause.clear();
-    }
+    for (FileRecord& record : records) record.failed = false;
 }
 
 }  // namespace setpassform

@@ -30,6 +30,7 @@
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
+#include "tests/support/module_state.h"
 
 using namespace fuzzing;
 using platform::TextEncoding;

@@ -5,7 +5,6 @@
 // of file_calls.h, so that the test build of this layer can make any one of
 // them fail the way the system would.
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -94,7 +93,7 @@ bool nameStillListed(const std::u16string& path, const std::u16string& systemPat
 }
 
 std::u16string uniqueName(const char* pattern, unsigned attempt) {
-    static std::atomic<unsigned> counter{0};
+    static unsigned counter = 0;
     char name[64];
     std::snprintf(name, sizeof name, pattern, static_cast<unsigned>(GetCurrentProcessId()),
                   static_cast<unsigned>((counter++ + GetTickCount()) & 0xFFFFu), attempt);
