@@ -186,8 +186,8 @@ const ByteTables* byteTablesFor(unsigned codePage) {
 
 // Eight bytes stored for every entry, the pointer moved on by its length, in
 // room for the longest, then cut to what was written. Four bytes a round: the
-// loop's own counting is shared among them, and its speed no longer hangs on
-// where the linker happens to place it.
+// loop's own counting is shared among them, so that its speed does not hang
+// on where the linker happens to place it.
 void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]) {
     const std::size_t start = out.size();
     out.resize(start + 6 * bytes.size() + 8);
