@@ -79,7 +79,7 @@ void endToEnd(benchmark::State& state, Path path, bool portable) {
 // sending; the ciphertext after the prefix into an empty stream on receipt.
 void cipher(benchmark::State& state, bool encrypt, bool portable) {
     const std::size_t size = static_cast<std::size_t>(state.range(0));
-    if (!portable && !ElAES::hardwareSupported()) {
+    if (!portable && !ElAES::implementationOf(ElAES::Implementation::AesNi)) {
         state.SkipWithError("no AES-NI path on this build or processor");
         return;
     }

@@ -9,7 +9,7 @@
 //   receipt_check [MESSAGES_ON_THE_EXPOSED_PAIRS [MESSAGES_ON_THE_OTHERS]]
 //
 // An earlier plug-in's message of 32 bytes has no zero fill: the receiver's
-// own code page opens it unverified, as it always did, to other text when
+// own code page opens it unverified, to other text when
 // it is not the sender's. Those are counted apart; any other envelope that
 // opens to other text makes the exit status 1.
 #include <algorithm>

@@ -35,7 +35,7 @@ const ImplementationTable* implementationOf(Implementation kind) {
         case Implementation::Portable:
             return &portableImplementation();
         case Implementation::AesNi:
-            return aesniImplementation();
+            return detail::aesniImplementation();
         case Implementation::Vaes256:
             return detail::vaes256Implementation();
         case Implementation::Vaes512:
@@ -52,8 +52,6 @@ std::vector<const ImplementationTable*> availableImplementations() {
     }
     return tables;
 }
-
-bool hardwareSupported() { return aesniImplementation() != nullptr; }
 
 Implementation activeImplementation() { return detail::chosen().kind; }
 

@@ -89,10 +89,6 @@ struct ImplementationTable {
 // The table-based implementation, on every processor.
 const ImplementationTable& portableImplementation();
 
-// The AES-NI implementation where this build has it and the processor can run
-// it; null anywhere else.
-const ImplementationTable* aesniImplementation();
-
 // The table of that kind where this build has it and the processor and the
 // operating system can run it; null anywhere else.
 const ImplementationTable* implementationOf(Implementation kind);
@@ -100,9 +96,6 @@ const ImplementationTable* implementationOf(Implementation kind);
 // Every implementation this build and this processor can run, narrowest
 // (the portable one) first.
 std::vector<const ImplementationTable*> availableImplementations();
-
-// True when this build has the hardware path and the processor can run it.
-bool hardwareSupported();
 
 // The implementation that the functions of ElAES.h use now.
 Implementation activeImplementation();

@@ -4,7 +4,7 @@
 // branch depends on the key or the data, so the time taken does not either.
 //
 // Only the functions below carry the target attribute, and nothing here runs
-// unless aesniImplementation() has seen AES-NI and SSE4.1 in CPUID and given
+// unless detail::aesniImplementation() has seen AES-NI and SSE4.1 in CPUID and given
 // out the table: the rest of the program stays plain x86-64 code. The stream
 // loops instantiated here are plain code too and call the block operations.
 //
@@ -249,20 +249,20 @@ constexpr ImplementationTable kAesNi = {
 }  // namespace
 }  // namespace ElAES::aesni
 
-namespace ElAES {
+namespace ElAES::detail {
 
 const ImplementationTable* aesniImplementation() {
     return aesni::processorHasAesNi() ? &aesni::kAesNi : nullptr;
 }
 
-}  // namespace ElAES
+}  // namespace ElAES::detail
 
 #else  // !ELAES_HAVE_AESNI
 
-namespace ElAES {
+namespace ElAES::detail {
 
 const ImplementationTable* aesniImplementation() { return nullptr; }
 
-}  // namespace ElAES
+}  // namespace ElAES::detail
 
 #endif  // ELAES_HAVE_AESNI

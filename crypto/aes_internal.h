@@ -86,6 +86,9 @@ void decryptBlock(const Block& input, const Schedule& schedule, Block& output);
 }  // namespace ElAES::portable
 
 namespace ElAES::detail {
+// The AES-NI table (aes_hw.cpp) where this build has it and the processor can
+// run it; null anywhere else.
+const ImplementationTable* aesniImplementation();
 // The VAES tables (aes_vaes.cpp) where this build has them and the processor
 // and the operating system can run them; null anywhere else.
 const ImplementationTable* vaes256Implementation();
@@ -95,7 +98,7 @@ const ImplementationTable* vaes512Implementation();
 #if ELAES_HAVE_AESNI
 // The AES-NI operations (aes_hw.cpp) that the VAES tables share: schedules
 // and single blocks are the same on every instruction path. Only to be called
-// where aesniImplementation() is not null.
+// where detail::aesniImplementation() is not null.
 namespace ElAES::aesni {
 void buildEncryptionSchedule(const Key& key, Schedule& schedule);
 void buildDecryptionSchedule(const Key& key, Schedule& schedule);

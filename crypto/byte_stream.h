@@ -39,7 +39,7 @@ public:
     // A stream whose bytes lie in one run of memory may lend it, so that the
     // cipher can take many blocks at once where it would otherwise make one
     // Read and one Write a block. A stream that does not lend (the default) is
-    // read and written call by call, exactly as before.
+    // read and written one block a call, through its own Read and Write.
 
     // The stream's Size() bytes, where they lie, valid until the stream is
     // next changed; null when the stream does not lend them, or when a Read

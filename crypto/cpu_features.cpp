@@ -12,6 +12,17 @@ namespace cpu {
 namespace {
 
 #if CPU_FEATURES_X86
+// The register-state components of XCR0 that the vector paths need saved:
+// XMM (SSE), the upper halves of YMM (AVX), and for AVX-512 the opmask
+// registers, the upper halves of ZMM0-15 and ZMM16-31 whole.
+constexpr unsigned long long xcr0Sse = 1ull << 1;
+constexpr unsigned long long xcr0Avx = 1ull << 2;
+constexpr unsigned long long xcr0Opmask = 1ull << 5;
+constexpr unsigned long long xcr0ZmmUpperHalves = 1ull << 6;
+constexpr unsigned long long xcr0HighZmm = 1ull << 7;
+constexpr unsigned long long ymmState = xcr0Sse | xcr0Avx;
+constexpr unsigned long long zmmState = ymmState | xcr0Opmask | xcr0ZmmUpperHalves | xcr0HighZmm;
+
 // XCR0, the register-state components the OS saves. XGETBV written out as
 // bytes, so that this file needs no target attribute of its own; only ever
 // executed when CPUID reports OSXSAVE, without which it would fault.
@@ -35,21 +46,21 @@ Features detect() {
     if (!avx || !osxsave) return f;
 
     const unsigned long long xcr0 = extendedControlRegister0();
-    const bool ymmSaved = (xcr0 & 0x6) == 0x6;     // SSE and AVX state
-    const bool zmmSaved = (xcr0 & 0xe6) == 0xe6;   // and the opmask, upper ZMM0-15, ZMM16-31 state
+    const bool ymmSaved = (xcr0 & ymmState) == ymmState;
+    const bool zmmSaved = (xcr0 & zmmState) == zmmState;
     if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return f;
     const bool avx2 = (ebx & bit_AVX2) != 0;
     const bool avx512f = (ebx & bit_AVX512F) != 0;
     const bool vaes = (ecx & bit_VAES) != 0;
     const bool vpclmulqdq = (ecx & bit_VPCLMULQDQ) != 0;
-    const bool avx512bw = (ebx & (1u << 30)) != 0;
+    const bool avx512bw = (ebx & bit_AVX512BW) != 0;
     f.avx2 = avx2 && ymmSaved;
     f.vaes256 = f.aesni && vaes && f.avx2;
     f.vaes512 = f.vaes256 && avx512f && zmmSaved;
     f.vclmul256 = f.vaes256 && f.clmul && vpclmulqdq;
     f.vclmul512 = f.vaes512 && f.vclmul256 && avx512bw;
-    // Leaf 7: EBX bit 30 AVX512BW; ECX bit 1 VBMI, bit 6 VBMI2.
-    f.avx512vbmi2 = f.avx2 && avx512f && zmmSaved && avx512bw && (ecx & (1u << 1)) != 0 && (ecx & (1u << 6)) != 0;
+    const bool vbmi = (ecx & bit_AVX512VBMI) != 0 && (ecx & bit_AVX512VBMI2) != 0;
+    f.avx512vbmi2 = f.avx2 && avx512f && zmmSaved && avx512bw && vbmi;
 #endif
     return f;
 }

@@ -37,7 +37,7 @@ std::size_t MemoryStream::Write(const void* buffer, std::size_t n) {
 
 std::uint8_t* MemoryStream::lendForWriting(std::size_t n) {
     // What would make Write throw makes the lender decline: the caller then
-    // writes, and the Write raises as it always has.
+    // writes, and the Write raises its own error.
     if (n == 0 || position_ > bytes_.max_size() - n) return nullptr;
     const std::size_t at = static_cast<std::size_t>(position_);
     if (at + n > bytes_.size()) {

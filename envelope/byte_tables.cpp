@@ -3,16 +3,10 @@
 #include <cstring>
 #include <memory>
 
-#include "crypto/cpu_features.h"
+#include "envelope/text_paths.h"
+#include "platform/hex.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
-
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#define ENVELOPE_HAVE_AVX2 1
-#else
-#define ENVELOPE_HAVE_AVX2 0
-#endif
 
 namespace envelope::detail {
 
@@ -90,18 +84,13 @@ std::unique_ptr<ByteTables> buildTables(unsigned codePage) {
         if (narrowPairs[i] != static_cast<char>(narrowed[static_cast<unsigned char>(pairs[i])])) return nullptr;
     }
 
-    static const char hexDigits[] = "0123456789ABCDEF";
     for (unsigned b = 0; b < 256; ++b) {
         tables->through[b] = narrowed[b];
-        const std::string utf8Bytes = utf8::encode(std::u16string(1, tables->wide[b]));
+        const std::string digits = platform::toHex(utf8::encode(std::u16string(1, tables->wide[b])));
         Digits& d = tables->encoded[b];
         std::memset(d.text, 0, sizeof d.text);
-        d.length = static_cast<std::uint8_t>(2 * utf8Bytes.size());
-        for (std::size_t k = 0; k < utf8Bytes.size(); ++k) {
-            const auto v = static_cast<unsigned char>(utf8Bytes[k]);
-            d.text[2 * k] = hexDigits[v >> 4];
-            d.text[2 * k + 1] = hexDigits[v & 15];
-        }
+        std::memcpy(d.text, digits.data(), digits.size());
+        d.length = static_cast<std::uint8_t>(digits.size());
     }
     // The UTF-8 forms of the units, keyed by their bytes.
     tables->prefix.assign(0x10000, -1);
@@ -197,8 +186,8 @@ const ByteTables* byteTablesFor(unsigned codePage) {
 
 // Eight bytes stored for every entry, the pointer moved on by its length, in
 // room for the longest, then cut to what was written. Four bytes a round: the
-// loop's own counting is shared among them, and its speed no longer hangs on
-// where the linker happens to place it.
+// loop's own counting is shared among them, so that its speed does not hang
+// on where the linker happens to place it.
 void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]) {
     const std::size_t start = out.size();
     out.resize(start + 6 * bytes.size() + 8);
@@ -222,12 +211,7 @@ void appendDigits(std::string& out, std::string_view bytes, const Digits (&table
     out.resize(start + static_cast<std::size_t>(p - begin));
 }
 
-namespace {
-
-// The tests' limit (limitVectors); the processor decides the rest.
-Vectors vectorLimit = Vectors::Avx512Vbmi;
-
-bool decodeInRuns(std::string_view in, const ByteTables& tables, std::string& out) {
+bool narrowInRuns(std::string_view in, const ByteTables& tables, std::string& out) {
     out.resize(in.size());
     const auto* begin = reinterpret_cast<const unsigned char*>(in.data());
     const std::size_t n = in.size();
@@ -277,120 +261,8 @@ bool decodeInRuns(std::string_view in, const ByteTables& tables, std::string& ou
     return true;
 }
 
-#if ENVELOPE_HAVE_AVX2
-
-// For each group of eight lanes, by the mask of lanes to keep: their indices,
-// in order, for PSHUFB.
-struct Compaction {
-    std::uint8_t order[256][8];
-    constexpr Compaction() : order() {
-        for (unsigned mask = 0; mask < 256; ++mask) {
-            unsigned k = 0;
-            for (unsigned lane = 0; lane < 8; ++lane) {
-                if (mask & (1u << lane)) order[mask][k++] = static_cast<std::uint8_t>(lane);
-            }
-        }
-    }
-};
-constexpr Compaction kCompaction;
-
-// The vector decoder: 32 bytes a round, each lane decoded as if a sequence
-// began there, then only the lanes where one does begin kept. A lane whose
-// byte is no continuation byte begins a sequence: a one-byte form narrows to
-// itself, a longer one is looked up in the pages (ByteTables::pages) by its
-// lead (and middle) byte and its last byte. Then the continuation bytes must be exactly those
-// that the lead bytes announce, and every kept lane a form of the tables: the
-// same texts as decodeInRuns accept, with the same bytes out, and no branch
-// on the data but the round's one test of it all. Sequences that begin in a
-// round may end up to two bytes into the next, which then begins after them.
-#define ENVELOPE_AVX2 __attribute__((target("avx2,popcnt")))
-
-ENVELOPE_AVX2 inline std::uint32_t mask(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
-
-ENVELOPE_AVX2 inline std::uint32_t isContinuation(__m256i v) {
-    return mask(_mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(0xC0))),
-                                  _mm256_set1_epi8(static_cast<char>(0x80))));
-}
-
-// Sixteen table entries, by each lane's index (0 where bit 7 is set).
-ENVELOPE_AVX2 inline __m256i lookup(const unsigned char (&table)[16], __m256i index) {
-    return _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table))),
-                               index);
-}
-
-ENVELOPE_AVX2 inline __m256i partIndex(__m256i low, __m256i part, char j) {
-    return _mm256_or_si256(low, _mm256_andnot_si256(_mm256_cmpeq_epi8(part, _mm256_set1_epi8(j)),
-                                                    _mm256_set1_epi8(static_cast<char>(0x80))));
-}
-
-// The rounds from p while 34 bytes are left; p and o moved past them. Every
-// lane reads its byte and the two after it. The output is stored eight bytes
-// at a time, up to seven beyond what it keeps; as no form is shorter than a
-// byte, o never passes p, so every store stays within the input's length.
-ENVELOPE_AVX2 void decodeLanes32(const unsigned char*& p, const unsigned char* end, unsigned char*& o,
-                                 const ByteTables& tables, std::uint64_t& bad) {
-    const ByteTables::FormPage* const pages = tables.pages.data();
-    const std::size_t pageCount = tables.pages.size();
-    const __m256i top2 = _mm256_set1_epi8(static_cast<char>(0xC0));
-    while (end - p >= 34 && !bad) {
-        const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-        const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
-        const __m256i three = _mm256_cmpeq_epi8(_mm256_max_epu8(b0, _mm256_set1_epi8(static_cast<char>(0xE0))), b0);
-        const __m256i last = _mm256_blendv_epi8(b1, b2, three);
-        const __m256i middle = _mm256_and_si256(three, b1);
-        // The index into table j: the last byte's low four bits where its
-        // bits 4-5 are j, else bit 7 set, for which PSHUFB gives 0.
-        const __m256i part = _mm256_and_si256(last, _mm256_set1_epi8(0x30));
-        const __m256i low = _mm256_and_si256(last, _mm256_set1_epi8(0x0F));
-        const __m256i index[4] = {partIndex(low, part, 0x00), partIndex(low, part, 0x10), partIndex(low, part, 0x20),
-                                   partIndex(low, part, 0x30)};
-        __m256i found = _mm256_setzero_si256();
-        for (std::size_t k = 0; k < pageCount; ++k) {
-            const ByteTables::FormPage& page = pages[k];
-            // All four tables, whether they hold forms or not: a test of
-            // each would cost more than the lookup.
-            const __m256i bytes = _mm256_or_si256(
-                _mm256_or_si256(lookup(page.table[0], index[0]), lookup(page.table[1], index[1])),
-                _mm256_or_si256(lookup(page.table[2], index[2]), lookup(page.table[3], index[3])));
-            const __m256i match =
-                _mm256_and_si256(_mm256_cmpeq_epi8(b0, _mm256_set1_epi8(static_cast<char>(page.lead))),
-                                 _mm256_cmpeq_epi8(middle, _mm256_set1_epi8(static_cast<char>(page.middle))));
-            found = _mm256_or_si256(found, _mm256_and_si256(match, bytes));
-        }
-        const __m256i one = _mm256_cmpgt_epi8(b0, _mm256_set1_epi8(-1));  // below 0x80
-        const __m256i bytes = _mm256_blendv_epi8(found, b0, one);
-        const __m256i none = _mm256_cmpeq_epi8(bytes, _mm256_setzero_si256());
-        const std::uint32_t follows = isContinuation(b0);
-        const std::uint32_t starts = ~follows;
-        // Lanes 32 and 33 are the last lanes of b1 and b2.
-        const std::uint64_t followsWide = follows | std::uint64_t{isContinuation(b1) >> 31} << 32 |
-                                          std::uint64_t{isContinuation(b2) >> 31} << 33;
-        const std::uint32_t longer = mask(_mm256_cmpeq_epi8(_mm256_max_epu8(b0, top2), b0));
-        const std::uint64_t announced = std::uint64_t{longer} << 1 | std::uint64_t{mask(three)} << 2;
-        // Kept lanes that are no form (a zero byte out is only ever a one-byte
-        // form); continuation bytes not announced, or announced and missing.
-        bad |= (starts & mask(none) & ~mask(one)) | ((announced ^ followsWide) & 0xFFFFFFFFu) |
-               (announced >> 32 & ~followsWide >> 32);
-
-        // The kept lanes' bytes, eight lanes at a time.
-        unsigned char lanes[32];
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), bytes);
-        for (int g = 0; g < 4; ++g) {
-            const unsigned keep = starts >> (8 * g) & 0xFF;
-            const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lanes + 8 * g));
-            const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.order[keep]));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(group, order));
-            o += _mm_popcnt_u32(keep);
-        }
-        p += 32 + _mm_popcnt_u64(announced >> 32);
-    }
-    _mm256_zeroupper();
-}
-
-// The last bytes as decodeInRuns takes a short text, and the verdict.
-bool finish(const unsigned char* p, const unsigned char* end, unsigned char* o, const ByteTables& tables,
-            std::uint64_t bad, std::string& out) {
+bool finishForms(const unsigned char* p, const unsigned char* end, unsigned char* o, const ByteTables& tables,
+                 std::uint64_t bad, std::string& out) {
     Run rest{p, end, reinterpret_cast<char*>(o), reinterpret_cast<char*>(o)};
     while (rest.p < rest.end && !bad) bad |= decodeOne(rest, tables.prefix.data(), tables.third.data());
     bad |= static_cast<std::uint64_t>(rest.p != rest.end);
@@ -399,114 +271,11 @@ bool finish(const unsigned char* p, const unsigned char* end, unsigned char* o, 
     return true;
 }
 
-bool decodeAvx2(std::string_view in, const ByteTables& tables, std::string& out) {
-    out.resize(in.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const unsigned char* const end = p + in.size();
-    auto* o = reinterpret_cast<unsigned char*>(&out[0]);
-    std::uint64_t bad = 0;
-    decodeLanes32(p, end, o, tables, bad);
-    return finish(p, end, o, tables, bad, out);
-}
-
-#define ENVELOPE_AVX512 __attribute__((target("avx2,popcnt,avx512f,avx512bw,avx512vbmi,avx512vbmi2")))
-
-// The same on 64 lanes: a page's four tables are one 64-byte table for
-// VPERMB, which takes the last byte's low six bits as they are, and the lanes
-// where forms begin are closed up by VPCOMPRESSB into a register and stored
-// whole (compressing into memory is microcoded, and slow, on some
-// processors): up to 63 bytes beyond what it keeps, within the input's length
-// as in decodeLanes32, the round needing 66 bytes.
-ENVELOPE_AVX512 void decodeLanes64(const unsigned char*& p, const unsigned char* end, unsigned char*& o,
-                                   const ByteTables& tables, std::uint64_t& bad) {
-    const ByteTables::FormPage* const pages = tables.pages.data();
-    const std::size_t pageCount = tables.pages.size();
-    const __m512i top2 = _mm512_set1_epi8(static_cast<char>(0xC0));
-    const __m512i continuation = _mm512_set1_epi8(static_cast<char>(0x80));
-    while (end - p >= 66 && !bad) {
-        const __m512i b0 = _mm512_loadu_si512(p);
-        const __m512i b1 = _mm512_loadu_si512(p + 1);
-        const __m512i b2 = _mm512_loadu_si512(p + 2);
-        const __mmask64 three = _mm512_cmpge_epu8_mask(b0, _mm512_set1_epi8(static_cast<char>(0xE0)));
-        const __m512i last = _mm512_mask_blend_epi8(three, b1, b2);
-        const __m512i middle = _mm512_maskz_mov_epi8(three, b1);
-        __m512i found = _mm512_setzero_si512();
-        for (std::size_t k = 0; k < pageCount; ++k) {
-            const ByteTables::FormPage& page = pages[k];
-            const __mmask64 match =
-                _mm512_cmpeq_epi8_mask(b0, _mm512_set1_epi8(static_cast<char>(page.lead))) &
-                _mm512_cmpeq_epi8_mask(middle, _mm512_set1_epi8(static_cast<char>(page.middle)));
-            found = _mm512_mask_permutexvar_epi8(found, match, last, _mm512_loadu_si512(page.table));
-        }
-        const __mmask64 one = _mm512_cmplt_epu8_mask(b0, continuation);
-        const __m512i bytes = _mm512_mask_mov_epi8(found, one, b0);
-        const __mmask64 none = _mm512_testn_epi8_mask(bytes, bytes);
-        const auto follows = static_cast<std::uint64_t>(
-            _mm512_cmpeq_epi8_mask(_mm512_and_si512(b0, top2), continuation));
-        const std::uint64_t starts = ~follows;
-        // Lanes 64 and 65: the last lanes of b1 and b2.
-        const std::uint64_t followsBeyond =
-            (static_cast<std::uint64_t>(_mm512_cmpeq_epi8_mask(_mm512_and_si512(b1, top2), continuation)) >> 63) |
-            (static_cast<std::uint64_t>(_mm512_cmpeq_epi8_mask(_mm512_and_si512(b2, top2), continuation)) >> 63) << 1;
-        const auto longer = static_cast<std::uint64_t>(_mm512_cmpge_epu8_mask(b0, top2));
-        const auto threes = static_cast<std::uint64_t>(three);
-        const std::uint64_t announced = longer << 1 | threes << 2;
-        const std::uint64_t announcedBeyond = ((longer >> 63) | (threes >> 62 & 1)) | (threes >> 63) << 1;
-        bad |= (starts & none & ~static_cast<std::uint64_t>(one)) | (announced ^ follows) |
-               (announcedBeyond & ~followsBeyond);
-        _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(starts, bytes));
-        o += _mm_popcnt_u64(starts);
-        p += 64 + _mm_popcnt_u64(announcedBeyond);
-    }
-    _mm256_zeroupper();
-}
-
-// 64 lanes, then 32, then one form at a time.
-bool decodeAvx512(std::string_view in, const ByteTables& tables, std::string& out) {
-    out.resize(in.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const unsigned char* const end = p + in.size();
-    auto* o = reinterpret_cast<unsigned char*>(&out[0]);
-    std::uint64_t bad = 0;
-    decodeLanes64(p, end, o, tables, bad);
-    decodeLanes32(p, end, o, tables, bad);
-    return finish(p, end, o, tables, bad, out);
-}
-
-#endif  // ENVELOPE_HAVE_AVX2
-
-}  // namespace
-
-Vectors widestVectors() {
-#if ENVELOPE_HAVE_AVX2
-    const cpu::Features& f = cpu::features();
-    if (f.avx512vbmi2) return Vectors::Avx512Vbmi;
-    if (f.avx2) return Vectors::Avx2;
-#endif
-    return Vectors::Sse2;
-}
-
-void limitVectors(Vectors widest) { vectorLimit = widest; }
-
-Vectors vectorsInUse() {
-    static const Vectors widest = widestVectors();
-    return vectorLimit < widest ? vectorLimit : widest;
-}
-
 bool narrowUtf8ByTable(std::string_view in, const ByteTables& tables, std::string& out) {
-#if ENVELOPE_HAVE_AVX2
-    if (!tables.pages.empty()) {
-        switch (vectorsInUse()) {
-            case Vectors::Avx512Vbmi:
-                return decodeAvx512(in, tables, out);
-            case Vectors::Avx2:
-                return decodeAvx2(in, tables, out);
-            case Vectors::Sse2:
-                break;
-        }
-    }
-#endif
-    return decodeInRuns(in, tables, out);
+    // A code page whose forms do not fit the vector decoders' pages is read
+    // one form at a time, whatever the path.
+    if (tables.pages.empty()) return narrowInRuns(in, tables, out);
+    return textPath().narrowForms(in, tables, out);
 }
 
 }  // namespace envelope::detail

@@ -10,8 +10,9 @@
 // fails this (a double-byte one) gets no tables, and text_steps.cpp keeps the
 // conversions in steps for it.
 //
-// For text_steps.cpp and the tests of its tables; the rest of the program
-// takes the steps from text_steps.h.
+// For the text steps (text_steps.cpp, and the paths of text_paths.h that read
+// UTF-8 through the tables) and the tests of its tables; the rest of the
+// program takes the steps from text_steps.h.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -100,20 +101,5 @@ inline bool readsFirstForms(std::string_view in, const ByteTables& tables, std::
     }
     return true;
 }
-
-// The widest vectors the text steps use: the widest that the processor and
-// the operating system run, chosen once (the default), or narrower, for the
-// tests that hold the paths side by side. Not to be changed while a step runs.
-enum class Vectors {
-    Sse2,       // hex digits 16 at a time, UTF-8 forms by the tables one by one
-    Avx2,       // both 32 lanes at a time
-    Avx512Vbmi, // UTF-8 forms 64 lanes at a time (AVX-512 BW, VBMI, VBMI2); hex as on AVX2
-};
-// The widest this machine runs.
-Vectors widestVectors();
-// At most `widest` from now on (never wider than the machine runs).
-void limitVectors(Vectors widest);
-// What the steps use now.
-Vectors vectorsInUse();
 
 }  // namespace envelope::detail

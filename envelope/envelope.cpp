@@ -14,15 +14,13 @@ void appendLengthPrefix(std::string& out, std::uint32_t length) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((length >> (8 * i)) & 0xFF);
 }
 
-std::uint32_t readLengthPrefix(std::string_view payload) {
+}  // namespace
+
+std::uint32_t lengthPrefixOf(std::string_view payload) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(payload[i]);
     return v;
 }
-
-std::uint64_t blocksOf(std::uint64_t length) { return (length + 15) / 16; }
-
-}  // namespace
 
 std::uint32_t checkedLength(std::uint32_t n) {
     if (n == 0) return 0;
@@ -35,7 +33,7 @@ std::string seal(std::string_view message, const ElAES::Key& key, unsigned codeP
     if (message.size() > 0xFFFFFFF0u) throw EEnvelopeError("The message is too long for an envelope.");
     const std::uint32_t length = checkedLength(static_cast<std::uint32_t>(message.size()));
     std::string payload;
-    payload.reserve(4 + 16 * blocksOf(length));
+    payload.reserve(4 + cipherSizeFor(length));
     appendLengthPrefix(payload, length);
     // The cipher reads the message where it is and appends to the payload.
     // The added zeros never fit in the message's last block: they make one
@@ -46,7 +44,7 @@ std::string seal(std::string_view message, const ElAES::Key& key, unsigned codeP
     ElAES::ViewStream source(message);
     ElAES::AppendStream destination(payload);
     ElAES::encryptStreamWithSchedule(source, 0, schedule, destination);
-    if (blocksOf(length) > blocksOf(message.size())) {
+    if (cipherSizeFor(length) > cipherSizeFor(message.size())) {
         static constexpr char zeros[16] = {};
         ElAES::ViewStream zeroBlock(std::string_view(zeros, sizeof zeros));
         ElAES::encryptStreamWithSchedule(zeroBlock, 0, schedule, destination);
@@ -69,7 +67,7 @@ Opened open(std::string_view hexText, const ElAES::Key& key, unsigned codePage) 
 
 Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned codePage) {
     Opened result;
-    result.declaredLength = readLengthPrefix(payload);
+    result.declaredLength = lengthPrefixOf(payload);
 
     ElAES::ViewStream source(payload);
     source.SetPosition(4);
@@ -86,7 +84,7 @@ Opened openPayload(const std::string& payload, const ElAES::Key& key, unsigned c
     // ciphertext of another size, or fill that did not decrypt to zeros, means
     // a wrong key or a damaged envelope, not a message.
     const std::uint64_t L = result.declaredLength;
-    if (decrypted.size() != (L + 15) / 16 * 16) {
+    if (decrypted.size() != cipherSizeFor(L)) {
         throw EEnvelopeError("The envelope does not fit the message length it declares: wrong key or damaged envelope.");
     }
     for (std::size_t i = static_cast<std::size_t>(L); i < decrypted.size(); ++i) {

@@ -45,6 +45,13 @@ public:
 // message and always for a 16-byte one. The empty message stays empty.
 std::uint32_t checkedLength(std::uint32_t n);
 
+// The length prefix L: the first four bytes of a payload (at least four),
+// little-endian.
+std::uint32_t lengthPrefixOf(std::string_view payload);
+
+// The ciphertext that a length prefix L calls for: whole 16-byte blocks.
+constexpr std::uint64_t cipherSizeFor(std::uint64_t L) { return (L + 15) / 16 * 16; }
+
 // The envelope of a message's bytes, with the zero bytes of checkedLength.
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage);
 

@@ -4,8 +4,8 @@
 
 #include "envelope/key_block.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 
 namespace envelope {
 
@@ -66,7 +66,7 @@ std::u16string ansiFirstLine(std::string_view bytes, bool cut, unsigned codePage
 }
 
 std::u16string markedText(std::string_view bytes, bool cut, const std::string& file, const std::string& fileName) {
-    if (!startsWith(bytes, utf8Mark)) return setpassform::decodeText(bytes, fileName).text;
+    if (!startsWith(bytes, utf8Mark)) return platform::decodeText(bytes, fileName).text;
     const std::string_view body = bytes.substr(utf8Mark.size());
     auto text = utf8::decode(cut ? withoutCutCharacter(body) : body);
     if (!text) {

@@ -17,12 +17,6 @@ namespace envelope {
 
 namespace {
 
-std::uint32_t lengthPrefixOf(std::string_view payload) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(payload[i]);
-    return v;
-}
-
 std::string codePageList(const std::vector<unsigned>& codePages) {
     std::string list;
     for (std::size_t i = 0; i < codePages.size(); ++i) {
@@ -118,7 +112,7 @@ Unread readEnvelope(std::string_view utf8Bytes, unsigned codePage, Extent extent
     const std::size_t prefixEnd = fourth + formLength(static_cast<unsigned char>(utf8Bytes[fourth]));
     if (prefixEnd > utf8Bytes.size()) return Unread::TooShort;
     if (!readThrough(utf8Bytes.substr(0, prefixEnd), codePage, payload)) return Unread::Characters;
-    const std::uint64_t wanted = 4 + (std::uint64_t{lengthPrefixOf(payload)} + 15) / 16 * 16;
+    const std::uint64_t wanted = 4 + cipherSizeFor(lengthPrefixOf(payload));
     if (wanted > utf8Bytes.size()) return Unread::CutShort;
     const std::size_t last = offsetOfCharacter(utf8Bytes, static_cast<std::size_t>(wanted - 1));
     if (last == std::string_view::npos) return Unread::CutShort;
@@ -159,7 +153,7 @@ Check checkOf(const Reading& r, const ElAES::Schedule& schedule) {
     const std::string& payload = r.payload;
     const std::uint64_t L = lengthPrefixOf(payload);
     const std::size_t cipher = payload.size() - 4;
-    if (cipher == 0 || cipher != (L + 15) / 16 * 16) return Check::DoesNotFit;
+    if (cipher == 0 || cipher != cipherSizeFor(L)) return Check::DoesNotFit;
     if (L % 16 == 0) return Check::NoFill;
     ElAES::Block last;
     std::copy(payload.end() - 16, payload.end(), last.begin());

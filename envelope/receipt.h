@@ -21,7 +21,7 @@
 //   "unverifiable" because a length was read through the wrong code page.
 // - Otherwise the receiver's own reading of a length that is a multiple of
 //   16 (as earlier plug-ins sealed 16, 32, 48... bytes) has no fill to check,
-//   and opens unverified, as it always did. Another code page's such reading
+//   and opens unverified. Another code page's such reading
 //   is not taken: nothing says that it is the sender's.
 //
 // Code pages that read the same bytes may read the message as other

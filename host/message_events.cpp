@@ -49,7 +49,8 @@ bool beginsWithMarker(std::string_view received) {
 // buffer), a record of its own still keeps the message from leaving.
 const void* cancelReply() noexcept {
     try {
-        return frameRecord(std::string_view("\x04", 1));
+        const char body[] = {static_cast<char>(CancelReply)};
+        return frameRecord(std::string_view(body, sizeof body));
     } catch (...) {
         static const unsigned char standalone[5] = {1, 0, 0, 0, CancelReply};
         return standalone;

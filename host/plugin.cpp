@@ -255,12 +255,12 @@ const void* unreadableMessage() {
 // is not an event's, makes it plainly something else.
 bool mayBeMessageToSend(const void* record) {
     if (!record) return false;
-    return !(readInt32(record, 0) >= 1 && readByte(record, 4) != EventRecord);
+    return !(readInt32(record, 0) >= 1 && recordKindOf(record) != EventRecord);
 }
 
 const void* dispatch(const void* record) {
     if (!isFramedEvent(record)) return mayBeMessageToSend(record) ? unreadableMessage() : nullptr;
-    const std::uint8_t code = readByte(record, 5);
+    const std::uint8_t code = eventCodeOf(record);
     if (!eventFitsRecord(record)) return code == MessageToSendEvent ? unreadableMessage() : nullptr;
     switch (code) {
         case InitialiseEvent:
@@ -305,16 +305,16 @@ void toolbarButtonProc(std::int32_t code) {
     forTheHost([code] {
         if (!running()) return;
         switch (code) {
-            case 0: toggleEncryption(); break;
-            case 1: showSettings(); break;
-            case 2: showAbout(); break;
+            case SwitchButton: toggleEncryption(); break;
+            case SettingsButton: showSettings(); break;
+            case AboutButton: showAbout(); break;
             default: break;
         }
     });
 }
 
+// For the tests alone (tests/support/module_state.h).
 std::int32_t buttonId() { return theButtonId; }
-std::uintptr_t toolbarIconHandle() { return toolbarIcon ? toolbarIcon->handle() : 0; }
 bool initialised() { return running(); }
 
 }  // namespace host
@@ -324,7 +324,7 @@ extern "C" MISTLOCK_EXPORT const void* pluginFun(const void* eventRecord) {
     if (host::forTheHost([&] { reply = host::dispatch(eventRecord); })) return reply;
     // A message to send must not go out as written because something failed
     // on its way through the plug-in.
-    if (host::isFramedEvent(eventRecord) && host::readByte(eventRecord, 5) == host::MessageToSendEvent &&
+    if (host::isFramedEvent(eventRecord) && host::eventCodeOf(eventRecord) == host::MessageToSendEvent &&
         setpassform::encryptionSwitch) {
         return host::refuseAfterFailure();
     }

@@ -16,15 +16,8 @@ namespace host {
 
 inline constexpr const char* pluginTitle = "Mistlock 0.45";
 
-// Code 0 switches encryption, 1 shows the settings dialog, 2 the about box;
-// any other code does nothing.
+// The codes of host::ButtonCode (host/protocol.h) switch encryption, show the
+// settings dialog or the about box; any other code does nothing.
 void toolbarButtonProc(std::int32_t code);
-
-// The button id the host gave, 0 for none.
-std::int32_t buttonId();
-// The handle the toolbar icon holds, 0 for none.
-std::uintptr_t toolbarIconHandle();
-// True between an initialise event and the finalise event.
-bool initialised();
 
 }  // namespace host

@@ -6,10 +6,18 @@ namespace host {
 
 namespace {
 
+// Every record: the length field, the kind; an event: its code, then its
+// fields.
+constexpr std::int32_t kindOffset = 4;
+constexpr std::int32_t eventCodeOffset = 5;
+constexpr std::int32_t eventFieldsOffset = 6;
+
 HostCallback callback = nullptr;
 std::string replyBuffer;
 
 const std::uint8_t* bytesOf(const void* record) { return static_cast<const std::uint8_t*>(record); }
+
+std::uint8_t readByte(const void* record, std::int32_t offset) { return bytesOf(record)[offset]; }
 
 std::uint32_t readUint32(const void* record, std::int32_t offset) {
     const std::uint8_t* p = bytesOf(record) + offset;
@@ -53,7 +61,7 @@ public:
 private:
     const void* record_;
     std::int64_t size_;
-    std::int64_t offset_ = 6;
+    std::int64_t offset_ = eventFieldsOffset;
     bool ok_ = true;
 };
 
@@ -78,7 +86,8 @@ std::string encodeCountedString(std::string_view text) {
     return out;
 }
 
-std::uint8_t readByte(const void* record, std::int32_t offset) { return bytesOf(record)[offset]; }
+std::uint8_t recordKindOf(const void* record) { return readByte(record, kindOffset); }
+std::uint8_t eventCodeOf(const void* record) { return readByte(record, eventCodeOffset); }
 
 std::int32_t readInt32(const void* record, std::int32_t offset) {
     return static_cast<std::int32_t>(readUint32(record, offset));
@@ -183,7 +192,7 @@ MessageToSendFields parseMessageToSendEvent(const void* record) {
 bool isFramedEvent(const void* record) {
     if (!record) return false;
     const std::int32_t length = readInt32(record, 0);
-    if (length <= 0 || readByte(record, 4) != EventRecord) return false;
+    if (length <= 0 || recordKindOf(record) != EventRecord) return false;
     return length >= 2;  // room for the event code
 }
 
@@ -191,7 +200,7 @@ bool eventFitsRecord(const void* record) {
     if (!isFramedEvent(record)) return false;
     const std::int32_t length = readInt32(record, 0);
     FieldCursor cursor(record, 4 + static_cast<std::int64_t>(length));
-    switch (readByte(record, 5)) {
+    switch (eventCodeOf(record)) {
         case InitialiseEvent:
             return cursor.skip(8) && cursor.skipCountedString() && cursor.skipCountedString() && cursor.skip(4);
         case MessageReceivedEvent:

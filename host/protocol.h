@@ -29,6 +29,13 @@ enum EventCode : std::uint8_t {
     MessageToSendEvent = 7,
 };
 
+// What the host passes the toolbar button's procedure.
+enum ButtonCode : std::int32_t {
+    SwitchButton = 0,    // switch encryption on or off
+    SettingsButton = 1,  // show the settings dialog
+    AboutButton = 2,     // show the about box
+};
+
 enum CommandCode : std::uint8_t {
     AddButtonCommand = 0xC9,
     UpdateButtonCommand = 0xCA,
@@ -44,7 +51,10 @@ std::string encodeCountedString(std::string_view text);
 // The same appended to a body in place, without a string of its own.
 void appendCountedString(std::string& body, std::string_view text);
 
-std::uint8_t readByte(const void* record, std::int32_t offset);
+// The kind byte of a record (RecordKind), after its length field; and the
+// code byte of an event (EventCode), after the kind.
+std::uint8_t recordKindOf(const void* record);
+std::uint8_t eventCodeOf(const void* record);
 std::int32_t readInt32(const void* record, std::int32_t offset);
 // The signed 32-bit value at the offset, sign-extended to a full pointer.
 const void* readAddress32(const void* record, std::int32_t offset);

@@ -1,8 +1,8 @@
 #pragma once
-// The hook sites of the file layer and the random source. Built with
-// MISTLOCK_FILE_SEAMS (the test and fuzz programs' copy of the layer) they
-// reach the seams of test_seams.h; in what ships each one is a constant, and
-// the compiler drops the site.
+// The hook sites of the file layer, the random source and the code jumps.
+// Built with MISTLOCK_FILE_SEAMS (the test and fuzz programs' copy of the
+// layer) they reach the seams of test_seams.h; in what ships each one is a
+// constant, and the compiler drops the site.
 #include <cstddef>
 #include <string>
 
@@ -33,6 +33,25 @@ inline void afterFileExists([[maybe_unused]] const std::u16string& path, [[maybe
 inline bool randomSourceFails() {
 #if defined(MISTLOCK_FILE_SEAMS)
     return seams::randomSourceFails();
+#else
+    return false;
+#endif
+}
+
+// True when a test wants a jump in low memory even for a procedure whose own
+// address a 32-bit caller reaches (platform::reachableIn32Bits).
+inline bool jumpEvenWhereTheAddressFits() {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::jumpEvenWhereTheAddressFits();
+#else
+    return false;
+#endif
+}
+
+// True when a test wants no jump to be had, as when no low memory is free.
+inline bool lowMemoryFails() {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::lowMemoryFails();
 #else
     return false;
 #endif

@@ -1,5 +1,8 @@
 // The parts of the form toolkit that are the same on every platform.
 #include "platform/forms.h"
+
+#include <new>
+
 #include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -19,6 +22,8 @@ void TForm::runHandler(const std::function<void()>& handler, const TForm* form) 
     };
     try {
         handler();
+    } catch (const std::bad_alloc&) {
+        platform::errorBox(u"Not enough memory to finish this. Close other programs and try again.", owner());
     } catch (const std::exception& e) {
         const auto message = utf8::decode(e.what());
         platform::errorBox(message ? *message : platform::widen(e.what()), owner());

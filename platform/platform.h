@@ -91,11 +91,6 @@ void writeFileNew(const std::u16string& path, std::string_view bytes);
 // their copy is.
 void writeFileReplacing(const std::u16string& path, std::string_view bytes);
 
-// Creates a file that must not exist yet and writes the bytes to it. Throws
-// EFileError naming the file when it exists or anything fails; a file left
-// half-written is removed.
-void writeFileNew(const std::u16string& path, std::string_view bytes);
-
 // ---- Profile (INI) files -------------------------------------------------
 
 // The value of a key in a section of a profile file, at most 2047 characters,
@@ -144,12 +139,20 @@ MonitorBounds foregroundMonitorBounds();
 // the system gives none; the bytes at `out` are then not to be used.
 void randomBytes(void* out, std::size_t size);
 
-// ---- Code in low memory --------------------------------------------------
+// ---- Code addresses in 32 bits ----------------------------------------------
+// Some callers carry a code address in 32 bits, which they read as a signed
+// number and sign-extend to a pointer.
 
-// Copies `size` bytes of machine code into fresh memory below 2 GB, where a
-// sign-extended 32-bit address reaches it, and makes that memory executable
-// and no longer writable. Returns the copy, or null when no such memory can
-// be had. The memory is never released.
-void* placeCodeInLowMemory(const void* code, std::size_t size);
+// True when the low 32 bits of the address, sign-extended, give it back whole.
+bool survivesThe32BitTrip(std::uintptr_t address);
+
+// A procedure such a caller calls with a 32-bit code.
+using Procedure32 = void (*)(std::int32_t);
+
+// An address through which such a caller reaches `procedure`: the procedure
+// itself when its address survives the trip; otherwise a jump to it placed
+// below 2 GB, made once per procedure, kept for the process's life and given
+// out again on every later call; null when no such jump can be had.
+const void* reachableIn32Bits(Procedure32 procedure);
 
 }  // namespace platform

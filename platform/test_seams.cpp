@@ -14,6 +14,8 @@ std::size_t failingCount = 0;
 
 int randomFailures = 0;
 
+CodeAddresses codeAddresses = CodeAddresses::AsLoaded;
+
 }  // namespace
 
 const char buildMark[] = "mistlock-file-layer-seams-v1";
@@ -35,8 +37,11 @@ std::size_t fileOperationsSeen() { return operationsSeen; }
 
 void failRandomSource(int count) { randomFailures = count < 0 ? 0 : count; }
 
+void setCodeAddresses(CodeAddresses mode) { codeAddresses = mode; }
+
 void clear() {
     existsObserver = nullptr;
+    codeAddresses = CodeAddresses::AsLoaded;
     randomFailures = 0;
     writesBeforeFailure = -1;
     operationsSeen = 0;
@@ -68,5 +73,9 @@ bool randomSourceFails() {
     --randomFailures;
     return true;
 }
+
+bool jumpEvenWhereTheAddressFits() { return codeAddresses != CodeAddresses::AsLoaded; }
+
+bool lowMemoryFails() { return codeAddresses == CodeAddresses::Unavailable; }
 
 }  // namespace platform::seams

@@ -1,10 +1,10 @@
 #pragma once
-// Fault-injection seams of the file layer and the random source, for tests. They exist only in the
-// file layer built with MISTLOCK_FILE_SEAMS (the library mistlock_files_seams,
-// which the test and fuzz programs link); the plug-in, the command line and
-// everything else that ships link the plain mistlock_files, where every hook
-// site compiles to nothing. Both platform layers (portable and win32) honour
-// them.
+// Fault-injection seams of the file layer, the random source and the code
+// jumps, for tests. They exist only in the layer built with
+// MISTLOCK_FILE_SEAMS (the library mistlock_files_seams, which the test and
+// fuzz programs link); the plug-in, the command line and everything else that
+// ships link the plain mistlock_files, where every hook site compiles to
+// nothing. Both platform layers (portable and win32) honour them.
 #include <cstddef>
 #include <string>
 
@@ -36,6 +36,14 @@ std::size_t fileOperationsSeen();
 // system would fail them: randomBytes() raises its error.
 void failRandomSource(int count = 1);
 
+// How platform::reachableIn32Bits() answers from now on.
+enum class CodeAddresses {
+    AsLoaded,     // as the process is laid out: the layer's own behaviour
+    ThroughJump,  // a jump in low memory even where the address would do
+    Unavailable,  // none at all, as when no low memory can be had
+};
+void setCodeAddresses(CodeAddresses mode);
+
 // Every seam back to doing nothing.
 void clear();
 
@@ -53,6 +61,10 @@ bool fileOperationFails();
 
 // True when this request to the random generator is to fail.
 bool randomSourceFails();
+
+// What setCodeAddresses asks for, as the two hooks of file_hooks.h.
+bool jumpEvenWhereTheAddressFits();
+bool lowMemoryFails();
 
 // Only the seam build holds this text; the shipped-binary tests look for it.
 extern const char buildMark[];

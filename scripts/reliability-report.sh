@@ -85,7 +85,7 @@ import os, re, subprocess, sys, glob, datetime
 out, targets = sys.argv[1], sys.argv[2:]
 
 READABLE_PATHS = [
-    ("encryption switched off", "sent as written: the icon says off", "tests/envelope/message_events_test.cpp MessageEventsGates"),
+    ("encryption switched off", "sent as written: the icon says off", "tests/host/message_events_test.cpp MessageEventsGates"),
     ("contact not on the list, list loaded (or confirmed by the user in the dialog)", "sent as written: meant",
      "MessageEventsGates"),
     ("fresh install: nothing at all at the list's path, and an empty list",

@@ -16,7 +16,11 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh static
 
-sources=(bench crypto fuzz host platform resources settings tests tools)
+# Every folder of the tree that holds C++ sources, found rather than listed, so
+# that a new folder is checked from its first file on. Build trees are not
+# sources.
+mapfile -t sources < <(find . \( -path ./build -o -path './.*' \) -prune -o -type f -path './*/*' \
+  \( -name '*.cpp' -o -name '*.h' \) -print | cut -d/ -f2 | sort -u)
 common=(
   --std=c++17 --language=c++ -I .
   --enable=warning,performance,portability
@@ -28,7 +32,8 @@ common=(
 )
 
 status=0
-echo "cppcheck $(cppcheck --version | sed 's/^Cppcheck //'): Windows configuration"
+echo "cppcheck $(cppcheck --version | sed 's/^Cppcheck //') over ${sources[*]}"
+echo "cppcheck: Windows configuration"
 cppcheck "${common[@]}" --platform=win64 --library=windows \
   -D_WIN32 -D_WIN64 -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
   "${sources[@]}" || status=1

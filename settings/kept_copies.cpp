@@ -2,8 +2,8 @@
 
 #include "platform/exception.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 
 namespace setpassform {
 
@@ -11,12 +11,16 @@ namespace {
 
 constexpr std::u16string_view lineBreak = u"\r\n";
 
+// NAME.SUFFIX and then NAME.SUFFIX2 to this many: room enough for every copy
+// a user would keep, few enough to look through at each save.
+constexpr int copyNames = 999;
+
 // The text as any reader of it sees it; none for bytes that do not decode.
 std::optional<std::u16string> textSeen(std::string_view bytes) {
     try {
-        const DecodedText decoded = decodeText(bytes, "");
+        const platform::DecodedText decoded = platform::decodeText(bytes, "");
         if (decoded.oddByteDropped) return std::nullopt;
-        std::u16string text = normaliseLineBreaks(decoded.text);
+        std::u16string text = platform::normaliseLineBreaks(decoded.text);
         const bool endsInBreak = text.size() >= lineBreak.size() && text.compare(text.size() - 2, 2, lineBreak) == 0;
         if (!text.empty() && !endsInBreak) text += lineBreak;
         return text;
@@ -33,12 +37,13 @@ std::u16string copyName(const std::u16string& path, std::u16string_view suffix, 
 // The first such name at which nothing at all stands, so that an earlier copy
 // is never lost and a folder or link of that name is not taken for a free one.
 std::u16string firstFreeName(const std::u16string& path, std::u16string_view suffix) {
-    for (int n = 1; n < 1000; ++n) {
+    for (int n = 1; n <= copyNames; ++n) {
         const std::u16string candidate = copyName(path, suffix, n);
         if (platform::pathKind(candidate) == platform::PathKind::Nothing) return candidate;
     }
     throw EFileError("Cannot keep a copy of " + quotedPath(path) + ": " + quotedPath(copyName(path, suffix, 1)) +
-                     " and 998 more copies are in the way. Move them elsewhere and try again.");
+                     " and " + std::to_string(copyNames - 1) +
+                     " more copies are in the way. Move them elsewhere and try again.");
 }
 
 }  // namespace

@@ -14,7 +14,6 @@ namespace setpassform {
 struct FileRecord {
     // It did not load, and the user has not confirmed the dialog since.
     bool failed = false;
-    std::string cause;  // why, while it counts as not loaded
     // The bytes it loaded or last wrote; none while nothing was read or
     // written (no file at the start, or one that did not load).
     std::optional<std::string> onDisk;

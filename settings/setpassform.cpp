@@ -42,7 +42,7 @@ Tsetpass::~Tsetpass() {
 void Tsetpass::FormCreate() {
     // Should anything below fail before the files are read, the plug-in must
     // not take the dialog's empty controls for the user's settings.
-    markSettingsUnloaded("The settings were not loaded: the settings dialog could not be set up.");
+    markSettingsUnloaded();
     LoadTranslations();
     Label1.setCaption(uiText(Text::Pass));
     Label3.setCaption(uiText(Text::KeyFile));

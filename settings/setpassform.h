@@ -79,7 +79,7 @@ void SaveSettings(Tsetpass& dialog);
 // Fills Memo1 from "MistlockWho.ini", then the switch, the key source, Edit1
 // and Edit2 from "Mistlock.ini", each file only if anything is at its path.
 // Each file is loaded on its own: one that does not load whole (see
-// loadFailure), or something that is not a file in its place, applies what it
+// loaded), or something that is not a file in its place, applies what it
 // has, the other file is still loaded, and then one exception tells the user
 // about both.
 void LoadSettings(Tsetpass& dialog);
@@ -101,12 +101,10 @@ enum class SettingsFile { Settings, UinList };
 // False from a failed load until the user has confirmed the dialog; true
 // when the file loaded or was absent.
 bool loaded(SettingsFile file);
-// Why it did not load; empty while it counts as loaded.
-const std::string& loadFailure(SettingsFile file);
 
 // Before the files are loaded: both count as not loaded, so that a failure
 // that ends the dialog's creation early still holds messages back.
-void markSettingsUnloaded(const char* cause) noexcept;
+void markSettingsUnloaded() noexcept;
 // The user has seen the dialog and closed it, which saved it: what it holds
 // is the user's settings from now on.
 void confirmSettings() noexcept;

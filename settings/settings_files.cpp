@@ -8,10 +8,10 @@
 #include "platform/exception.h"
 #include "platform/lines.h"
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
 #include "settings/kept_copies.h"
 #include "settings/setpassform.h"
-#include "settings/text_file.h"
 
 namespace setpassform {
 
@@ -23,7 +23,7 @@ constexpr const char16_t* lineBreak = u"\r\n";
 // The encoding the UIN list was last read in; it is written back the same
 // way, byte-order mark and all. A list that was not read from a file is
 // written in the ANSI code page.
-TextEncoding uinListEncoding = TextEncoding::Ansi;
+platform::TextEncoding uinListEncoding = platform::TextEncoding::Ansi;
 
 // What is known of each file on disk. Marking a file as not loaded needs no
 // memory: a failure to record the cause must not leave it counted as loaded.
@@ -33,11 +33,11 @@ FileRecord& recordOf(SettingsFile file) { return records[file == SettingsFile::S
 const char* nameOf(SettingsFile file) { return file == SettingsFile::Settings ? settingsFileName : uinListFileName; }
 
 // The text of a file as it must load: whole, or not at all.
-std::u16string wholeText(const DecodedText& file, const std::u16string& path) {
+std::u16string wholeText(const platform::DecodedText& file, const std::u16string& path) {
     if (file.oddByteDropped) {
         throw Exception("The file " + quotedPath(path) + " is marked as UTF-16 but ends in half a character.");
     }
-    const std::u16string_view text = untilNul(file.text);
+    const std::u16string_view text = platform::untilNul(file.text);
     if (text.size() < file.text.size() && file.text.find_first_not_of(u'\0', text.size()) != std::u16string::npos) {
         throw Exception("The file " + quotedPath(path) + " holds a NUL character after " + std::to_string(text.size()) +
                         " characters; the text after it would be lost.");
@@ -68,12 +68,12 @@ std::optional<std::string> loadUinList(Tsetpass& dialog) {
     const std::u16string path = settingsPath(uinListFileName);
     // The memo about to be filled (or left as created) has not come from a
     // file yet.
-    uinListEncoding = TextEncoding::Ansi;
+    uinListEncoding = platform::TextEncoding::Ansi;
     std::optional<std::string> bytes = bytesAt(path);
     if (!bytes) return bytes;
-    const DecodedText file = decodeText(*bytes, utf8::encode(path));
+    const platform::DecodedText file = platform::decodeText(*bytes, utf8::encode(path));
     uinListEncoding = file.encoding;
-    dialog.Memo1.setText(normaliseLineBreaks(untilNul(file.text)));
+    dialog.Memo1.setText(platform::normaliseLineBreaks(platform::untilNul(file.text)));
     wholeText(file, path);
     return bytes;
 }
@@ -82,10 +82,10 @@ std::optional<std::string> loadSettingsFile(Tsetpass& dialog) {
     const std::u16string path = settingsPath(settingsFileName);
     std::optional<std::string> bytes = bytesAt(path);
     if (!bytes) return bytes;
-    const DecodedText file = decodeText(*bytes, utf8::encode(path));
+    const platform::DecodedText file = platform::decodeText(*bytes, utf8::encode(path));
     // What follows a NUL is not read (wholeText() tells the user when that
     // loses anything).
-    const std::vector<std::u16string> lines = platform::splitLines(untilNul(file.text));
+    const std::vector<std::u16string> lines = platform::splitLines(platform::untilNul(file.text));
     const std::size_t present = lines.size() < settingsLineCount ? lines.size() : settingsLineCount;
     for (std::size_t i = 0; i < present; ++i) {
         const std::u16string& line = lines[i];
@@ -116,21 +116,19 @@ void loadOne(SettingsFile file, Tsetpass& dialog, const Load& load, const Save& 
     record.failed = true;
     record.onDisk.reset();
     record.replaceable = false;
+    const std::u16string path = settingsPath(nameOf(file));
     std::string cause;
     try {
         record.onDisk = load(dialog);
         record.replaceable = !record.onDisk || carriesAll(*record.onDisk, save(dialog));
         record.failed = false;
-        record.cause.clear();
         return;
     } catch (const std::exception& e) {
         cause = e.what();
     } catch (...) {
-        cause = "Unexpected error.";
+        cause = "The file " + quotedPath(path) + " could not be loaded.";
     }
     record.onDisk.reset();
-    record.cause = cause;
-    const std::u16string path = settingsPath(nameOf(file));
     if (!report.empty()) report += "\n\n";
     report += cause + "\nUntil this is mended, messages to your contacts are held back while encryption is on. "
                       "Mend the file and restart the messenger, or check the settings in this dialog and press OK. "
@@ -160,10 +158,12 @@ std::string settingsFileBytes(const Tsetpass& dialog) {
     text += lineBreak;
     text += dialog.Edit2.text();
     text += lineBreak;
-    return encodeTextWhole(text, TextEncoding::Ansi);
+    return platform::encodeTextWhole(text, platform::TextEncoding::Ansi);
 }
 
-std::string uinListBytes(const Tsetpass& dialog) { return encodeTextWhole(dialog.Memo1.text(), uinListEncoding); }
+std::string uinListBytes(const Tsetpass& dialog) {
+    return platform::encodeTextWhole(dialog.Memo1.text(), uinListEncoding);
+}
 
 // Runs a save; where a file was kept aside the user learns where, whether the
 // save then succeeded (a message box) or failed (in the error it raises).
@@ -182,7 +182,6 @@ void saveTelling(const Save& save) {
 }  // namespace
 
 bool loaded(SettingsFile file) { return !recordOf(file).failed; }
-const std::string& loadFailure(SettingsFile file) { return recordOf(file).cause; }
 
 void SaveSettings(Tsetpass& dialog) {
     // Each file is replaced in one step, so a failure leaves the old file
@@ -219,23 +218,16 @@ void LoadSettings(Tsetpass& dialog) {
     if (!report.empty()) throw Exception(report);
 }
 
-void markSettingsUnloaded(const char* cause) noexcept {
+void markSettingsUnloaded() noexcept {
     for (FileRecord& record : records) {
         record.failed = true;
         record.onDisk.reset();
         record.replaceable = false;
-        try {
-            record.cause = cause;
-        } catch (...) {
-        }
     }
 }
 
 void confirmSettings() noexcept {
-    for (FileRecord& record : records) {
-        record.failed = false;
-        record.cause.clear();
-    }
+    for (FileRecord& record : records) record.failed = false;
 }
 
 }  // namespace setpassform

@@ -84,6 +84,7 @@ int indexOf(Text key) {
 
 const std::u16string& uiText(Text key) { return currentTexts()[indexOf(key)]; }
 
+// For the tests alone (tests/support/module_state.h), as is resetTranslations.
 const char16_t* textKeyName(Text key) { return entries[indexOf(key)].key; }
 
 void LoadTranslations() {

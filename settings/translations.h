@@ -38,15 +38,10 @@ inline constexpr int textCount = 23;
 
 // The current text.
 const std::u16string& uiText(Text key);
-// The key's name in the language file, e.g. "KeyNotFound".
-const char16_t* textKeyName(Text key);
 
 // Reads every key of the language file, if the file exists; a key that is
 // present replaces the text (even with an empty value), an absent one keeps it.
 // Reports nothing: what cannot be read stays as it was.
 void LoadTranslations();
-
-// Back to the built-in texts, as when the library is loaded.
-void resetTranslations();
 
 }  // namespace setpassform

@@ -33,6 +33,7 @@
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 
 using namespace fuzzing;
 

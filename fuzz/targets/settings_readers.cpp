@@ -26,13 +26,14 @@
 #include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/portable/headless.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
-#include "settings/text_file.h"
 #include "settings/translations.h"
+#include "tests/support/module_state.h"
 
 using namespace fuzzing;
-using setpassform::TextEncoding;
+using platform::TextEncoding;
 
 namespace {
 
@@ -41,9 +42,9 @@ std::string utf8Of(std::u16string_view text) { return utf8::encode(text); }
 bool hasBreakOrNul(std::u16string_view text) { return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != text.npos; }
 
 void decoding(const std::string& bytes) {
-    setpassform::DecodedText decoded;
+    platform::DecodedText decoded;
     try {
-        decoded = setpassform::decodeText(bytes, "fuzz input");
+        decoded = platform::decodeText(bytes, "fuzz input");
     } catch (const Exception&) {
         // Only a file marked as UTF-8 can be refused.
         FUZZ_CHECK(bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 && !utf8::isValid(bytes.substr(3)), hex(bytes));
@@ -54,13 +55,13 @@ void decoding(const std::string& bytes) {
         expected.size() % 2 != 0) {
         expected.pop_back();
     }
-    FUZZ_CHECK(setpassform::encodeText(decoded.text, decoded.encoding) == expected, hex(bytes));
+    FUZZ_CHECK(platform::encodeText(decoded.text, decoded.encoding) == expected, hex(bytes));
 
     // The settings reader's lines: the text cut at its first NUL, then split.
-    const std::vector<std::u16string> lines = platform::splitLines(setpassform::untilNul(decoded.text));
+    const std::vector<std::u16string> lines = platform::splitLines(platform::untilNul(decoded.text));
     for (const auto& line : lines) FUZZ_CHECK(!hasBreakOrNul(line), hex(bytes));
-    const std::u16string normal = setpassform::normaliseLineBreaks(setpassform::untilNul(decoded.text));
-    FUZZ_CHECK(setpassform::normaliseLineBreaks(normal) == normal, hex(bytes));
+    const std::u16string normal = platform::normaliseLineBreaks(platform::untilNul(decoded.text));
+    FUZZ_CHECK(platform::normaliseLineBreaks(normal) == normal, hex(bytes));
     FUZZ_CHECK(platform::splitLines(normal) == lines, hex(bytes));
     // The dialog's rule on the whole text, NULs and all: no line holds a
     // break, and the lines joined by CR LF give the text with every break made
@@ -72,7 +73,7 @@ void decoding(const std::string& bytes) {
         if (i > 0) joined += u"\r\n";
         joined += memoLines[i];
     }
-    std::u16string everyBreak = setpassform::normaliseLineBreaks(decoded.text);
+    std::u16string everyBreak = platform::normaliseLineBreaks(decoded.text);
     if (everyBreak.size() >= 2 && everyBreak.compare(everyBreak.size() - 2, 2, u"\r\n") == 0) {
         everyBreak.resize(everyBreak.size() - 2);
     }

@@ -2,9 +2,10 @@
 // first 2 GB of the address space (x86-64 only; elsewhere there is none).
 #include <sys/mman.h>
 
+#include <cstdint>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/low_memory.h"
 
 namespace platform {
 

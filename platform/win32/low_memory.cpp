@@ -3,9 +3,10 @@
 // honours, so the free regions are walked from the bottom up and the first
 // one that fits is taken at an address of our choosing.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/low_memory.h"
 #include "platform/win32/win32_support.h"
 
 namespace platform {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/messenger_process.h"
 #include "tests/support/test_messenger.h"
@@ -101,7 +101,7 @@ const KeyOption keyOptions[] = {
     {"password", [](const TempFolder&) { return std::vector<std::string>{"--password", utf8::encode(keyText())}; }},
     {"key file, UTF-16LE",
      [](const TempFolder& f) {
-         f.write("key.txt", setpassform::encodeText(keyText() + u"\r\nunused", setpassform::TextEncoding::Utf16LE));
+         f.write("key.txt", platform::encodeText(keyText() + u"\r\nunused", platform::TextEncoding::Utf16LE));
          return std::vector<std::string>{"--key-file", f.file("key.txt")};
      }},
     {"key file, code page",
@@ -360,7 +360,7 @@ TEST(Interop, KeyIdAndTheAboutBoxGiveTheKnownCode) {
     std::u16string keyLine;
     for (int i = 0; i < 16; ++i) keyLine += static_cast<char16_t>(2 * i | (2 * i + 1) << 8);
     keyLine += u"0123456789abcdef";
-    folder.write("fixed.key", setpassform::encodeText(keyLine + u"\r\n", setpassform::TextEncoding::Utf16LE));
+    folder.write("fixed.key", platform::encodeText(keyLine + u"\r\n", platform::TextEncoding::Utf16LE));
     folder.write("Mistlock.ini", "off\r\nfile_check\r\n\r\nfixed.key\r\n");
     const auto id = runCli(command({"key-id", "--key-file", testing_cli::programPath(folder.file("fixed.key"))}, {}));
     EXPECT_EQ(id.status, 0) << id.err;

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "settings/translations.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 
 namespace {

@@ -75,7 +75,7 @@ TEST(AesImplementation, WidestHardwarePathIsChosenWheneverTheProcessorHasAesNi) 
               << (portableForcedForThisRun() ? " (portable forced for this run)" : "") << std::endl;
     RecordProperty("aes_path", ElAES::implementationName(active));
 
-    EXPECT_EQ(ElAES::hardwareSupported(), ELAES_HAVE_AESNI && cpuHasIt);
+    EXPECT_EQ(ElAES::implementationOf(ElAES::Implementation::AesNi) != nullptr, ELAES_HAVE_AESNI && cpuHasIt);
     EXPECT_EQ(active, expectedImplementation(portableForcedForThisRun()));
 #if ELAES_HAVE_AESNI
     if (cpuHasIt && !portableForcedForThisRun()) {
@@ -143,7 +143,7 @@ TEST(AesImplementation, AvailableAreThePortableTablesThenEachHardwarePathThatRun
     EXPECT_EQ(tables[0], &ElAES::portableImplementation());
     EXPECT_EQ(tables[0]->kind, ElAES::Implementation::Portable);
     const bool hardware = tables.size() > 1;
-    EXPECT_EQ(ElAES::aesniImplementation(), hardware ? tables.at(1) : nullptr);
+    EXPECT_EQ(ElAES::implementationOf(ElAES::Implementation::AesNi), hardware ? tables.at(1) : nullptr);
     for (std::size_t i = 0; i < tables.size(); ++i) {
         EXPECT_EQ(static_cast<std::size_t>(tables[i]->kind), i);
         EXPECT_EQ(ElAES::implementationOf(tables[i]->kind), tables[i]);
@@ -206,7 +206,7 @@ std::string scheduleHex(const ElAES::Schedule& schedule) {
 class AesDifferential : public ::testing::Test {
 protected:
     void SetUp() override {
-        const ElAES::ImplementationTable* aesni = ElAES::aesniImplementation();
+        const ElAES::ImplementationTable* aesni = ElAES::implementationOf(ElAES::Implementation::AesNi);
         if (aesni == nullptr) GTEST_SKIP() << "no AES-NI path on this build or processor";
         hardware = pathOf(*aesni);
         portable = pathOf(ElAES::portableImplementation());

@@ -25,7 +25,7 @@ public:
     void SetUp() override {
         if (portableForcedForThisRun()) ElAES::forcePortable(true);
         std::cout << "[ AES path ] " << ElAES::implementationName(ElAES::activeImplementation())
-                  << (ElAES::hardwareSupported() ? " (processor has AES-NI)" : " (no AES-NI path here)") << std::endl;
+                  << (ElAES::implementationOf(ElAES::Implementation::AesNi) ? " (processor has AES-NI)" : " (no AES-NI path here)") << std::endl;
     }
 };
 

@@ -13,6 +13,7 @@
 
 #include "envelope/byte_tables.h"
 #include "envelope/envelope.h"
+#include "envelope/text_paths.h"
 #include "envelope/text_steps.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -185,6 +186,40 @@ TEST(TextSteps, LongMessagesSealAsDefinedAndOpen) {
     }
 }
 
+// A text reads through a code page only when the code page has every one of
+// its characters, however the code page is read (by its tables, or by its
+// conversions in turn): nothing stands in for a character it lacks.
+TEST(TextSteps, ReadsStrictlyOnlyWhatTheCodePageHas) {
+    struct Row {
+        unsigned codePage;
+        std::string utf8;
+        const char* bytes;  // null: refused
+    };
+    const Row rows[] = {
+        {1251, "Mist" "\xD0\x90\xD0\x82", "Mist" "\xC0\x80"},  // А, Ђ
+        {1252, "Mist" "\xD0\x90", nullptr},
+        {866, "\xD0\x90" "a", "\x80" "a"},
+        {866, "\xD0\x82" "a", nullptr},
+        {1252, "\xE2\x80\xA2", "\x95"},  // •
+        {1251, "\xC3\x80", nullptr},      // À
+#if defined(_WIN32)
+        // Shift-JIS has no tables: its conversions decide.
+        {932, "\xE3\x81\x82", "\x82\xA0"},  // あ
+        {932, "\xC3\x80", nullptr},
+        {932, "\xD0\x82", nullptr},
+#endif
+    };
+    for (const Row& row : rows) {
+        const std::string padded = row.utf8 + std::string(4, '\0');
+        std::string out;
+        const bool read = envelope::readStrictly(std::string_view(padded.data(), row.utf8.size()), row.codePage, out);
+        EXPECT_EQ(read, row.bytes != nullptr) << testing_records::hex(row.utf8) << " cp" << row.codePage;
+        if (read && row.bytes) {
+            EXPECT_EQ(testing_records::hex(out), testing_records::hex(row.bytes));
+        }
+    }
+}
+
 // ---- The vector paths against the scalar one ---------------------------------
 
 // hexDecode's bytes, or its error message (which names the position).
@@ -198,14 +233,15 @@ std::string decodeOutcome(const std::string& digits, unsigned codePage) {
 
 // Every vector width this machine runs against SSE2 and the scalar tables, on
 // the same texts: the code pages' own texts (random bytes through the tables),
-// every byte value as UTF-8 and as digits, odd lengths, and damage of every
-// kind at every position of a 64-byte window that straddles the 32- and
-// 64-lane rounds, near the start and far in.
+// every byte value as UTF-8 and as digits, odd lengths, forms of every length
+// at every lane of the first rounds, and damage of every kind at every
+// position of a 64-byte window that straddles the 32- and 64-lane rounds, near
+// the start and far in.
 TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
-    using envelope::detail::Vectors;
-    const Vectors widest = envelope::detail::widestVectors();
-    const char* const names[] = {"sse2", "avx2", "avx512-vbmi2"};
-    std::cout << "[ vectors ] widest here: " << names[static_cast<int>(widest)] << std::endl;
+    using envelope::detail::TextPath;
+    const std::vector<const TextPath*> paths = envelope::detail::availableTextPaths();
+    const TextPath* const widest = paths.back();
+    std::cout << "[ vectors ] widest here: " << widest->name << std::endl;
     std::mt19937 rng(2026);
     std::vector<std::string> texts;
     std::string everyByte;
@@ -218,6 +254,17 @@ TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
         for (const std::size_t n : {1u, 17u, 33u, 65u, 100u, 129u, 500u, 4099u}) {
             texts.push_back(expectedEncode(randomBytes(rng, n), cp));
             texts.push_back(texts.back().substr(0, texts.back().size() - 1));  // odd length
+        }
+    }
+    // A form of each length, whole and with a bad last byte, at every lane of
+    // the first rounds and past them: a form may end in the next round.
+    for (std::size_t lane = 0; lane < 140; ++lane) {
+        for (const char* form : {"E280A2", "E28022", "E2A2", "C3A9", "C322", "D022"}) {
+            std::string text;
+            for (std::size_t i = 0; i < lane; ++i) text += "61";
+            text += form;
+            for (int i = 0; i < 80; ++i) text += "61";
+            texts.push_back(text);
         }
     }
     const std::string base = expectedEncode(randomBytes(rng, 400), 1251);
@@ -233,19 +280,19 @@ TEST(TextSteps, EveryVectorWidthDecodesAsTheScalarPath) {
     }
     for (const unsigned cp : kCodePages) {
         std::vector<std::string> expected;
-        envelope::detail::limitVectors(Vectors::Sse2);
+        envelope::detail::forceTextPath(paths.front());
         for (const std::string& t : texts) expected.push_back(decodeOutcome(t, cp));
-        for (int width = static_cast<int>(Vectors::Avx2); width <= static_cast<int>(widest); ++width) {
-            envelope::detail::limitVectors(static_cast<Vectors>(width));
-            ASSERT_EQ(envelope::detail::vectorsInUse(), static_cast<Vectors>(width));
+        for (std::size_t width = 1; width < paths.size(); ++width) {
+            envelope::detail::forceTextPath(paths[width]);
+            ASSERT_EQ(&envelope::detail::textPath(), paths[width]);
             for (std::size_t k = 0; k < texts.size(); ++k) {
-                ASSERT_EQ(decodeOutcome(texts[k], cp), expected[k]) << "width " << width << ", cp" << cp << ", text "
+                ASSERT_EQ(decodeOutcome(texts[k], cp), expected[k]) << paths[width]->name << ", cp" << cp << ", text "
                                                                     << k << ": " << texts[k];
             }
         }
     }
-    envelope::detail::limitVectors(Vectors::Avx512Vbmi);
-    EXPECT_EQ(envelope::detail::vectorsInUse(), widest);
+    envelope::detail::forceTextPath(nullptr);
+    EXPECT_EQ(&envelope::detail::textPath(), widest);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/messenger_process.h"
 #include "tests/support/test_messenger.h"
@@ -37,7 +37,7 @@ std::string settingsFile(bool usePassword, const std::string& password, const st
 struct PeerSetup {
     const char* name;
     bool usePassword;
-    setpassform::TextEncoding keyFileEncoding;
+    platform::TextEncoding keyFileEncoding;
 };
 
 void preparePeer(const TempFolder& folder, const PeerSetup& setup) {
@@ -45,7 +45,7 @@ void preparePeer(const TempFolder& folder, const PeerSetup& setup) {
     if (setup.usePassword) {
         folder.write("Mistlock.ini", settingsFile(true, password, ""));
     } else {
-        folder.write("key.txt", setpassform::encodeText(keyText() + u"\r\nsecond line is not used\r\n", setup.keyFileEncoding));
+        folder.write("key.txt", platform::encodeText(keyText() + u"\r\nsecond line is not used\r\n", setup.keyFileEncoding));
         folder.write("Mistlock.ini", settingsFile(false, "", "key.txt"));
     }
     folder.write("MistlockWho.ini", "100\r\n200\r\n");
@@ -104,24 +104,24 @@ class TwoPeers : public ::testing::TestWithParam<PeerSetup> {};
 
 TEST_P(TwoPeers, ExchangeEnvelopesBothWays) {
     TempFolder alice, bob;
-    preparePeer(alice, PeerSetup{"password", true, setpassform::TextEncoding::Ansi});
+    preparePeer(alice, PeerSetup{"password", true, platform::TextEncoding::Ansi});
     preparePeer(bob, GetParam());
     exchange(alice, bob);
     exchange(bob, alice);
 }
 
 INSTANTIATE_TEST_SUITE_P(KeySources, TwoPeers,
-                         ::testing::Values(PeerSetup{"password", true, setpassform::TextEncoding::Ansi},
-                                           PeerSetup{"keyFileUtf8", false, setpassform::TextEncoding::Utf8},
-                                           PeerSetup{"keyFileUtf16LE", false, setpassform::TextEncoding::Utf16LE},
-                                           PeerSetup{"keyFileUtf16BE", false, setpassform::TextEncoding::Utf16BE},
-                                           PeerSetup{"keyFileAnsi", false, setpassform::TextEncoding::Ansi}),
+                         ::testing::Values(PeerSetup{"password", true, platform::TextEncoding::Ansi},
+                                           PeerSetup{"keyFileUtf8", false, platform::TextEncoding::Utf8},
+                                           PeerSetup{"keyFileUtf16LE", false, platform::TextEncoding::Utf16LE},
+                                           PeerSetup{"keyFileUtf16BE", false, platform::TextEncoding::Utf16BE},
+                                           PeerSetup{"keyFileAnsi", false, platform::TextEncoding::Ansi}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TwoPeersEdge, EmptyMessageSealsToTheBareLengthAndDoesNotOpen) {
     TempFolder alice, bob;
-    preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
-    preparePeer(bob, {"password", true, setpassform::TextEncoding::Ansi});
+    preparePeer(alice, {"password", true, platform::TextEncoding::Ansi});
+    preparePeer(bob, {"password", true, platform::TextEncoding::Ansi});
     auto sent = ofType(runMessenger("init " + alice.hostPath() + "\nsend 100 hex:\nfinalise\n", testCodePage()), "reply");
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1]["text"], "#MSTLK:00000000");
@@ -132,7 +132,7 @@ TEST(TwoPeersEdge, EmptyMessageSealsToTheBareLengthAndDoesNotOpen) {
 
 TEST(TwoPeersEdge, WrongPasswordShowsTheErrorInsteadOfGarbage) {
     TempFolder alice, mallory;
-    preparePeer(alice, {"password", true, setpassform::TextEncoding::Ansi});
+    preparePeer(alice, {"password", true, platform::TextEncoding::Ansi});
     mallory.write("Mistlock.ini", settingsFile(true, "not the password", ""));
     auto sent = ofType(runMessenger("init " + alice.hostPath() + "\nsend 100 Hello, Bob!\nfinalise\n", testCodePage()),
                        "reply");

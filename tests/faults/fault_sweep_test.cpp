@@ -26,8 +26,8 @@
 #include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/test_seams.h"
+#include "platform/text_file.h"
 #include "settings/setpassform.h"
-#include "settings/text_file.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 #include "tests/support/allocation_hook.h"
@@ -68,7 +68,7 @@ struct Session {
 
 std::vector<std::string> linesOf(const std::string& bytes) {
     std::vector<std::string> lines;
-    for (const std::u16string& l : platform::splitLines(setpassform::untilNul(setpassform::decodeText(bytes, "").text))) {
+    for (const std::u16string& l : platform::splitLines(platform::untilNul(platform::decodeText(bytes, "").text))) {
         lines.emplace_back(l.begin(), l.end());
     }
     return lines;

@@ -31,6 +31,7 @@
 #include "platform/test_seams.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/test_seams.h"
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 

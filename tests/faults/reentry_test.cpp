@@ -11,6 +11,7 @@
 
 #include "host/plugin.h"
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 #include "tests/support/records.h"
 #include "tests/support/test_messenger.h"
 

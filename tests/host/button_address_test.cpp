@@ -1,19 +1,13 @@
-// The button procedure's address as the host calls it: itself when it fits
-// the add-button command's 32 bits, a jump below 2 GB when it does not, and
-// no button at all when neither can be had.
+// The button procedure's address as the host calls it: through a jump below
+// 2 GB when its own address does not do, and no button at all when neither
+// can be had (platform::reachableIn32Bits, made to answer so by the
+// platform layer's test seams).
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
-
-#include "host/button_address.h"
 #include "host/plugin.h"
+#include "platform/test_seams.h"
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 
@@ -23,68 +17,16 @@ using testing_records::readInt32;
 
 namespace {
 
-// What the host does with the 32 bits it is given.
-host::ButtonProcedure asTheHostCallsIt(const void* address) {
-    const auto low = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(address) & 0xFFFFFFFFu);
-    return reinterpret_cast<host::ButtonProcedure>(static_cast<std::intptr_t>(low));
-}
-
-std::int32_t lastCode = -1;
-void recordCode(std::int32_t code) { lastCode = code; }
-
-// A procedure whose address does not fit: movabs rax, target; jmp rax, placed
-// above 4 GB. Null where no such memory is had.
-host::ButtonProcedure highJumpTo(host::ButtonProcedure target) {
-    unsigned char code[12] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};
-    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(target));
-    for (int i = 0; i < 8; ++i) code[2 + i] = static_cast<unsigned char>(address >> (8 * i));
-#if defined(_WIN32)
-    void* memory = nullptr;
-    for (std::uint64_t at = 0x100000000ull; at <= 0x7F0000000000ull && !memory; at *= 4) {
-        memory = VirtualAlloc(reinterpret_cast<void*>(at), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
-    }
-    if (!memory) return nullptr;
-#else
-    void* memory = mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED || reinterpret_cast<std::uintptr_t>(memory) < 0x100000000ull) return nullptr;
-#endif
-    std::memcpy(memory, code, sizeof code);
-    return reinterpret_cast<host::ButtonProcedure>(memory);
-}
-
-TEST(ButtonAddress, WhatSurvivesTheHostsSignExtension) {
-    const std::pair<std::uint64_t, bool> cases[] = {
-        {0x401000, true},          {0x7FFFFFFF, true},          {0x80000000, false},
-        {0xFFFFFFFF, false},       {0x100401000ull, false},     {0x7F3A12345678ull, false},
-        {0xFFFFFFFF80000000ull, true}, {0xFFFFFFFF7FFFFFFFull, false},
-    };
-    for (const auto& [address, survives] : cases) {
-        EXPECT_EQ(host::survivesThe32BitTrip(static_cast<std::uintptr_t>(address)), survives) << std::hex << address;
-    }
-}
-
-TEST(ButtonAddress, AProcedureAbove4GBIsReachedThroughAJumpBelow2GB) {
-    const host::ButtonProcedure high = highJumpTo(&recordCode);
-    if (!high) GTEST_SKIP() << "no memory above 4 GB in this process";
-    const void* given = host::hostCallableAddress(high);
-    ASSERT_NE(given, nullptr);
-    EXPECT_LT(reinterpret_cast<std::uintptr_t>(given), 0x80000000u);
-    asTheHostCallsIt(given)(41);
-    EXPECT_EQ(lastCode, 41);
-    // Made once, and given again.
-    EXPECT_EQ(host::hostCallableAddress(high), given);
-}
-
 // The seam set for one test, and back to the plug-in's own behaviour after it.
 struct SeamMode {
-    explicit SeamMode(host::seams::ButtonAddress mode) { host::seams::setButtonAddress(mode); }
-    ~SeamMode() { host::seams::setButtonAddress(host::seams::ButtonAddress::AsLoaded); }
+    explicit SeamMode(platform::seams::CodeAddresses mode) { platform::seams::setCodeAddresses(mode); }
+    ~SeamMode() { platform::seams::setCodeAddresses(platform::seams::CodeAddresses::AsLoaded); }
 };
 
 unsigned codeOf(const std::string& command) { return static_cast<unsigned char>(command.at(5)); }
 
 TEST(ButtonSeam, TheHostTogglesTheSwitchThroughTheJump) {
-    const SeamMode mode(host::seams::ButtonAddress::ThroughJump);
+    const SeamMode mode(platform::seams::CodeAddresses::ThroughJump);
     TempFolder folder;
     TestMessenger plugin;
     plugin.initialise(folder.hostPath());
@@ -101,7 +43,7 @@ TEST(ButtonSeam, TheHostTogglesTheSwitchThroughTheJump) {
 }
 
 TEST(ButtonSeam, WithoutAnAddressThereIsNoButtonAndTheUserIsTold) {
-    const SeamMode mode(host::seams::ButtonAddress::Unavailable);
+    const SeamMode mode(platform::seams::CodeAddresses::Unavailable);
     TempFolder folder;
     folder.write("Mistlock.ini", "on\r\npass_check\r\n\r\n\r\n");
     TestMessenger plugin;

@@ -10,6 +10,7 @@
 #include "platform/portable/headless.h"
 #endif
 #include "settings/setpassform.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
 

@@ -30,6 +30,9 @@ namespace {
 
 const std::string kOld = "on\r\npass_check\r\nold password\r\n\r\n";
 const std::string kNew = "off\r\nfile_check\r\n\r\nkey.txt\r\n";
+// Longer than kOld: a rewrite in place, or putting kOld back over it, must cut
+// the file where its new content ends.
+const std::string kLonger = "off\r\nfile_check\r\n\r\nC:\\Users\\me\\Documents\\keys\\mistlock.key\r\n";
 
 std::string contentOf(const fs::path& path) {
     if (fs::is_directory(path)) return "<folder>";
@@ -109,6 +112,7 @@ struct Sweep {
     bool hardLinked;  // with a second name, other.ini
     bool createOnly;  // writeFileNew instead of writeFileReplacing
     int failing;      // how many operations fail from the nth on
+    bool longer = false;  // kLonger saved instead of kNew
 };
 
 class EveryOperation : public ::testing::TestWithParam<Sweep> {
@@ -118,6 +122,7 @@ protected:
 
 TEST_P(EveryOperation, LeavesTheOldBytesOrTheNewAndNothingElse) {
     const Sweep& c = GetParam();
+    const std::string& fresh = c.longer ? kLonger : kNew;
     int failures = 0;
     for (int n = 1;; ++n) {
         ASSERT_LT(n, 400) << "the save never stops reaching the failure";
@@ -131,8 +136,8 @@ TEST_P(EveryOperation, LeavesTheOldBytesOrTheNewAndNothingElse) {
         }
         platform::seams::failFileOperation(n, c.failing);
         const std::string message = failureOf([&] {
-            c.createOnly ? platform::writeFileNew(file.u16string(), kNew)
-                         : platform::writeFileReplacing(file.u16string(), kNew);
+            c.createOnly ? platform::writeFileNew(file.u16string(), fresh)
+                         : platform::writeFileReplacing(file.u16string(), fresh);
         });
         const bool reached = platform::seams::fileOperationsSeen() >= static_cast<std::size_t>(n);
         platform::seams::clear();
@@ -140,7 +145,7 @@ TEST_P(EveryOperation, LeavesTheOldBytesOrTheNewAndNothingElse) {
 
         std::string oldBytesAt = file.string();
         if (message.empty()) {
-            EXPECT_EQ(contentOf(file), kNew);
+            EXPECT_EQ(contentOf(file), fresh);
         } else {
             ++failures;
             EXPECT_NE(message.find(file.string()), std::string::npos);
@@ -172,6 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
     Files, EveryOperation,
     ::testing::Values(Sweep{"new file", false, false, false, 1}, Sweep{"existing file", true, false, false, 1},
                       Sweep{"hard-linked file", true, true, false, 1},
+                      Sweep{"hard-linked file, longer new text", true, true, false, 1, true},
                       Sweep{"file that must not exist yet", false, false, true, 1},
                       Sweep{"existing file, everything failing after", true, false, false, 1000},
                       Sweep{"hard-linked file, everything failing after", true, true, false, 1000}),

@@ -229,7 +229,7 @@ TEST_F(SettingsFiles, UnreadableListStillLetsTheSettingsFileLoad) {
     EXPECT_TRUE(setpassform::encryptionSwitch);
     EXPECT_TRUE(dialog.file_check.checked());
     EXPECT_EQ(dialog.Edit1.text(), u"pw");
-    EXPECT_FALSE(setpassform::loadFailure(setpassform::SettingsFile::UinList).empty());
+    EXPECT_FALSE(setpassform::loaded(setpassform::SettingsFile::UinList));
     EXPECT_TRUE(setpassform::loaded(setpassform::SettingsFile::Settings));
 }
 

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
+#include "tests/support/module_state.h"
 #include "tests/support/show_text.h"
 
 #ifndef _WIN32

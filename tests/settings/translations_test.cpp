@@ -8,6 +8,7 @@
 #include "settings/setpassform.h"
 #include "settings/translations.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/support/module_state.h"
 
 namespace settings_test {
 namespace {

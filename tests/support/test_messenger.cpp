@@ -1,3 +1,4 @@
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 
 #include <atomic>

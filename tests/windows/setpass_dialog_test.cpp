@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "settings/setpassform.h"
 #include "settings/translations.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_messenger.h"
 #include "tests/windows/support/windows_support.h"
 

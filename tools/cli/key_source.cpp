@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "envelope/key_block.h"
+#include "platform/text_file.h"
 #include "platform/utf8.h"
-#include "settings/text_file.h"
 
 namespace cli {
 
@@ -87,7 +87,7 @@ std::u16string keyFileText(std::string_view leadingBytes, unsigned codePage, con
 std::u16string passwordFileText(std::string_view leadingBytes, const std::string& name) {
     const std::string description = "The password file \"" + name + "\"";
     if (hasByteOrderMark(leadingBytes)) {
-        setpassform::DecodedText decoded = setpassform::decodeText(leadingBytes, name);
+        platform::DecodedText decoded = platform::decodeText(leadingBytes, name);
         const ElAES::WipeOnExit wipeText(decoded.text);
         return firstLine(decoded.text, description);
     }

@@ -160,6 +160,43 @@ const ascii = (s) => [...Buffer.from(s, 'latin1')];
   }
 }
 
+// A message of 23 bytes sealed on 1252 under the all-zero key (an empty
+// password) that 1251 receives: another code page reads its length prefix and
+// last block as 1252 does and its first block otherwise, so two readings
+// verify, whole and glued alike.
+{
+  const made = sealed([...Buffer.from('D7E0FC38FF02D2D2920000000000000000000000D2D2D2', 'hex')], '', 1252);
+  for (const glued of [false, true]) {
+    const name = `23 bytes from 1252, all-zero key${glued ? ', glued' : ''}, on 1251`;
+    assert.equal(add(name, 1251, digitsOf(made) + (glued ? 'deadbeef' : ''), '', glued).refused, 'two readings verify');
+  }
+}
+
+// A message of 20 bytes sealed on 1251 whose length prefix and last block are
+// ASCII, and whose first block holds А (0xC0) and Ђ (0x80): 1252 has neither,
+// 866 has no Ђ, so only 1251 reads it, wherever it arrives. A reading that
+// put some other byte for a character its code page lacks would verify too,
+// its last block being the same.
+{
+  const key = 'correct horse battery';
+  const random = generator(20);
+  let tail;
+  let last;
+  do {
+    tail = Array.from({ length: 4 }, () => 0x21 + Math.floor(random() * 94));
+    last = encipher([...tail, ...Array(12).fill(0)], key);
+  } while (!last.every((b) => b < 0x80));
+  const first = [...ascii('Mist'), 0xc0, 0x80, ...ascii('lock, twenty')].slice(0, 16);
+  const made = sealed([...decipher(first, key), ...tail], key, 1251);
+  for (const own of [1252, 866, 1251]) {
+    for (const glued of [false, true]) {
+      const name = `20 bytes from 1251, А and Ђ in the first block${glued ? ', glued' : ''}, on ${own}`;
+      const o = add(name, own, digitsOf(made) + (glued ? '0d0a' : ''), key, glued);
+      assert.ok(o.cp === 1251 && o.verified);
+    }
+  }
+}
+
 // Turkish sentences sealed on 1254 whose envelope 1252 reads as the same
 // bytes: shown as Western text on a Cyrillic side, and named.
 {

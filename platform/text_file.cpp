@@ -1,9 +1,9 @@
-#include "settings/text_file.h"
+#include "platform/text_file.h"
 
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
-namespace setpassform {
+namespace platform {
 
 namespace {
 
@@ -85,8 +85,4 @@ std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding) {
     return encodeText(text, encoding);
 }
 
-DecodedText readTextFile(const std::u16string& path) {
-    return decodeText(platform::readFile(path), utf8::encode(path));
-}
-
-}  // namespace setpassform
+}  // namespace platform

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace setpassform {
+namespace platform {
 
 enum class TextEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
@@ -37,8 +37,4 @@ std::string encodeText(std::u16string_view text, TextEncoding encoding);
 // surrogate) as UTF-16LE with its mark.
 std::string encodeTextWhole(std::u16string_view text, TextEncoding encoding);
 
-// Reads a file whole and decodes it. Throws EFileError or Exception with a
-// message that names the file.
-DecodedText readTextFile(const std::u16string& path);
-
-}  // namespace setpassform
+}  // namespace platform
