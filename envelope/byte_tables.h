@@ -20,7 +20,8 @@
 
 namespace envelope::detail {
 
-// Up to six hex digits (three UTF-8 bytes), stored eight at a time.
+// Up to six hex digits (three UTF-8 bytes), or the bytes of one UTF-8 form,
+// stored eight at a time.
 struct Digits {
     char text[8];
     std::uint8_t length;
@@ -32,6 +33,7 @@ struct ByteTables {
     unsigned char through[256];  // narrow(widen(byte))
     Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
     Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
+    Digits utf8[256];            // UTF-8 of widen(byte): the sealed envelope's plain text
     bool keepsEveryByte = false;  // through[byte] == byte for every byte
 
     // Strict UTF-8 decoding and narrowing in one, for the characters that some
@@ -66,9 +68,9 @@ struct ByteTables {
 // the process; null when the code page is not byte-wise.
 const ByteTables* byteTablesFor(unsigned codePage);
 
-// Appends the digits of each byte through one of the digit tables (`encoded`
-// or `sealed`).
-void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]);
+// Appends the digits of each byte through one of the digit tables (`encoded`,
+// `sealed` or `utf8`), none of whose entries is longer than `longest`.
+void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256], std::size_t longest = 6);
 
 // Strict UTF-8 to the code page through the tables, for texts whose every
 // character is one that a byte of the code page widens to. Returns false,

@@ -1,5 +1,7 @@
 // The two message events. Nothing that goes wrong with a message reaches the
-// host: every failure ends in a reply and, when sending, a message box.
+// host: every failure ends in a reply and, when sending, a message box. A
+// sealed key file seals into sealed envelopes; every other key source into
+// classic ones. Both kinds are opened.
 #include "host/message_events.h"
 
 #include <string>
@@ -8,6 +10,7 @@
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
 #include "envelope/receipt.h"
+#include "envelope/sealed.h"
 #include "host/protocol.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -34,13 +37,37 @@ const void* dataReply(std::string_view first) {
     return frameRecord(body);
 }
 
-// Whether the received text, widened, begins with the marker. Only its first
+// Whether the received text, widened, begins with a marker. Only its first
 // characters matter, and no ANSI code page spends more than four bytes on a
-// character: widening the first 4 * 7 bytes gives the same first seven
-// characters as widening the whole text, which may be hundreds of kilobytes.
-bool beginsWithMarker(std::string_view received) {
-    const std::string_view head = received.substr(0, 4 * envelope::marker.size());
-    return platform::widen(head).compare(0, envelope::marker.size(), platform::widen(envelope::marker)) == 0;
+// character: widening the first 4 * n bytes gives the same first n characters
+// as widening the whole text, which may be hundreds of kilobytes.
+bool beginsWith(std::string_view received, std::string_view marker) {
+    const std::string_view head = received.substr(0, 4 * marker.size());
+    return platform::widen(head).compare(0, marker.size(), platform::widen(marker)) == 0;
+}
+
+// The error line, CR LF, and the received text exactly as it arrived.
+const void* errorReply(std::string_view received) {
+    return dataReply(platform::narrow(uiText(Text::OriginalMsgError) + u"\r\n" + platform::widen(received)));
+}
+
+// A sealed envelope opens only with a sealed key file's key; every other
+// failure, and a key source that is no sealed key file, gives the error reply.
+const void* openSealed(std::string_view received) {
+    try {
+        // Its form is checked before the key is looked for, as a classic
+        // envelope's digits are.
+        const envelope::sealed::Received sealed(received.substr(envelope::sealed::marker.size()));
+        const auto keys = envelope::buildMessageKeys(keySourceFromDialog(), setpassform::settingsFolder);
+        if (!keys) {
+            platform::messageBox(uiText(Text::KeyNotFound2), uiText(Text::Warning));
+            return nullptr;
+        }
+        if (!keys->sealed) return errorReply(received);
+        return dataReply(envelope::sealed::open(sealed, *keys->sealed, platform::ansiCodePage()));
+    } catch (const std::exception&) {
+        return errorReply(received);
+    }
 }
 
 // Framed only once the message box has closed: while a box is open the host
@@ -98,7 +125,8 @@ bool listHoldsAnyone() {
 const void* decryptReceivedMessage(const void* eventRecord) {
     const MessageReceivedFields fields = parseMessageReceivedEvent(eventRecord);
     const std::string& received = fields.text;
-    if (!beginsWithMarker(received)) return nullptr;
+    if (beginsWith(received, envelope::sealed::marker)) return openSealed(received);
+    if (!beginsWith(received, envelope::marker)) return nullptr;
     const std::string_view hexText = std::string_view(received).substr(envelope::marker.size());
     try {
         const unsigned codePage = platform::ansiCodePage();
@@ -114,9 +142,7 @@ const void* decryptReceivedMessage(const void* eventRecord) {
         const envelope::Received opened = envelope::openReceived(digits, *key);
         return dataReply(envelope::textInCodePage(opened, codePage));
     } catch (const std::exception&) {
-        const std::u16string errorText =
-            uiText(Text::OriginalMsgError) + u"\r\n" + platform::widen(envelope::marker) + platform::widen(hexText);
-        return dataReply(platform::narrow(errorText));
+        return errorReply(received);
     }
 }
 
@@ -142,18 +168,22 @@ const void* encryptMessageToSend(const void* eventRecord) {
 
         const envelope::KeySource source = keySourceFromDialog();
         bool emptyKeyText = false;
-        const auto key = envelope::buildKeyBlock(source, setpassform::settingsFolder, &emptyKeyText);
-        if (!key) return holdBack(Text::KeyNotFound);
+        const auto keys = envelope::buildMessageKeys(source, setpassform::settingsFolder, &emptyKeyText);
+        if (!keys) return holdBack(Text::KeyNotFound);
         // The all-zero key of an empty text is one anybody can try first.
         if (emptyKeyText) return holdBack(source.usePassword ? Text::EmptyPassword : Text::EmptyKeyLine);
 
-        const std::string sealed = envelope::seal(fields.text, *key, platform::ansiCodePage());
+        const unsigned codePage = platform::ansiCodePage();
+        const std::string sealed = keys->sealed ? envelope::sealed::seal(fields.text, *keys->sealed, codePage)
+                                                : envelope::seal(fields.text, keys->block, codePage);
         std::string body;
         body.reserve(1 + 4 + sealed.size() + 4 + fields.text.size());
         body += static_cast<char>(DataReply);
         appendCountedString(body, sealed);
         appendCountedString(body, fields.text);
         return frameRecord(body);
+    } catch (const envelope::sealed::ENoNonce& noNonce) {
+        return holdBack(Text::NoRandomNumbers, noNonce.what());
     } catch (const envelope::EUnusableKeyFile& unusable) {
         return unusable.noKeyText ? holdBack(Text::EmptyKeyLine, unusable.what())
                                   : holdBack(Text::KeyFileUnusable, unusable.what());

@@ -1,5 +1,7 @@
 #include "platform/test_seams.h"
 
+#include <cstring>
+
 namespace platform::seams {
 
 namespace {
@@ -13,6 +15,9 @@ std::size_t firstFailing = 0;  // 0: no failure armed
 std::size_t failingCount = 0;
 
 int randomFailures = 0;
+int randomRequestsBeforeFailure = 0;
+std::size_t randomRequests = 0;
+std::string replayed;
 
 }  // namespace
 
@@ -33,11 +38,22 @@ void failFileOperation(int n, int count) {
 
 std::size_t fileOperationsSeen() { return operationsSeen; }
 
-void failRandomSource(int count) { randomFailures = count < 0 ? 0 : count; }
+void failRandomSource(int count, int after) {
+    randomFailures = count < 0 ? 0 : count;
+    randomRequestsBeforeFailure = after < 0 ? 0 : after;
+    randomRequests = 0;
+}
+
+std::size_t randomRequestsSeen() { return randomRequests; }
+
+void replayRandomBytes(std::string_view bytes) { replayed.assign(bytes); }
 
 void clear() {
     existsObserver = nullptr;
     randomFailures = 0;
+    randomRequestsBeforeFailure = 0;
+    randomRequests = 0;
+    replayed.clear();
     writesBeforeFailure = -1;
     operationsSeen = 0;
     firstFailing = 0;
@@ -64,8 +80,20 @@ bool fileOperationFails() {
 }
 
 bool randomSourceFails() {
+    ++randomRequests;
     if (randomFailures == 0) return false;
+    if (randomRequestsBeforeFailure > 0) {
+        --randomRequestsBeforeFailure;
+        return false;
+    }
     --randomFailures;
+    return true;
+}
+
+bool randomBytesReplayed(void* out, std::size_t size) {
+    if (replayed.size() < size) return false;
+    std::memcpy(out, replayed.data(), size);
+    replayed.erase(0, size);
     return true;
 }
 

@@ -7,6 +7,7 @@
 // them.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform::seams {
 
@@ -32,9 +33,18 @@ void failFileOperation(int n, int count = 1);
 // fewer than n never reached the failure.
 std::size_t fileOperationsSeen();
 
-// The next `count` requests to the system's random generator fail, as the
-// system would fail them: randomBytes() raises its error.
-void failRandomSource(int count = 1);
+// The next `count` requests to the system's random generator after the
+// first `after` fail, as the system would fail them: randomBytes() raises its
+// error. Counting restarts here.
+void failRandomSource(int count = 1, int after = 0);
+// The requests to the system's random generator since the last arming (or
+// clear()).
+std::size_t randomRequestsSeen();
+
+// The next requests to the random generator are served from these bytes, in
+// order, for as long as they last, then by the system again: a fixed nonce,
+// so that a sealed envelope comes out as the one another implementation made.
+void replayRandomBytes(std::string_view bytes);
 
 // Every seam back to doing nothing.
 void clear();
@@ -53,6 +63,9 @@ bool fileOperationFails();
 
 // True when this request to the random generator is to fail.
 bool randomSourceFails();
+
+// True when replayed bytes fill this request, written to `out`.
+bool randomBytesReplayed(void* out, std::size_t size);
 
 // Only the seam build holds this text; the shipped-binary tests look for it.
 extern const char buildMark[];
