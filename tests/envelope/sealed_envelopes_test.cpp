@@ -10,14 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "envelope/sealed.h"
 #include "platform/platform.h"
 #include "platform/test_seams.h"
-#include "tests/envelope/envelope_reference.h"
+#include "tests/envelope/sealed_vectors.h"
 #include "tests/support/test_messenger.h"
 
 using namespace envelope_test;
@@ -29,37 +28,19 @@ namespace {
 const std::string kSealedMarker = "#MSTLK2:";
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
-struct Vector {
-    bool opens = false;
-    std::string name;
-    std::string keyHex;  // the key text's UTF-16LE form
-    std::string nonce, utf8, onThisPage;  // bytes (opens only)
-    std::string envelope;
-
-    std::u16string keyText() const { return keyTextOf(keyHex); }
+// A vector as this run's code page has it.
+struct Vector : SealedVector {
+    explicit Vector(const SealedVector& v) : SealedVector(v), onThisPage(v.onPage(platform::ansiCodePage())) {}
+    std::string onThisPage;
     // The message is all in this code page: no character of it became '?'.
-    bool whole() const { return std::count(onThisPage.begin(), onThisPage.end(), '?') == std::count(utf8.begin(), utf8.end(), '?'); }
+    bool whole() const {
+        return std::count(onThisPage.begin(), onThisPage.end(), '?') == std::count(utf8.begin(), utf8.end(), '?');
+    }
 };
 
 std::vector<Vector> vectors() {
-    const bool on1251 = platform::ansiCodePage() == 1251;
-    std::vector<Vector> all;
-    std::istringstream in(dataFile("../sealed/vectors.tsv"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string field; std::getline(cells, field, '\t');) f.push_back(field);
-        if (f[0] == "opens" && f.size() == 8) {
-            all.push_back({true, f[1], f[2], unhex(f[3]), unhex(f[4]), unhex(on1251 ? f[5] : f[6]), f[7]});
-        } else if (f[0] == "refused" && f.size() == 4) {
-            all.push_back({false, f[1], f[2], "", "", "", f[3]});
-        } else {
-            ADD_FAILURE() << "malformed line: " << line;
-        }
-    }
-    EXPECT_EQ(all.size(), 36u);
-    return all;
+    const auto all = sealedVectors();
+    return std::vector<Vector>(all.begin(), all.end());
 }
 
 sealed::Nonce nonceOf(const std::string& bytes) {
