@@ -94,10 +94,10 @@ std::unique_ptr<ByteTables> buildTables(unsigned codePage) {
     for (unsigned b = 0; b < 256; ++b) {
         tables->through[b] = narrowed[b];
         const std::string utf8Bytes = utf8::encode(std::u16string(1, tables->wide[b]));
-        Digits& form = tables->utf8[b];
-        std::memset(form.text, 0, sizeof form.text);
+        Digits& form = tables->utf8[b] = Digits{};
         std::memcpy(form.text, utf8Bytes.data(), utf8Bytes.size());
         form.length = static_cast<std::uint8_t>(utf8Bytes.size());
+        for (int k = 0; k < 4; ++k) tables->utf8Planes[k][b] = static_cast<unsigned char>(k < 3 ? form.text[k] : form.length);
         Digits& d = tables->encoded[b];
         std::memset(d.text, 0, sizeof d.text);
         d.length = static_cast<std::uint8_t>(2 * utf8Bytes.size());
@@ -203,9 +203,9 @@ const ByteTables* byteTablesFor(unsigned codePage) {
 // room for the longest, then cut to what was written. Four bytes a round: the
 // loop's own counting is shared among them, and its speed no longer hangs on
 // where the linker happens to place it.
-void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256], std::size_t longest) {
+void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]) {
     const std::size_t start = out.size();
-    out.resize(start + longest * bytes.size() + 8);
+    out.resize(start + 6 * bytes.size() + 8);
     char* const begin = &out[start];
     char* p = begin;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());

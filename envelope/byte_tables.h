@@ -34,6 +34,7 @@ struct ByteTables {
     Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
     Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
     Digits utf8[256];            // UTF-8 of widen(byte): the sealed envelope's plain text
+    unsigned char utf8Planes[4][256];  // byte k of utf8[byte] (k < 3, zero past it), and its length (k = 3)
     bool keepsEveryByte = false;  // through[byte] == byte for every byte
 
     // Strict UTF-8 decoding and narrowing in one, for the characters that some
@@ -68,9 +69,13 @@ struct ByteTables {
 // the process; null when the code page is not byte-wise.
 const ByteTables* byteTablesFor(unsigned codePage);
 
-// Appends the digits of each byte through one of the digit tables (`encoded`,
-// `sealed` or `utf8`), none of whose entries is longer than `longest`.
-void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256], std::size_t longest = 6);
+// Appends the digits of each byte through one of the digit tables (`encoded`
+// or `sealed`).
+void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]);
+
+// Appends the UTF-8 form of each byte (`utf8`): 64 bytes at a time where
+// AVX-512 with VBMI2 runs, through utf8Planes (utf8_forms.cpp).
+void appendUtf8Forms(std::string& out, std::string_view bytes, const ByteTables& tables);
 
 // Strict UTF-8 to the code page through the tables, for texts whose every
 // character is one that a byte of the code page widens to. Returns false,

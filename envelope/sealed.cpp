@@ -19,8 +19,9 @@ using ElAES::kGcmTagSize;
 // The version byte and the nonce before the ciphertext, the tag after it.
 constexpr std::size_t headerSize = 1 + kGcmNonceSize;
 constexpr std::size_t shortest = headerSize + paddingBlock + kGcmTagSize;
-// readStrictly (text_steps.h) reads this far past the text it is given.
-constexpr std::size_t readAhead = SpelledBytes::kPadding;
+// readStrictly (text_steps.h) reads this far past the text it is given: the
+// tag's place holds as many zeros after the text is decrypted.
+static_assert(SpelledBytes::kPadding <= ElAES::kGcmTagSize, "zeros enough after the text");
 // GCM's own limit, less a block of padding.
 constexpr std::size_t longestPlainText = (std::size_t{1} << 36) - 32 - paddingBlock;
 
@@ -36,42 +37,13 @@ std::uint8_t* bytesAt(std::string& s, std::size_t at) { return reinterpret_cast<
 // Appends the message's UTF-8 form: its bytes widened through the code page.
 void appendUtf8(std::string& out, std::string_view message, unsigned codePage) {
     if (const detail::ByteTables* tables = detail::byteTablesFor(codePage)) {
-        detail::appendDigits(out, message, tables->utf8, 3);
+        detail::appendUtf8Forms(out, message, *tables);
     } else {
         out += utf8::encode(platform::widenCodePage(codePage, message));
     }
 }
 
 [[noreturn]] void refuse(const std::string& why) { throw EEnvelopeError("The sealed envelope does not open: " + why); }
-
-// The plain text's storage, with the message's UTF-8 form at its start and
-// zero bytes after it (its padding, and readAhead more).
-struct PlainText {
-    std::string storage;
-    std::size_t length = 0;
-    std::string_view utf8() const { return std::string_view(storage).substr(0, length); }
-};
-
-PlainText decrypted(const Received& received, const ElAES::Key& key) {
-    const std::string_view ciphertext = received.ciphertext();
-    PlainText plain;
-    plain.storage.assign(ciphertext.size() + readAhead, '\0');
-    const ElAES::GcmKey gcmKey(key);
-    const bool authentic = gcmKey.open(received.nonce(), associatedData(),
-                                       reinterpret_cast<const std::uint8_t*>(ciphertext.data()), ciphertext.size(),
-                                       reinterpret_cast<const std::uint8_t*>(received.tag().data()), kGcmTagSize,
-                                       bytesAt(plain.storage, 0));
-    if (!authentic) refuse("it was sealed under another key, or altered on the way.");
-    // The last byte that is not zero closes the message: 0x80, made zero here.
-    std::size_t end = ciphertext.size();
-    while (end > 0 && plain.storage[end - 1] == '\0') --end;
-    if (end == 0 || static_cast<unsigned char>(plain.storage[end - 1]) != 0x80) {
-        refuse("its padding is not 0x80 and zero bytes.");
-    }
-    plain.storage[end - 1] = '\0';
-    plain.length = end - 1;
-    return plain;
-}
 
 }  // namespace
 
@@ -138,24 +110,38 @@ Received::Received(std::string_view textAfterMarker) {
     }
 }
 
-std::string_view Received::ciphertext() const {
-    return std::string_view(bytes_).substr(headerSize, bytes_.size() - headerSize - kGcmTagSize);
+std::string_view Received::decrypt(const ElAES::Key& key) {
+    const std::size_t size = bytes_.size() - shortest + paddingBlock;
+    std::uint8_t* const text = bytesAt(bytes_, headerSize);
+    std::uint8_t* const tag = text + size;
+    const ElAES::GcmKey gcmKey(key);
+    const std::string_view nonce(bytes_.data() + 1, kGcmNonceSize);
+    if (!gcmKey.open(nonce, associatedData(), text, size, tag, kGcmTagSize, text)) {
+        refuse("it was sealed under another key, or altered on the way.");
+    }
+    // The tag has served: its place becomes more of the zeros after the text.
+    std::memset(tag, 0, kGcmTagSize);
+    // The last byte that is not zero closes the message: 0x80, made zero too.
+    std::size_t end = size;
+    while (end > 0 && text[end - 1] == 0) --end;
+    if (end == 0 || text[end - 1] != 0x80) refuse("its padding is not 0x80 and zero bytes.");
+    text[end - 1] = 0;
+    return std::string_view(reinterpret_cast<const char*>(text), end - 1);
 }
 
-std::string openToUtf8(const Received& received, const ElAES::Key& key) {
-    PlainText plain = decrypted(received, key);
-    if (!utf8::isValid(plain.utf8())) refuse("its text is not valid UTF-8.");
-    plain.storage.resize(plain.length);
-    return std::move(plain.storage);
+std::string openToUtf8(Received&& received, const ElAES::Key& key) {
+    const std::string_view text = received.decrypt(key);
+    if (!utf8::isValid(text)) refuse("its text is not valid UTF-8.");
+    return std::string(text);
 }
 
-std::string open(const Received& received, const ElAES::Key& key, unsigned codePage) {
-    const PlainText plain = decrypted(received, key);
+std::string open(Received&& received, const ElAES::Key& key, unsigned codePage) {
+    const std::string_view utf8Text = received.decrypt(key);
     std::string text;
     // Through the code page's tables when it has every character; otherwise
     // decoded, then narrowed as the platform narrows, without best fit.
-    if (readStrictly(plain.utf8(), codePage, text)) return text;
-    const auto wide = utf8::decode(plain.utf8());
+    if (readStrictly(utf8Text, codePage, text)) return text;
+    const auto wide = utf8::decode(utf8Text);
     if (!wide) refuse("its text is not valid UTF-8.");
     return platform::narrowCodePage(codePage, *wide);
 }

@@ -64,21 +64,23 @@ bool hasMarker(std::string_view text);
 class Received {
 public:
     explicit Received(std::string_view textAfterMarker);
-    std::string_view nonce() const { return std::string_view(bytes_).substr(1, ElAES::kGcmNonceSize); }
-    std::string_view ciphertext() const;
-    std::string_view tag() const { return std::string_view(bytes_).substr(bytes_.size() - ElAES::kGcmTagSize); }
+
+    // Decrypts the envelope where it lies, once: the message's UTF-8 form,
+    // not yet checked, followed in its storage by zero bytes (four at least).
+    // Raises EEnvelopeError when the tag does not match (a wrong key, or any
+    // byte changed), or the padding is not 0x80 and zero bytes.
+    std::string_view decrypt(const ElAES::Key& key);
 
 private:
     std::string bytes_;
 };
 
-// The message's UTF-8 form (checked strictly). Raises EEnvelopeError when the
-// tag does not match (a wrong key, or any byte changed), or the padding or
-// the UTF-8 is not as sealing makes them.
-std::string openToUtf8(const Received& received, const ElAES::Key& key);
+// The message's UTF-8 form, checked strictly. Raises as decrypt() does, and
+// when the text is not UTF-8.
+std::string openToUtf8(Received&& received, const ElAES::Key& key);
 
 // The message in the code page, a character the code page lacks narrowed to
 // its default character, without best fit. Raises as openToUtf8 does.
-std::string open(const Received& received, const ElAES::Key& key, unsigned codePage);
+std::string open(Received&& received, const ElAES::Key& key, unsigned codePage);
 
 }  // namespace envelope::sealed

@@ -4,8 +4,10 @@
 // classic ones. Both kinds are opened.
 #include "host/message_events.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
@@ -37,13 +39,20 @@ const void* dataReply(std::string_view first) {
     return frameRecord(body);
 }
 
-// Whether the received text, widened, begins with a marker. Only its first
+// Which envelope the received text, widened, begins with. Only its first
 // characters matter, and no ANSI code page spends more than four bytes on a
-// character: widening the first 4 * n bytes gives the same first n characters
-// as widening the whole text, which may be hundreds of kilobytes.
-bool beginsWith(std::string_view received, std::string_view marker) {
-    const std::string_view head = received.substr(0, 4 * marker.size());
-    return platform::widen(head).compare(0, marker.size(), platform::widen(marker)) == 0;
+// character: widening the first 4 * 8 bytes gives the same first eight
+// characters as widening the whole text, which may be hundreds of kilobytes.
+// Both markers are ASCII, which every ANSI code page widens to itself.
+enum class Envelope { None, Classic, Sealed };
+
+Envelope envelopeAtStart(std::string_view received) {
+    const std::u16string head = platform::widen(received.substr(0, 4 * envelope::sealed::marker.size()));
+    const auto beginsWith = [&head](std::string_view marker) {
+        return head.size() >= marker.size() && std::equal(marker.begin(), marker.end(), head.begin());
+    };
+    if (beginsWith(envelope::sealed::marker)) return Envelope::Sealed;
+    return beginsWith(envelope::marker) ? Envelope::Classic : Envelope::None;
 }
 
 // The error line, CR LF, and the received text exactly as it arrived.
@@ -57,14 +66,14 @@ const void* openSealed(std::string_view received) {
     try {
         // Its form is checked before the key is looked for, as a classic
         // envelope's digits are.
-        const envelope::sealed::Received sealed(received.substr(envelope::sealed::marker.size()));
+        envelope::sealed::Received sealed(received.substr(envelope::sealed::marker.size()));
         const auto keys = envelope::buildMessageKeys(keySourceFromDialog(), setpassform::settingsFolder);
         if (!keys) {
             platform::messageBox(uiText(Text::KeyNotFound2), uiText(Text::Warning));
             return nullptr;
         }
         if (!keys->sealed) return errorReply(received);
-        return dataReply(envelope::sealed::open(sealed, *keys->sealed, platform::ansiCodePage()));
+        return dataReply(envelope::sealed::open(std::move(sealed), *keys->sealed, platform::ansiCodePage()));
     } catch (const std::exception&) {
         return errorReply(received);
     }
@@ -125,8 +134,9 @@ bool listHoldsAnyone() {
 const void* decryptReceivedMessage(const void* eventRecord) {
     const MessageReceivedFields fields = parseMessageReceivedEvent(eventRecord);
     const std::string& received = fields.text;
-    if (beginsWith(received, envelope::sealed::marker)) return openSealed(received);
-    if (!beginsWith(received, envelope::marker)) return nullptr;
+    const Envelope kind = envelopeAtStart(received);
+    if (kind == Envelope::Sealed) return openSealed(received);
+    if (kind == Envelope::None) return nullptr;
     const std::string_view hexText = std::string_view(received).substr(envelope::marker.size());
     try {
         const unsigned codePage = platform::ansiCodePage();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "envelope/byte_tables.h"
@@ -36,6 +37,27 @@ TEST(ByteTables, EveryByteMapsToTheDigitsOfItsCharacter) {
             EXPECT_EQ(digitsOf(tables->sealed[b]), expected) << "byte " << b << " cp" << cp;
         }
     }
+}
+
+// The UTF-8 forms that a sealed envelope seals, on every vector width, for
+// random texts of every length up to a few rounds of 64 and around them.
+TEST(ByteTables, Utf8FormsOfRandomTextsOnEveryVectorWidth) {
+    using envelope::detail::Vectors;
+    std::mt19937 rng(1252);
+    for (const Vectors widest : {Vectors::Sse2, Vectors::Avx2, Vectors::Avx512Vbmi}) {
+        envelope::detail::limitVectors(widest);
+        for (const unsigned cp : {1251u, 1252u}) {
+            for (std::size_t size = 0; size < 300; size += 1 + size % 7) {
+                std::string text(size, '\0');
+                for (char& c : text) c = static_cast<char>(rng());
+                std::string out = "head";
+                envelope::detail::appendUtf8Forms(out, text, *byteTablesFor(cp));
+                ASSERT_EQ(testing_records::hex(out), testing_records::hex("head" + utf8OfCodePageText(text, cp)))
+                    << size << " bytes, cp" << cp << ", vectors " << static_cast<int>(widest);
+            }
+        }
+    }
+    envelope::detail::limitVectors(Vectors::Avx512Vbmi);
 }
 
 TEST(ByteTables, EachCodePageKeepsItsTablesWhileOthersAreAdded) {

@@ -53,8 +53,7 @@ sealed::Nonce nonceOf(const std::string& bytes) {
 // What the product opens an envelope to on this code page, or "refused".
 std::string openedBy(const std::string& envelope, const ElAES::Key& key) {
     try {
-        const sealed::Received received(envelope.substr(kSealedMarker.size()));
-        return hex(sealed::open(received, key, platform::ansiCodePage()));
+        return hex(sealed::open(sealed::Received(envelope.substr(kSealedMarker.size())), key, platform::ansiCodePage()));
     } catch (const envelope::EEnvelopeError&) {
         return "refused";
     }

@@ -1,6 +1,7 @@
 #include "tools/cli/cli.h"
 
 #include <memory>
+#include <utility>
 
 #include "crypto/wipe.h"
 #include "envelope/base64url.h"
@@ -143,9 +144,9 @@ Located locateEnvelope(std::string_view text) {
 // A sealed envelope's text, in UTF-8 or (--hex) as the code page's bytes.
 std::string openSealed(std::string_view text, const envelope::MessageKeys& keys, const Invocation& inv) {
     if (!keys.sealed) throw Exception(sealedNeedsSealedKey());
-    const envelope::sealed::Received received(text);
-    return inv.hexOutput ? platform::toHex(envelope::sealed::open(received, *keys.sealed, inv.codePage))
-                         : envelope::sealed::openToUtf8(received, *keys.sealed);
+    envelope::sealed::Received received(text);
+    return inv.hexOutput ? platform::toHex(envelope::sealed::open(std::move(received), *keys.sealed, inv.codePage))
+                         : envelope::sealed::openToUtf8(std::move(received), *keys.sealed);
 }
 
 // Where the opened envelope came from, when not from this side's code page
