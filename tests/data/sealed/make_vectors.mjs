@@ -98,7 +98,7 @@ const opened = [
   ['both pages', 'correct horse battery staple', 'Цена: 5 € — “ok”'],
   ['zero byte inside', 'correct horse battery staple', 'a\u0000b'],
   ['text ending in the byte 0x80', 'correct horse battery staple', 'мир'],
-  ['1000 bytes', 'correct horse battery staple', 'Съешь же ещё этих мягких французских булок. '.repeat(23).slice(0, 500)],
+  ['909 bytes of Cyrillic UTF-8', 'correct horse battery staple', 'Съешь же ещё этих мягких французских булок. '.repeat(23).slice(0, 500)],
   ['key of one unit', 'k', 'Hi'],
   ['key of 40 units (every unit counts)', '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcd', 'Hi'],
   ['key of 40 units, last differs', '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcX', 'Hi'],
