@@ -86,7 +86,12 @@ std::unique_ptr<ByteTables> buildTables(unsigned codePage) {
 
     for (unsigned b = 0; b < 256; ++b) {
         tables->through[b] = narrowed[b];
-        const std::string digits = platform::toHex(utf8::encode(std::u16string(1, tables->wide[b])));
+        const std::string utf8Bytes = utf8::encode(std::u16string(1, tables->wide[b]));
+        Digits& form = tables->utf8[b] = Digits{};
+        std::memcpy(form.text, utf8Bytes.data(), utf8Bytes.size());
+        form.length = static_cast<std::uint8_t>(utf8Bytes.size());
+        for (int k = 0; k < 4; ++k) tables->utf8Planes[k][b] = static_cast<unsigned char>(k < 3 ? form.text[k] : form.length);
+        const std::string digits = platform::toHex(utf8Bytes);
         Digits& d = tables->encoded[b];
         std::memset(d.text, 0, sizeof d.text);
         std::memcpy(d.text, digits.data(), digits.size());

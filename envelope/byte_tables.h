@@ -21,7 +21,8 @@
 
 namespace envelope::detail {
 
-// Up to six hex digits (three UTF-8 bytes), stored eight at a time.
+// Up to six hex digits (three UTF-8 bytes), or the bytes of one UTF-8 form,
+// stored eight at a time.
 struct Digits {
     char text[8];
     std::uint8_t length;
@@ -33,6 +34,8 @@ struct ByteTables {
     unsigned char through[256];  // narrow(widen(byte))
     Digits encoded[256];         // hex of UTF-8 of widen(byte): hexEncode
     Digits sealed[256];          // encoded[through[byte]]: a payload byte in the envelope
+    Digits utf8[256];            // UTF-8 of widen(byte): the sealed envelope's plain text
+    unsigned char utf8Planes[4][256];  // byte k of utf8[byte] (k < 3, zero past it), and its length (k = 3)
     bool keepsEveryByte = false;  // through[byte] == byte for every byte
 
     // Strict UTF-8 decoding and narrowing in one, for the characters that some
@@ -70,6 +73,10 @@ const ByteTables* byteTablesFor(unsigned codePage);
 // Appends the digits of each byte through one of the digit tables (`encoded`
 // or `sealed`).
 void appendDigits(std::string& out, std::string_view bytes, const Digits (&table)[256]);
+
+// Appends the UTF-8 form of each byte (`utf8`): 64 bytes at a time where
+// AVX-512 with VBMI2 runs, through utf8Planes (utf8_forms.cpp).
+void appendUtf8Forms(std::string& out, std::string_view bytes, const ByteTables& tables);
 
 // Strict UTF-8 to the code page through the tables, for texts whose every
 // character is one that a byte of the code page widens to. Returns false,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "envelope/sealed.h"
 #include "platform/platform.h"
 
 namespace envelope {
@@ -24,18 +25,27 @@ std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, c
     return std::nullopt;
 }
 
-std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
-                                              bool* emptyKeyText) {
+std::optional<MessageKeys> buildMessageKeys(const KeySource& source, const std::string& settingsFolder,
+                                            bool* emptyKeyText) {
     if (source.usePassword) {
         if (emptyKeyText) *emptyKeyText = source.password.empty();
-        return keyBlockFromText(source.password);
+        return MessageKeys{keyBlockFromText(source.password), std::nullopt};
     }
     const auto path = locateKeyFile(settingsFolder, source.keyFilePath);
     if (!path) return std::nullopt;
-    std::u16string keyText = readKeyFileFirstLine(*path);
-    const ElAES::WipeOnExit wipeKeyText(keyText);
+    KeyFileKey file;
+    readKeyFile(*path, file);
     if (emptyKeyText) *emptyKeyText = false;  // an empty line is refused as it is read
-    return keyBlockFromText(keyText);
+    MessageKeys keys{keyBlockFromText(file.firstLine), std::nullopt};
+    if (file.sealed) keys.sealed = sealed::keyFromText(file.firstLine);
+    return keys;
+}
+
+std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
+                                              bool* emptyKeyText) {
+    auto keys = buildMessageKeys(source, settingsFolder, emptyKeyText);
+    if (!keys) return std::nullopt;
+    return keys->block;
 }
 
 }  // namespace envelope

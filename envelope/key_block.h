@@ -52,6 +52,31 @@ std::u16string keyFileFirstLine(std::string_view leadingBytes, unsigned codePage
 // the ANSI code page. Raises EFileError when it cannot be read.
 std::u16string readKeyFileFirstLine(const std::u16string& path);
 
+// The line that makes a key file a sealed key file (sealed.h) when one of its
+// lines after the first is exactly this, once its line break is removed.
+inline constexpr std::u16string_view sealedKeyFileLine = u"Mistlock-Sealed: 2";
+
+// Whether a key file's leading bytes make it a sealed key file: a line after
+// the first, split at CR LF, CR or LF and read as keyFileFirstLine reads the
+// file, is sealedKeyFileLine. Only the first keyFileReadLimit bytes count, and
+// of them a last line that runs to the limit does not: the file may go on.
+bool marksSealedKeyFile(std::string_view leadingBytes, unsigned codePage);
+
+// A key file's first line, and whether the file is a sealed key file; the
+// line is wiped with it.
+struct KeyFileKey {
+    std::u16string firstLine;
+    bool sealed = false;
+    KeyFileKey() = default;
+    KeyFileKey(const KeyFileKey&) = delete;
+    KeyFileKey& operator=(const KeyFileKey&) = delete;
+    ~KeyFileKey() { ElAES::wipe(firstLine); }
+};
+
+// Both of a file, read no further than keyFileReadLimit, in the ANSI code
+// page. Raises as readKeyFileFirstLine does.
+void readKeyFile(const std::u16string& path, KeyFileKey& key);
+
 // The key file that a typed path names: the settings folder followed by the
 // path if such a file exists, else the path as typed if that exists, else none.
 std::optional<std::u16string> locateKeyFile(const std::string& settingsFolder, const std::u16string& typedPath);
@@ -64,10 +89,21 @@ struct KeySource {
     ~KeySource() { ElAES::wipe(password); }
 };
 
-// The key block for a message, or nullopt when the key file is missing.
-// Raises when the key file cannot be read or is no usable key (see
+// The keys of a message: the key block, and while the key source is a sealed
+// key file, the sealed key of its first line.
+struct MessageKeys {
+    ElAES::SecretKey block;
+    std::optional<ElAES::SecretKey> sealed;
+};
+
+// The keys for a message, or nullopt when the key file is missing. Raises
+// when the key file cannot be read or is no usable key (see
 // keyFileFirstLine). `emptyKeyText`, when given, learns whether the key came
 // from an empty password (the all-zero key).
+std::optional<MessageKeys> buildMessageKeys(const KeySource& source, const std::string& settingsFolder,
+                                            bool* emptyKeyText = nullptr);
+
+// The key block alone, as buildMessageKeys gives it.
 std::optional<ElAES::SecretKey> buildKeyBlock(const KeySource& source, const std::string& settingsFolder,
                                               bool* emptyKeyText = nullptr);
 

@@ -1,8 +1,11 @@
-// The key file's first line, and what makes a first line no key at all.
+// The key file's first line, what makes a first line no key at all, and what
+// makes a key file a sealed one.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "envelope/key_block.h"
+#include "platform/lines.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "platform/utf8.h"
@@ -121,6 +124,42 @@ std::u16string readKeyFileFirstLine(const std::u16string& path) {
     std::string bytes = platform::readFileStart(path, keyFileReadLimit);
     const ElAES::WipeOnExit wipeBytes(bytes);
     return keyFileFirstLine(bytes, platform::ansiCodePage(), utf8::encode(path));
+}
+
+bool marksSealedKeyFile(std::string_view leadingBytes, unsigned codePage) {
+    const bool cut = leadingBytes.size() >= keyFileReadLimit;
+    const std::string_view bytes = leadingBytes.substr(0, keyFileReadLimit);
+    std::u16string text;
+    const ElAES::WipeOnExit wipeText(text);
+    if (startsWith(bytes, utf8Mark)) {
+        const std::string_view body = bytes.substr(utf8Mark.size());
+        auto decoded = utf8::decode(cut ? withoutCutCharacter(body) : body);
+        if (!decoded) return false;
+        text = std::move(*decoded);
+        ElAES::wipe(*decoded);
+    } else if (startsWith(bytes, "\xFF\xFE") || startsWith(bytes, "\xFE\xFF")) {
+        text = platform::decodeText(bytes, "").text;
+    } else {
+        text = platform::widenCodePage(codePage, bytes);
+    }
+    std::vector<std::u16string> lines = platform::splitLines(text);
+    const bool lastLineEnded = !text.empty() && (text.back() == u'\r' || text.back() == u'\n');
+    if (cut && !lastLineEnded && !lines.empty()) {
+        ElAES::wipe(lines.back());
+        lines.pop_back();
+    }
+    bool sealed = false;
+    for (std::size_t i = 1; i < lines.size(); ++i) sealed = sealed || lines[i] == sealedKeyFileLine;
+    for (std::u16string& line : lines) ElAES::wipe(line);
+    return sealed;
+}
+
+void readKeyFile(const std::u16string& path, KeyFileKey& key) {
+    std::string bytes = platform::readFileStart(path, keyFileReadLimit);
+    const ElAES::WipeOnExit wipeBytes(bytes);
+    const unsigned codePage = platform::ansiCodePage();
+    key.firstLine = keyFileFirstLine(bytes, codePage, utf8::encode(path));
+    key.sealed = marksSealedKeyFile(bytes, codePage);
 }
 
 }  // namespace envelope

@@ -5,8 +5,8 @@
 // (crypto/aes_dispatch.h). Every path gives the same bytes and the same
 // verdicts; they differ in how many lanes a round takes.
 //
-// Internal to the text steps (text_steps.cpp, byte_tables.cpp) and their
-// tests.
+// Internal to the text steps (text_steps.cpp, byte_tables.cpp, and the
+// sealed envelope's base64url.cpp and utf8_forms.cpp) and their tests.
 #include <cstddef>
 #include <string>
 #include <string_view>

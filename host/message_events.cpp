@@ -1,13 +1,18 @@
 // The two message events. Nothing that goes wrong with a message reaches the
-// host: every failure ends in a reply and, when sending, a message box.
+// host: every failure ends in a reply and, when sending, a message box. A
+// sealed key file seals into sealed envelopes; every other key source into
+// classic ones. Both kinds are opened.
 #include "host/message_events.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
 #include "envelope/receipt.h"
+#include "envelope/sealed.h"
 #include "host/protocol.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -34,13 +39,44 @@ const void* dataReply(std::string_view first) {
     return frameRecord(body);
 }
 
-// Whether the received text, widened, begins with the marker. Only its first
+// Which envelope the received text, widened, begins with. Only its first
 // characters matter, and no ANSI code page spends more than four bytes on a
-// character: widening the first 4 * 7 bytes gives the same first seven
+// character: widening the first 4 * 8 bytes gives the same first eight
 // characters as widening the whole text, which may be hundreds of kilobytes.
-bool beginsWithMarker(std::string_view received) {
-    const std::string_view head = received.substr(0, 4 * envelope::marker.size());
-    return platform::widen(head).compare(0, envelope::marker.size(), platform::widen(envelope::marker)) == 0;
+// Both markers are ASCII, which every ANSI code page widens to itself.
+enum class Envelope { None, Classic, Sealed };
+
+Envelope envelopeAtStart(std::string_view received) {
+    const std::u16string head = platform::widen(received.substr(0, 4 * envelope::sealed::marker.size()));
+    const auto beginsWith = [&head](std::string_view marker) {
+        return head.size() >= marker.size() && std::equal(marker.begin(), marker.end(), head.begin());
+    };
+    if (beginsWith(envelope::sealed::marker)) return Envelope::Sealed;
+    return beginsWith(envelope::marker) ? Envelope::Classic : Envelope::None;
+}
+
+// The error line, CR LF, and the received text exactly as it arrived.
+const void* errorReply(std::string_view received) {
+    return dataReply(platform::narrow(uiText(Text::OriginalMsgError) + u"\r\n" + platform::widen(received)));
+}
+
+// A sealed envelope opens only with a sealed key file's key; every other
+// failure, and a key source that is no sealed key file, gives the error reply.
+const void* openSealed(std::string_view received) {
+    try {
+        // Its form is checked before the key is looked for, as a classic
+        // envelope's digits are.
+        envelope::sealed::Received sealed(received.substr(envelope::sealed::marker.size()));
+        const auto keys = envelope::buildMessageKeys(keySourceFromDialog(), setpassform::settingsFolder);
+        if (!keys) {
+            platform::messageBox(uiText(Text::KeyNotFound2), uiText(Text::Warning));
+            return nullptr;
+        }
+        if (!keys->sealed) return errorReply(received);
+        return dataReply(envelope::sealed::open(std::move(sealed), *keys->sealed, platform::ansiCodePage()));
+    } catch (const std::exception&) {
+        return errorReply(received);
+    }
 }
 
 // Framed only once the message box has closed: while a box is open the host
@@ -99,7 +135,9 @@ bool listHoldsAnyone() {
 const void* decryptReceivedMessage(const void* eventRecord) {
     const MessageReceivedFields fields = parseMessageReceivedEvent(eventRecord);
     const std::string& received = fields.text;
-    if (!beginsWithMarker(received)) return nullptr;
+    const Envelope kind = envelopeAtStart(received);
+    if (kind == Envelope::Sealed) return openSealed(received);
+    if (kind == Envelope::None) return nullptr;
     const std::string_view hexText = std::string_view(received).substr(envelope::marker.size());
     try {
         const unsigned codePage = platform::ansiCodePage();
@@ -115,9 +153,7 @@ const void* decryptReceivedMessage(const void* eventRecord) {
         const envelope::Received opened = envelope::openReceived(digits, *key);
         return dataReply(envelope::textInCodePage(opened, codePage));
     } catch (const std::exception&) {
-        const std::u16string errorText =
-            uiText(Text::OriginalMsgError) + u"\r\n" + platform::widen(envelope::marker) + platform::widen(hexText);
-        return dataReply(platform::narrow(errorText));
+        return errorReply(received);
     }
 }
 
@@ -143,18 +179,22 @@ const void* encryptMessageToSend(const void* eventRecord) {
 
         const envelope::KeySource source = keySourceFromDialog();
         bool emptyKeyText = false;
-        const auto key = envelope::buildKeyBlock(source, setpassform::settingsFolder, &emptyKeyText);
-        if (!key) return holdBack(Text::KeyNotFound);
+        const auto keys = envelope::buildMessageKeys(source, setpassform::settingsFolder, &emptyKeyText);
+        if (!keys) return holdBack(Text::KeyNotFound);
         // The all-zero key of an empty text is one anybody can try first.
         if (emptyKeyText) return holdBack(source.usePassword ? Text::EmptyPassword : Text::EmptyKeyLine);
 
-        const std::string sealed = envelope::seal(fields.text, *key, platform::ansiCodePage());
+        const unsigned codePage = platform::ansiCodePage();
+        const std::string sealed = keys->sealed ? envelope::sealed::seal(fields.text, *keys->sealed, codePage)
+                                                : envelope::seal(fields.text, keys->block, codePage);
         std::string body;
         body.reserve(1 + 4 + sealed.size() + 4 + fields.text.size());
         body += static_cast<char>(DataReply);
         appendCountedString(body, sealed);
         appendCountedString(body, fields.text);
         return frameRecord(body);
+    } catch (const envelope::sealed::ENoNonce& noNonce) {
+        return holdBack(Text::NoRandomNumbers, noNonce.what());
     } catch (const envelope::EUnusableKeyFile& unusable) {
         return unusable.noKeyText ? holdBack(Text::EmptyKeyLine, unusable.what())
                                   : holdBack(Text::KeyFileUnusable, unusable.what());

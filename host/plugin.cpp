@@ -78,11 +78,17 @@ std::u16string keyLines() {
                                               : u"Ключ: файл / Key: file " + source.keyFilePath;
     try {
         bool empty = false;
-        const auto key = envelope::buildKeyBlock(source, setpassform::settingsFolder, &empty);
-        if (!key) return which + u"\r\nФайл с ключом не найден. / The key file is not found.";
+        const auto keys = envelope::buildMessageKeys(source, setpassform::settingsFolder, &empty);
+        if (!keys) return which + u"\r\nФайл с ключом не найден. / The key file is not found.";
         if (empty) return which + u"\r\nКлюч не задан. / No key is set.";
+        // A sealed key file's messages are sealed under its sealed key: that
+        // is the key both sides must hold.
+        if (keys->sealed) {
+            which += u"\r\nФайл запечатанных конвертов: сообщения с проверкой подлинности. / Sealed key file: "
+                     u"authenticated messages.";
+        }
         return which + u"\r\nКод проверки ключа / Key check code: " +
-               platform::widen(envelope::keyCheckCode(*key));
+               platform::widen(envelope::keyCheckCode(keys->sealed ? *keys->sealed : keys->block));
     } catch (const std::exception& e) {
         // Messages name files in UTF-8.
         return which + u"\r\n" + utf8::decode(e.what()).value_or(u"?");

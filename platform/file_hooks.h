@@ -57,6 +57,16 @@ inline bool lowMemoryFails() {
 #endif
 }
 
+// True, with the bytes at `out`, when a test serves this request to the
+// system's random generator with bytes of its own.
+inline bool randomBytesReplayed([[maybe_unused]] void* out, [[maybe_unused]] std::size_t size) {
+#if defined(MISTLOCK_FILE_SEAMS)
+    return seams::randomBytesReplayed(out, size);
+#else
+    return false;
+#endif
+}
+
 // noFailure, or how many bytes of the new content this save may write.
 inline std::size_t writeBudget() {
 #if defined(MISTLOCK_FILE_SEAMS)

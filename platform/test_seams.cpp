@@ -1,5 +1,7 @@
 #include "platform/test_seams.h"
 
+#include <cstring>
+
 namespace platform::seams {
 
 namespace {
@@ -13,6 +15,9 @@ std::size_t firstFailing = 0;  // 0: no failure armed
 std::size_t failingCount = 0;
 
 int randomFailures = 0;
+int randomRequestsBeforeFailure = 0;
+std::size_t randomRequests = 0;
+std::string replayed;
 
 CodeAddresses codeAddresses = CodeAddresses::AsLoaded;
 
@@ -35,7 +40,15 @@ void failFileOperation(int n, int count) {
 
 std::size_t fileOperationsSeen() { return operationsSeen; }
 
-void failRandomSource(int count) { randomFailures = count < 0 ? 0 : count; }
+void failRandomSource(int count, int after) {
+    randomFailures = count < 0 ? 0 : count;
+    randomRequestsBeforeFailure = after < 0 ? 0 : after;
+    randomRequests = 0;
+}
+
+std::size_t randomRequestsSeen() { return randomRequests; }
+
+void replayRandomBytes(std::string_view bytes) { replayed.assign(bytes); }
 
 void setCodeAddresses(CodeAddresses mode) { codeAddresses = mode; }
 
@@ -43,6 +56,9 @@ void clear() {
     existsObserver = nullptr;
     codeAddresses = CodeAddresses::AsLoaded;
     randomFailures = 0;
+    randomRequestsBeforeFailure = 0;
+    randomRequests = 0;
+    replayed.clear();
     writesBeforeFailure = -1;
     operationsSeen = 0;
     firstFailing = 0;
@@ -69,7 +85,12 @@ bool fileOperationFails() {
 }
 
 bool randomSourceFails() {
+    ++randomRequests;
     if (randomFailures == 0) return false;
+    if (randomRequestsBeforeFailure > 0) {
+        --randomRequestsBeforeFailure;
+        return false;
+    }
     --randomFailures;
     return true;
 }
@@ -77,5 +98,12 @@ bool randomSourceFails() {
 bool jumpEvenWhereTheAddressFits() { return codeAddresses != CodeAddresses::AsLoaded; }
 
 bool lowMemoryFails() { return codeAddresses == CodeAddresses::Unavailable; }
+
+bool randomBytesReplayed(void* out, std::size_t size) {
+    if (replayed.size() < size) return false;
+    std::memcpy(out, replayed.data(), size);
+    replayed.erase(0, size);
+    return true;
+}
 
 }  // namespace platform::seams

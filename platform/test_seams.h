@@ -7,6 +7,7 @@
 // nothing. Both platform layers (portable and win32) honour them.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform::seams {
 
@@ -32,11 +33,20 @@ void failFileOperation(int n, int count = 1);
 // fewer than n never reached the failure.
 std::size_t fileOperationsSeen();
 
-// The next `count` requests to the system's random generator fail, as the
-// system would fail them: randomBytes() raises its error.
-void failRandomSource(int count = 1);
+// The next `count` requests to the system's random generator after the
+// first `after` fail, as the system would fail them: randomBytes() raises its
+// error. Counting restarts here.
+void failRandomSource(int count = 1, int after = 0);
+// The requests to the system's random generator since the last arming (or
+// clear()).
+std::size_t randomRequestsSeen();
 
-// How platform::reachableIn32Bits() answers from now on.
+// The next requests to the random generator are served from these bytes, in
+// order, for as long as they last, then by the system again: a fixed nonce,
+// so that a sealed envelope comes out as the one another implementation made.
+void replayRandomBytes(std::string_view bytes);
+
+// How platform::reachableIn32Bits() answers until the next clear().
 enum class CodeAddresses {
     AsLoaded,     // as the process is laid out: the layer's own behaviour
     ThroughJump,  // a jump in low memory even where the address would do
@@ -65,6 +75,9 @@ bool randomSourceFails();
 // What setCodeAddresses asks for, as the two hooks of file_hooks.h.
 bool jumpEvenWhereTheAddressFits();
 bool lowMemoryFails();
+
+// True when replayed bytes fill this request, written to `out`.
+bool randomBytesReplayed(void* out, std::size_t size);
 
 // Only the seam build holds this text; the shipped-binary tests look for it.
 extern const char buildMark[];

@@ -10,7 +10,9 @@
 #   message_bench  sending and receiving through pluginFun, 63 B to 64 KiB, of
 #                  lengths that are multiples of 16 and lengths that are not,
 #                  and an earlier plug-in's envelopes of multiples of 16,
-#                  beside the cipher alone on the same messages
+#                  beside the cipher alone on the same messages; sealed
+#                  envelopes (a sealed key file) beside classic ones under the
+#                  password and under a key file of the same first line
 #
 # Usage: scripts/bench.sh [aes|message|receipt]   (aes and message by default)
 # Extra arguments after the part go to the benchmark programs.
@@ -171,6 +173,18 @@ if "message" in parts:
         for n in earlier:
             old, new = t.get(f"receive_earlier/{n}"), t.get(f"receive/{n}")
             print(f"{n:>6} {old or float('nan'):>11.0f} {new or float('nan'):>9.0f} {ratio(old, new):>14.2f}")
+    sealed_sizes = sorted(int(k.split("/")[-1]) for k in t if k.startswith("send_sealed/"))
+    if sealed_sizes:
+        print("\nSealed envelopes (a sealed key file) beside classic ones: under the password, and under a key file")
+        print("of the same first line, which is read for every message as the sealed key file is ('x' = sealed / classic):\n")
+        print(f"{'':<8} {'bytes':>6} {'sealed ns':>10} {'password ns':>12} {'x':>6} {'key file ns':>12} {'x':>6}"
+              f" {'sealed, table path ns':>22}")
+        for op in ("send", "receive"):
+            for n in sealed_sizes:
+                s, p, k = t.get(f"{op}_sealed/{n}"), t.get(f"{op}/{n}"), t.get(f"{op}_keyfile/{n}")
+                print(f"{op:<8} {n:>6} {s or float('nan'):>10.0f} {p or float('nan'):>12.0f} {ratio(s, p):>6.2f}"
+                      f" {k or float('nan'):>12.0f} {ratio(s, k):>6.2f}"
+                      f" {t.get(f'{op}_sealed_portable/{n}', float('nan')):>22.0f}")
     print("\n'module' = envelope::seal / envelope::open alone less the cipher: the hex, UTF-8 and code-page steps")
     print("without the plug-in's per-message work (settings, UIN list file check, key block, records).")
     print("\nTargets:")
@@ -190,6 +204,12 @@ if "message" in parts:
     if 65536 in earlier:
         r = ratio(t.get("receive_earlier/65536"), t.get("send/65536"))
         print(f"  receive an earlier plug-in's 65536 B / send 65536 B: {r:.2f} (<= 1.25) {verdict(r <= 1.25)}")
+    if 65536 in sealed_sizes:
+        for op in ("send", "receive"):
+            for classic, label in (("keyfile", "a key file"), ("", "the password")):
+                name = f"{op}_{classic}/65536" if classic else f"{op}/65536"
+                r = ratio(t.get(f"{op}_sealed/65536"), t.get(name))
+                print(f"  {op} 65536 B sealed / classic under {label}: {r:.2f} (<= 1.0) {verdict(r <= 1.0)}")
     if baseline:
         rounds = [(medians(os.path.join(build, f"message_bench.ours.{r}.json")),
                    medians(os.path.join(build, f"message_bench.baseline.{r}.json"))) for r in (1, 2)]

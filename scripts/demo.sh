@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The demonstration: two peers, each the plug-in in its own reference messenger with
 # its own settings folder and the same password, exchange encrypted messages;
-# a third peer with the wrong password sees what a user would then see.
+# a third peer with the wrong password sees what a user would then see. Then
+# the two switch to a sealed key file made by 'mistlock keygen --sealed': the
+# same message sealed twice gives two envelopes, and an envelope altered on
+# the way is refused.
 #
 #   scripts/demo.sh           natively (Linux plug-in, headless)
 #   scripts/demo.sh --wine    the real Mistlock.dll under Wine
@@ -14,17 +17,21 @@ mode=native
 if [[ $mode == windows ]]; then
   scripts/install-deps.sh native windows
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target Mistlock mistlock-messenger >/dev/null
+  cmake --build --preset windows --target Mistlock mistlock-messenger mistlock >/dev/null
   # One virtual display and one Wine session for the whole demonstration.
   source scripts/virtual-display.sh
   scripts/wine-prefix.sh build/windows --start
   trap 'scripts/wine-prefix.sh build/windows --stop; [[ -n ${xvfb_pid:-} ]] && kill $xvfb_pid 2>/dev/null' EXIT
   messenger() { LC_ALL=ru_RU.UTF-8 build/windows/wine-run.sh build/windows/tools/messenger/mistlock-messenger.exe build/windows/host/Mistlock.dll | tr -d '\r'; }
+  mistlock() { build/windows/wine-run.sh build/windows/tools/cli/mistlock.exe "$@" | tr -d '\r'; }
+  hostpath() { printf 'Z:%s' "${1//\//\\}"; }
 else
   scripts/install-deps.sh native
   cmake --preset native >/dev/null
-  cmake --build --preset native --target Mistlock mistlock-messenger >/dev/null
+  cmake --build --preset native --target Mistlock mistlock-messenger mistlock >/dev/null
   messenger() { build/native/tools/messenger/mistlock-messenger --codepage 1251 build/native/host/libMistlock.so; }
+  mistlock() { build/native/tools/cli/mistlock "$@"; }
+  hostpath() { printf '%s' "$1"; }
 fi
 
 demo=$(pwd)/build/demo
@@ -77,5 +84,32 @@ echo "    $(receive "$demo/mallory" "$envelope")"
 say "A message to a contact who is not on Alice's list goes out as written:"
 printf 'init %s\nsend 300 Hello, stranger\nfinalise\n' "$demo/alice" | messenger | reply_of send | grep -q '"kind":null' \
   && echo "    (no reply from the plug-in: the messenger sends the text unchanged)"
+
+say "Alice and Bob switch to sealed envelopes. Alice makes a sealed key file and hands it to Bob in person:"
+mistlock keygen --sealed -o "$(hostpath "$demo/alice/friend.key")" 2>&1 | sed 's/^/    /'
+cp "$demo/alice/friend.key" "$demo/bob/friend.key"
+for peer in alice bob; do printf 'on\r\nfile_check\r\n\r\nfriend.key\r\n' > "$demo/$peer/Mistlock.ini"; done
+
+say "Alice sends Bob the same message twice:"
+text='Пароль от сейфа: 4711'
+echo "    $text"
+sealed1=$(send "$demo/alice" 200 "$text")
+sealed2=$(send "$demo/alice" 200 "$text")
+say "What travels through the messenger: two sealed envelopes, unlike each other:"
+echo "    $sealed1"
+echo "    $sealed2"
+say "What Bob reads:"
+echo "    $(receive "$demo/bob" "$sealed1")"
+echo "    $(receive "$demo/bob" "$sealed2")"
+
+# One character of the envelope changed, as Mallory would to alter the message.
+at=$(( ${#sealed1} / 2 ))
+original=${sealed1:$at:1}
+replacement=A
+[[ $original == A ]] && replacement=B
+tampered="${sealed1:0:$at}$replacement${sealed1:$((at + 1))}"
+say "Mallory changes one character of the first envelope (position $((at + 1)): $original to $replacement). Bob reads:"
+echo "    $(receive "$demo/bob" "$tampered")"
+
 echo
 echo "Demonstration done ($mode). Settings folders: $demo"

@@ -140,14 +140,27 @@ READABLE_PATHS = [
      "read\", \"a line longer than the read, cut inside a character\""),
     ("key file missing or unreadable", "held back with a box",
      "message_events_test.cpp SendingWithAKeyFile; file_faults_test.cpp KeyFileVanishes"),
+    ("a sealed key file, and the system's random source gives no bytes for the nonce",
+     "held back, box saying the system gave no random numbers and to try again, the system's own message below",
+     "fail_closed_test.cpp UntrustedKeysAndRecordsHoldMessagesBack \"a sealed key file, and no random numbers\"; "
+     "fault_sweep_test.cpp SealedKeyFileWithEveryRequestToTheRandomSourceFailingOnce"),
+    ("a sealed key file whose line Mistlock-Sealed: 2 lies beyond the first 4 KiB",
+     "a classic key file: sealed as the classic envelope under its first line",
+     "fail_closed_test.cpp \"a sealed key file's line beyond the 4 KiB read\""),
+    ("a sealed envelope received that does not open (any character changed, cut short, another version, another "
+     "key, padding or UTF-8 not as sealed), or while the key source is a password or a key file that is not sealed",
+     "the error line above the text as it arrived; with the key file missing, the warning box and the text as it "
+     "arrived, unless its base64url is malformed",
+     "sealed_envelopes_test.cpp (tests/data/sealed/vectors.tsv, every character changed); fuzz target envelope_open"),
     ("a record that cannot be read whole: a message to send whose fields run past its length, or any record whose "
      "length field (0, 1, -1, -2^31) leaves no room for its kind and event code",
      "held back by the rule below, the list file gone or not, unless nobody could be listed (nothing at all at the "
      "list's path and no line in the dialog's list)",
      "fail_closed_test.cpp \"record one byte short\", story \"a folder where the list was\", "
      "UntrustedKeysAndRecordsHoldMessagesBack; fuzz target plugin_events"),
-    ("a failure anywhere on the send path (allocation, file error), inside or outside the handler",
-     "held back, encryption-error box; pluginFun's own guard gives the cancel reply too", "fault sweep"),
+    ("a failure anywhere on the send path (allocation, file error), inside or outside the handler, classic or sealed",
+     "held back, encryption-error box; pluginFun's own guard gives the cancel reply too",
+     "fault sweep, with a password and with a sealed key file"),
     ("initialise failed half-way, or still under way (its box open)",
      "every message to send held back, well-formed or not, box saying the plug-in could not start",
      "fault sweep; fail_closed_test.cpp \"a failed start, then ...\""),
@@ -186,7 +199,8 @@ what = {
                      "button codes, dialog edits and closes, finalise and initialise in any order, and the host calling in again "
                      "while a box of the plug-in is open",
     "envelope_open": "opening envelopes (hex digits, strict UTF-8, code page, length prefix, AES) under random keys in code pages 1251 "
-                     "and 1252, raw payloads, and seal-then-open round trips",
+                     "and 1252, raw payloads, and seal-then-open round trips; sealed envelopes (base64url, AES-256-GCM, "
+                     "padding, UTF-8): any text after the marker, and messages sealed under a nonce from the input",
     "settings_readers": "text decoding with byte-order marks and line splitting, LoadSettings/SaveSettings through a real dialog, "
                         "the key file's first line, the profile reader and LoadTranslations",
 }
@@ -200,7 +214,10 @@ checks = {
                      "opened, two that verify to other bytes or a failed fill with none verified are refused, unverified only "
                      "through the receiver's own code page, code pages that read the same bytes as other characters named; a "
                      "glued envelope reads as it does alone; what the other code page sealed, glued to hex-looking text, opens "
-                     "to its bytes in the sender's characters or with the sender named, unless another reading verifies too",
+                     "to its bytes in the sender's characters or with the sender named, unless another reading verifies too; "
+                     "sealed envelopes: base64url that decodes is the one form of its bytes, what is sealed is as long as its "
+                     "padded UTF-8 says and opens to the same bytes and their UTF-8, and is refused with any one character "
+                     "changed or under another key",
     "settings_readers": "decoding gives back its bytes; lines hold no break or NUL; loading writes nothing and reports at most "
                         "one error; what was saved loads without error and saves to the same bytes; profile values at most "
                         "2047 characters; names match in any letter case",

@@ -33,8 +33,10 @@ enum class Text {
     KeyFileUnusable,
     // The settings dialog's warning on OK.
     ShortPassword,
+    // Why a message to be sealed was held back: no nonce to be had.
+    NoRandomNumbers,
 };
-inline constexpr int textCount = 23;
+inline constexpr int textCount = 24;
 
 // The current text.
 const std::u16string& uiText(Text key);

@@ -15,6 +15,7 @@
 
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
+#include "envelope/sealed.h"
 #include "platform/platform.h"
 #include "tests/support/records.h"
 
@@ -143,7 +144,8 @@ void pluginEvents() {
 
 // ---- envelope_open ---------------------------------------------------------
 // flags: bit 0 code page 1252, bits 1.. the key (0 raw 32 bytes, 1 key text,
-// 2 all zero); then the mode (0 text after the marker, 1 payload, 2 seal).
+// 2 all zero); then the mode (0 text after the marker, 1 payload, 2 seal;
+// sealed: 3 text after its marker, 4 nonce, change and message to seal).
 
 void envelopeOpen() {
     std::string all;
@@ -189,6 +191,18 @@ void envelopeOpen() {
         seed("envelope_open", "payload-short" + tag, zeroKey + byte(1) + std::string("\x02\0\0\0", 4) + "0123456789ABCDE");
         seed("envelope_open", "payload-raw-key" + tag,
              byte(cp == 1252 ? 1 : 0) + std::string(32, '\x5A') + byte(1) + int32(3) + std::string(16, '\x11'));
+        // Sealed under the all-zero key, with a nonce of twelve 0x4E.
+        for (const auto& [name, message] : messages) {
+            const std::string nonce(12, '\x4E');
+            seed("envelope_open", std::string("seal-sealed-") + name + tag, zeroKey + byte(4) + nonce + byte(9) + message);
+            envelope::sealed::Nonce n;
+            n.fill(0x4E);
+            const std::string text =
+                envelope::sealed::sealWithNonce(message, ElAES::Key{}, cp, n).substr(envelope::sealed::marker.size());
+            seed("envelope_open", std::string("open-sealed-") + name + tag, zeroKey + byte(3) + text);
+        }
+        seed("envelope_open", "open-sealed-empty" + tag, zeroKey + byte(3));
+        seed("envelope_open", "open-sealed-padded" + tag, zeroKey + byte(3) + "AAAA=");
     }
 }
 

@@ -4,7 +4,9 @@
 // The first byte picks the code page and where the key comes from (32 raw
 // bytes, a key text, or the all-zero key); the second how the rest is used:
 // as the text after the marker (opened whole and in its two steps), as a raw
-// payload, or as a message to seal and open again.
+// payload, or as a message to seal and open again; or for the sealed
+// envelope, as the text after its marker, or as a nonce and a message to
+// seal, open again and change.
 //
 // Checked: only EEnvelopeError leaves the envelope functions; opening in one
 // step and in two agree; a decoded text survives being encoded and decoded
@@ -21,18 +23,26 @@
 // text ends where the envelope ends, and reads as the envelope alone does.
 // What another code page sealed opens to its bytes, in the sender's
 // characters or with the sender named, unless another reading verifies too.
+//
+// Sealed envelopes: only EEnvelopeError leaves; base64url that decodes is the
+// one form of its bytes; what is sealed is as long as its padded UTF-8 says,
+// opens to the same bytes and to their UTF-8, and is refused with any one
+// character changed or under another key.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "envelope/base64url.h"
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
 #include "envelope/receipt.h"
+#include "envelope/sealed.h"
 #include "envelope/text_steps.h"
 #include "fuzz/support/fuzz_support.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 using namespace fuzzing;
 
@@ -297,6 +307,55 @@ void sealAndOpen(const std::string& message, const ElAES::Key& key, unsigned cod
     FUZZ_CHECK(r->digits == foreign.size(), hex(message));
 }
 
+// ---- Sealed envelopes ---------------------------------------------------------
+
+namespace sealed = envelope::sealed;
+
+// The text after the marker, or "refused".
+std::string openedSealed(const std::string& text, const ElAES::Key& key, unsigned codePage) {
+    try {
+        return hex(sealed::open(sealed::Received(text), key, codePage));
+    } catch (const envelope::EEnvelopeError&) {
+        return "refused";
+    } catch (const std::exception& e) {
+        fail("a sealed envelope's failure that is not EEnvelopeError", e.what());
+    }
+}
+
+void openSealedText(const std::string& text, const ElAES::Key& key, unsigned codePage) {
+    openedSealed(text, key, codePage);
+    std::string bytes;
+    if (!envelope::appendBase64urlBytes(bytes, text)) return;
+    std::string again;
+    envelope::appendBase64url(again, bytes);
+    FUZZ_CHECK(again == text, text);
+}
+
+void sealAndOpenSealed(Input& in, const ElAES::Key& key, unsigned codePage) {
+    sealed::Nonce nonce{};
+    const std::string nonceBytes = in.bytes(nonce.size());
+    std::copy(nonceBytes.begin(), nonceBytes.end(), nonce.begin());
+    const std::uint8_t change = in.byte();
+    const std::string message = in.rest();
+    const std::string envelope = sealed::sealWithNonce(message, key, codePage, nonce);
+    FUZZ_CHECK(sealed::hasMarker(envelope), envelope);
+    const std::string text = envelope.substr(sealed::marker.size());
+    const std::string utf8 = utf8::encode(platform::widenCodePage(codePage, message));
+    const std::size_t bytes = 1 + nonce.size() + (utf8.size() + 1 + 31) / 32 * 32 + 16;
+    FUZZ_CHECK(text.size() == (4 * bytes + 2) / 3, envelope);
+    // Both code pages give every byte back as it was.
+    FUZZ_CHECK(openedSealed(text, key, codePage) == hex(message), hex(message));
+    FUZZ_CHECK(sealed::openToUtf8(sealed::Received(text), key) == utf8, hex(message));
+
+    ElAES::Key wrong = key;
+    wrong[change % wrong.size()] ^= 1;
+    FUZZ_CHECK(openedSealed(text, wrong, codePage) == "refused", hex(message));
+    std::string changed = text;
+    const std::size_t at = (static_cast<std::size_t>(change) * 7919) % changed.size();
+    changed[at] = changed[at] == 'A' ? 'B' : 'A';
+    FUZZ_CHECK(openedSealed(changed, key, codePage) == "refused", changed);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -305,11 +364,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned codePage = flags & 1 ? 1252 : 1251;
     const ElAES::Key key = keyFrom(in, static_cast<std::uint8_t>(flags >> 1));
     const std::uint8_t mode = in.byte();
+    if (mode % 5 == 4) {
+        sealAndOpenSealed(in, key, codePage);
+        return 0;
+    }
     const std::string rest = in.rest();
-    switch (mode % 3) {
+    switch (mode % 5) {
         case 0: openText(rest, key, codePage); break;
         case 1: openPayload(rest, key, codePage); break;
         case 2: sealAndOpen(rest, key, codePage); break;
+        case 3: openSealedText(rest, key, codePage); break;
     }
     return 0;
 }

@@ -17,8 +17,9 @@ void randomBytes(void* out, std::size_t size) {
     while (size > 0) {
         // BCryptGenRandom counts in 32 bits.
         const ULONG piece = static_cast<ULONG>(size < (1u << 30) ? size : (1u << 30));
-        const NTSTATUS status = hooks::randomSourceFails()
-                                    ? static_cast<NTSTATUS>(0xC0000001L)  // STATUS_UNSUCCESSFUL
+        constexpr NTSTATUS unsuccessful = static_cast<NTSTATUS>(0xC0000001L);  // STATUS_UNSUCCESSFUL
+        const NTSTATUS status = hooks::randomSourceFails()                 ? unsuccessful
+                                : hooks::randomBytesReplayed(bytes, piece) ? 0
                                     : BCryptGenRandom(nullptr, bytes, piece, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
         if (status < 0) {
             char code[16];

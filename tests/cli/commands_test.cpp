@@ -9,6 +9,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/cli/fake_console.h"
 #include "tests/envelope/envelope_reference.h"
+#include "tests/envelope/sealed_vectors.h"
 #include "tests/support/test_messenger.h"
 #include "envelope/key_block.h"
 #include "platform/utf8.h"
@@ -283,8 +284,8 @@ TEST(Commands, OpenWritesThePlainText) {
 
 TEST(Commands, OpenSaysWhyAnEnvelopeStaysClosed) {
     const std::pair<std::string, const char*> closed[] = {
-        {"Hello", "This is not an envelope: it holds no \"#MSTLK:\". A chat history whose envelopes should be "
-                  "opened goes to 'mistlock open-log'."},
+        {"Hello", "This is not an envelope: it holds no \"#MSTLK:\" nor \"#MSTLK2:\". A chat history whose envelopes "
+                  "should be opened goes to 'mistlock open-log'."},
         {"Bob: " + envelopeFor("Hello", keyOf("7000")) + " Eve: " + envelopeFor("Hello", keyOf("7000")),
          "The text holds 2 envelopes: 'mistlock open-log' opens every one of them."},
         {"#mstlk:00000000", "not an envelope"},
@@ -360,7 +361,7 @@ TEST(Commands, HelpForEveryCommandNamesEveryKeyOptionOnStandardOutput) {
     }
     EXPECT_EQ(run({"--version"}).out, "mistlock " MISTLOCK_VERSION "\n");
     EXPECT_EQ(run({"-V"}).out, "mistlock " MISTLOCK_VERSION "\n");
-    EXPECT_EQ(run({"keygen", "--help"}).out.rfind("Usage: mistlock keygen [-o FILE]", 0), 0u);
+    EXPECT_EQ(run({"keygen", "--help"}).out.rfind("Usage: mistlock keygen [--sealed] [-o FILE]", 0), 0u);
 }
 
 TEST(Commands, WrongUsageSaysWhatIsWrongInOneLineAndWhereToReadMore) {
@@ -503,6 +504,88 @@ TEST(Commands, NewKeyTextsDrawAgainWhatALineCannotHold) {
     ASSERT_EQ(text.size(), 32u);
     EXPECT_EQ(text.substr(0, 3), std::u16string({0x0041, 0x0D0A, 0xFFFF}));
     EXPECT_EQ(text.substr(3), std::u16string(29, 0x1234));
+}
+
+// ---- sealed key files -------------------------------------------------------------
+
+// A random source that gives these bytes, and fails when they run out.
+cli::RandomSource replaying(std::string bytes) {
+    return [bytes, at = std::size_t{0}](unsigned char* out, std::size_t n) mutable {
+        if (at + n > bytes.size()) throw Exception("the test's random bytes ran out");
+        std::copy(bytes.begin() + at, bytes.begin() + at + n, out);
+        at += n;
+    };
+}
+
+// With a sealed key file every command takes the sealed envelope: under the
+// vectors' nonces seal writes the vectors, open and open-log read them (the
+// whole text, whatever the code page has), and key-id gives the code of the
+// sealed key (worked out with Python's hashlib); a key that is no sealed key
+// file opens none, and keygen --sealed makes one.
+TEST(Commands, SealedKeyFilesSealAndOpenSealedEnvelopes) {
+    using envelope_test::sealedVector;
+    const auto hi = sealedVector("Hi"), western = sealedVector("Western text"), cyrillic = sealedVector("Cyrillic text");
+    const auto empty = sealedVector("empty message"), tampered = sealedVector("tag changed");
+    test_messenger::TempFolder folder;
+    // The key line, CR LF, "Mistlock-Sealed: 2", in UTF-16LE with its mark.
+    folder.write("sealed.key", "\xFF\xFE" + unhex(hi.keyHex) +
+                                   unhex("0D000A004D006900730074006C006F0063006B002D005300650061006C00650064003A0020003200"));
+    const std::vector<std::string> sealedKey = {"--key-file", folder.file("sealed.key"), "--codepage", "1251"};
+    // Its key block: the first 28 bytes of the line's 28 units.
+    const std::string classic = envelopeFor("Hello", keyOf(hi.keyHex.substr(0, 56)), 1251);
+    const std::string history = "Bob: " + hi.envelope + " and " + classic + "\nEve: " + tampered.envelope + ".\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string random;  // what the random source gives
+        int status;
+        std::string out, errPart;
+    } cases[] = {
+        {"seal", {"seal", "Hi"}, hi.nonce, 0, hi.envelope + "\n", ""},
+        {"seal Cyrillic", {"seal", cyrillic.utf8}, cyrillic.nonce, 0, cyrillic.envelope + "\n", ""},
+        {"seal the empty message", {"seal", ""}, empty.nonce, 0, empty.envelope + "\n", ""},
+        {"seal without random bytes", {"seal", "Hi"}, "", 1, "", "random bytes ran out"},
+        {"open", {"open", hi.envelope}, "", 0, "Hi\n", ""},
+        {"open what the code page lacks", {"open", western.envelope}, "", 0, western.utf8 + "\n", ""},
+        {"open --hex: as the plug-in shows it", {"open", "--hex", western.envelope}, "", 0,
+         testing_records::hex(sealedVector("Western text", 1251).onPage) + "\n", ""},
+        {"open pasted text", {"open", "Bob (12:31): " + hi.envelope + " ok"}, "", 0, "Hi\n", ""},
+        {"open tampered", {"open", tampered.envelope}, "", 1, "", "sealed under another key, or altered"},
+        {"open-log", {"open-log", "-"}, "", 1, "Bob: Hi and Hello\nEve: " + tampered.envelope + ".\n",
+         "2 envelopes opened (1 of them sealed), 1 envelope could not be opened"},
+        {"key-id", {"key-id"}, "", 0, "0550 4736 8923\n", "the key file is sealed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeConsole console(c.args[0] == "open-log" ? history : "");
+        std::vector<std::string> args = {c.args[0]};
+        args.insert(args.end(), sealedKey.begin(), sealedKey.end());
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        EXPECT_EQ(cli::run(args, console, replaying(c.random)), c.status) << console.err;
+        EXPECT_EQ(console.out, c.out);
+        EXPECT_NE(console.err.find(c.errPart), std::string::npos) << console.err;
+    }
+
+    // Under a password the sealed envelope stays closed, and says why.
+    const Ran r = run({"open", "--password", "correct horse battery staple", hi.envelope});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("opens only with a sealed key file"), std::string::npos) << r.err;
+
+    // keygen --sealed: today's key file and the line; what it seals opens.
+    FakeConsole made;
+    ASSERT_EQ(cli::run({"keygen", "--sealed", "-o", folder.file("new.key")}, made, replaying(std::string(64, 'A'))), 0)
+        << made.err;
+    EXPECT_NE(made.err.find("a new sealed key file"), std::string::npos) << made.err;
+    std::string note;
+    for (const char c : std::string("\r\nMistlock key file: the first line is the key. Keep it secret, and do not edit "
+                                    "this file.\r\nMistlock-Sealed: 2\r\n")) {
+        note += std::string{c, '\0'};
+    }
+    EXPECT_EQ(folder.read("new.key"), "\xFF\xFE" + std::string(64, 'A') + note);
+    const std::vector<std::string> newKey = {"--key-file", folder.file("new.key")};
+    const Ran sealed = run(joined({"seal", "Hi"}, newKey));
+    EXPECT_EQ(sealed.out.rfind("#MSTLK2:", 0), 0u) << sealed.out << sealed.err;
+    EXPECT_EQ(run(joined({"open", sealed.out}, newKey)).out, "Hi\n");
 }
 
 }  // namespace

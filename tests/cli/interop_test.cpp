@@ -317,6 +317,49 @@ TEST(Interop, AKeyFromKeygenIsSharedAndCheckedByItsCode) {
     for (std::size_t i = 0; i < opened.size(); ++i) EXPECT_EQ(hex(opened[i]), hex(texts[i])) << "message " << i;
 }
 
+// A sealed key file from keygen --sealed, shared the same way: the plug-in
+// seals every message into a sealed envelope of its own (never the same
+// twice) that mistlock opens, and opens what mistlock seals; key-id and the
+// about box give the sealed key's code and both say that the file is sealed.
+TEST(Interop, ASealedKeyFileSealsBothWays) {
+    TempFolder own, peer;
+    const std::string path = testing_cli::programPath(own.file("friend.key"));
+    const auto made = runCli({"keygen", "--sealed", "-o", path});
+    ASSERT_EQ(made.status, 0) << made.err;
+    peer.write("friend.key", own.read("friend.key"));
+    peer.write("Mistlock.ini", "on\r\nfile_check\r\n\r\nfriend.key\r\n");
+    peer.write("MistlockWho.ini", "200\r\n");
+    const std::vector<std::string> keyArgs = {"--key-file", path};
+
+    const auto id = runCli(command({"key-id"}, keyArgs));
+    ASSERT_EQ(id.status, 0) << id.err;
+    EXPECT_NE(id.err.find("the key file is sealed"), std::string::npos) << id.err;
+    EXPECT_NE(made.err.find("Its key check code: " + id.out.substr(0, 14)), std::string::npos) << made.err;
+    const auto boxes = ofType(runMessenger("init " + peer.hostPath() + "\nabout\nfinalise\n", testCodePage()), "message_box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0]["text"].find("Sealed key file"), std::string::npos) << boxes[0]["text"];
+    EXPECT_NE(boxes[0]["text"].find("Key check code: " + id.out.substr(0, 14)), std::string::npos) << boxes[0]["text"];
+
+    std::vector<std::string> texts = messages();
+    texts.push_back(texts[0]);  // the same message again
+    const auto envelopes = pluginEnvelopes(peer, texts);
+    ASSERT_EQ(envelopes.size(), texts.size());
+    EXPECT_NE(envelopes.front(), envelopes.back());
+    std::vector<std::string> sealed;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(envelopes[i].rfind("#MSTLK2:", 0), 0u) << envelopes[i];
+        const auto r = runCli(command({"open", "--hex", envelopes[i]}, keyArgs));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, hex(texts[i]) + "\n") << "message " << i;
+        const auto s = runCli(command({"seal", "hex:" + hex(texts[i])}, keyArgs));
+        ASSERT_EQ(s.status, 0) << s.err;
+        ASSERT_EQ(s.out.rfind("#MSTLK2:", 0), 0u) << s.out;
+        sealed.push_back(s.out.substr(0, s.out.size() - 1));
+    }
+    const auto opened = pluginOpens(peer, sealed);
+    for (std::size_t i = 0; i < opened.size(); ++i) EXPECT_EQ(hex(opened[i]), hex(texts[i])) << "message " << i;
+}
+
 // Without --codepage mistlock.exe takes the code page the plug-in takes,
 // Windows' ANSI one; elsewhere there is none, and 1251 stands in. A key file
 // without byte-order mark and a message beyond ASCII are then read alike.

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "envelope/byte_tables.h"
+#include "envelope/text_paths.h"
 #include "envelope/envelope.h"
 #include "envelope/text_steps.h"
 #include "tests/envelope/envelope_reference.h"
@@ -36,6 +38,26 @@ TEST(ByteTables, EveryByteMapsToTheDigitsOfItsCharacter) {
             EXPECT_EQ(digitsOf(tables->sealed[b]), expected) << "byte " << b << " cp" << cp;
         }
     }
+}
+
+// The UTF-8 forms that a sealed envelope seals, on every vector width, for
+// random texts of every length up to a few rounds of 64 and around them.
+TEST(ByteTables, Utf8FormsOfRandomTextsOnEveryVectorWidth) {
+        std::mt19937 rng(1252);
+    for (const envelope::detail::TextPath* path : envelope::detail::availableTextPaths()) {
+        envelope::detail::forceTextPath(path);
+        for (const unsigned cp : {1251u, 1252u}) {
+            for (std::size_t size = 0; size < 300; size += 1 + size % 7) {
+                std::string text(size, '\0');
+                for (char& c : text) c = static_cast<char>(rng());
+                std::string out = "head";
+                envelope::detail::appendUtf8Forms(out, text, *byteTablesFor(cp));
+                ASSERT_EQ(testing_records::hex(out), testing_records::hex("head" + utf8OfCodePageText(text, cp)))
+                    << size << " bytes, cp" << cp << ", vectors " << path->name;
+            }
+        }
+    }
+    envelope::detail::forceTextPath(nullptr);
 }
 
 TEST(ByteTables, EachCodePageKeepsItsTablesWhileOthersAreAdded) {

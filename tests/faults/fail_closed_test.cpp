@@ -18,7 +18,9 @@
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "settings/setpassform.h"
+#include "platform/test_seams.h"
 #include "tests/envelope/envelope_reference.h"
+#include "tests/envelope/sealed_vectors.h"
 #include "tests/support/odd_files.h"
 #include "tests/support/test_messenger.h"
 #include "tests/support/records.h"
@@ -319,7 +321,9 @@ struct Untrusted {
     bool startFails;
     std::function<void(TempFolder&)> meanwhile;
     std::string record;
-    std::string outcome;  // a fragment of the box; "sealed:" and the key block's hex; or "as written"
+    // A fragment of the box; "sealed:" and the key block's hex; a sealed
+    // envelope, whole; or "as written".
+    std::string outcome;
 };
 
 std::string utf16le(const std::string& ascii) {
@@ -340,7 +344,17 @@ std::vector<Untrusted> untrusted() {
     const std::string keygen = envelope_test::dataFile("keygen.key");
     const std::string keygenKey = "sealed:" + hex(keygen.substr(2, 32));
     const char* notStarted = "не смог запуститься";
+    // A sealed key file, its nonce replayed: the independent vector of "Hi".
+    const envelope_test::SealedVector hi = envelope_test::sealedVector("Hi");
+    const std::string sealedFile = "correct horse battery staple\r\nMistlock-Sealed: 2\r\n";
+    const auto replay = [hi](TempFolder&) { platform::seams::replayRandomBytes(hi.nonce); };
     return {
+        {"a sealed key file", keyIni, sealedFile, false, replay, messageToSend(111111, "Hi"), hi.envelope},
+        {"a sealed key file, and no random numbers", keyIni, sealedFile, false,
+         [](TempFolder&) { platform::seams::failRandomSource(1); }, r, "не дала случайных чисел"},
+        {"a sealed key file's line beyond the 4 KiB read", keyIni,
+         "correct horse battery staple\r\n" + std::string(4070, '#') + "\r\nMistlock-Sealed: 2\r\n", false, nullptr, r,
+         staple},
         {"bytes that are no UTF-8 beyond the 4 KiB read", keyIni,
          "\xEF\xBB\xBF" "correct horse battery staple\r\n" + std::string(5000, 'x') + "\xFF", false, nullptr, r, staple},
         {"a line longer than the read, cut inside a character", keyIni, "\xEF\xBB\xBFx" + zhe, false, nullptr, r,
@@ -391,6 +405,8 @@ TEST(FailClosed, UntrustedKeysAndRecordsHoldMessagesBack) {
         const std::string bytes = reply ? bytesOf(reply) : "";
         if (outcome == "as written") {
             EXPECT_EQ(reply, nullptr);
+        } else if (outcome.rfind("#MSTLK2:", 0) == 0) {
+            EXPECT_EQ(bytes.size() > 4 && bytes[4] == '\x02' ? replyString(reply, 0) : hex(bytes), outcome);
         } else if (outcome.rfind("sealed:", 0) == 0) {
             const std::string expected = envelope_test::envelopeFor("hello", envelope_test::keyOf(outcome.substr(7)));
             EXPECT_EQ(bytes.size() > 4 && bytes[4] == '\x02' ? replyString(reply, 0) : hex(bytes), expected);
@@ -400,6 +416,7 @@ TEST(FailClosed, UntrustedKeysAndRecordsHoldMessagesBack) {
             const std::string why = boxes.size() == boxesBefore + 1 ? textOf(boxes.back()) : "<no box, or more>";
             EXPECT_NE(why.find(outcome), std::string::npos) << why;
         }
+        platform::seams::clear();
     }
 }
 

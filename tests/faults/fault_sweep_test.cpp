@@ -50,6 +50,16 @@ const std::string kWho = "111111\r\n222222";
 constexpr std::int32_t kListed = 111111;
 const std::string kMessage = "hello";
 
+// What a session starts from: the password above, or a sealed key file whose
+// nonce each session replays, so that its envelope is the same in every run.
+struct Keys {
+    std::string ini;
+    std::string keyFile;  // k.key, when not empty
+};
+const Keys kPassword = {kIni, ""};
+const Keys kSealedKeyFile = {"off\r\nfile_check\r\n\r\nk.key\r\n",
+                             "correct horse battery staple\r\nMistlock-Sealed: 2\r\n"};
+
 // One kind of fault: arms the Nth failure, and says how many of its
 // operations were seen since.
 struct Injector {
@@ -78,14 +88,16 @@ class Sweep {
 public:
     // Two sessions: start, send, toggle, finalise, with the failure in this
     // first one; then start again and send.
-    Sweep(const Injector& injector, bool twoSessions) : in_(injector), twoSessions_(twoSessions) {}
+    Sweep(const Injector& injector, bool twoSessions, const Keys& keys)
+        : in_(injector), twoSessions_(twoSessions), keys_(keys) {}
 
     // Runs the scenario with the Nth operation failing (0: none).
     Session run(long n, const std::string& golden) {
         Session s;
         TempFolder folder;
-        folder.write("Mistlock.ini", kIni);
+        folder.write("Mistlock.ini", keys_.ini);
         folder.write("MistlockWho.ini", kWho);
+        if (!keys_.keyFile.empty()) folder.write("k.key", keys_.keyFile);
         bool unread[2] = {false, false};
         session(s, folder, n, [&](TestMessenger& plugin, void (*button)(std::int32_t)) {
             if (twoSessions_) {
@@ -105,7 +117,7 @@ public:
         });
         // What the dialog holds of a file that did not load is a fragment at
         // best: written, it would load in the next session as the user's.
-        if (unread[0] && folder.read("Mistlock.ini") != kIni) s.problems.push_back("unread Mistlock.ini replaced");
+        if (unread[0] && folder.read("Mistlock.ini") != keys_.ini) s.problems.push_back("unread Mistlock.ini replaced");
         if (unread[1] && folder.read("MistlockWho.ini") != kWho) s.problems.push_back("unread list replaced");
         if (twoSessions_) session(s, folder, 0, [&](TestMessenger& plugin, auto) { send(s, plugin, golden); });
         checkFiles(s, folder);
@@ -118,6 +130,7 @@ public:
 private:
     const Injector& in_;
     const bool twoSessions_;
+    const Keys& keys_;
     long seen_ = 0;
 
     // Initialise, what the scenario does, finalise; with the Nth operation
@@ -127,6 +140,7 @@ private:
         TestMessenger plugin;
         const std::string init = initialise(reinterpret_cast<const void*>(&TestMessenger::callback), folder.hostPath());
         const std::string finalise = event(2);
+        if (!keys_.keyFile.empty()) platform::seams::replayRandomBytes(std::string(12, '\x5A'));
         if (n > 0) in_.arm(n);
         calling(s, [&] { pluginFun(init.data()); });
         middle(plugin, plugin.buttonProcedure());
@@ -185,7 +199,7 @@ private:
         if (reply) s.opened = replyString(reply, 0);
     }
 
-    static void checkFiles(Session& s, const TempFolder& folder) {
+    void checkFiles(Session& s, const TempFolder& folder) const {
         const auto keptOrSame = [&](const char* name, const std::string& original, bool switchLineFree) {
             for (const char* suffix : {".bad", ".kept"}) {
                 const std::string kept = name + std::string(suffix);
@@ -196,11 +210,11 @@ private:
             if (switchLineFree && !now.empty() && !was.empty()) now[0] = was[0];
             if (now != was) s.problems.push_back(std::string(name) + " lost its content");
         };
-        keptOrSame("Mistlock.ini", kIni, true);
+        keptOrSame("Mistlock.ini", keys_.ini, true);
         keptOrSame("MistlockWho.ini", kWho, false);
         for (const auto& entry : fs::directory_iterator(folder.file(""))) {
             const std::string name = entry.path().filename().string();
-            if (name != "Mistlock.ini" && name != "MistlockWho.ini" && name.find(".bad") == std::string::npos &&
+            if (name != "Mistlock.ini" && name != "MistlockWho.ini" && name != "k.key" && name.find(".bad") == std::string::npos &&
                 name.find(".kept") == std::string::npos) {
                 s.problems.push_back("left behind: " + name);
             }
@@ -210,11 +224,12 @@ private:
 
 // Runs the sweep for one kind of fault; returns how many operations the
 // session makes.
-long sweep(const Injector& injector, bool twoSessions = false) {
-    Sweep runner(injector, twoSessions);
+long sweep(const Injector& injector, bool twoSessions = false, const Keys& keys = kPassword) {
+    Sweep runner(injector, twoSessions, keys);
     const Session clean = runner.run(0, "");
     EXPECT_TRUE(clean.problems.empty()) << clean.problems.front();
-    EXPECT_EQ(clean.envelope.rfind("#MSTLK:", 0), 0u) << "the session without faults must seal";
+    const char* marker = keys.keyFile.empty() ? "#MSTLK:" : "#MSTLK2:";
+    EXPECT_EQ(clean.envelope.rfind(marker, 0), 0u) << "the session without faults must seal";
     const std::string golden = clean.envelope;
     long n = 1, faults = 0;
     for (;; ++n) {
@@ -225,8 +240,9 @@ long sweep(const Injector& injector, bool twoSessions = false) {
         faults += s.problems.empty() ? 0 : 1;
         if (runner.seen() < n) break;  // the session ended before reaching it
     }
-    std::printf("[sweep] %s: %ld in the %s, each failed once, %ld faults\n", injector.what, n - 1,
-                twoSessions ? "first of two sessions" : "session", faults);
+    std::printf("[sweep] %s: %ld in the %s%s, each failed once, %ld faults\n", injector.what, n - 1,
+                twoSessions ? "first of two sessions" : "session", keys.keyFile.empty() ? "" : " with a sealed key file",
+                faults);
     return n - 1;
 }
 
@@ -237,6 +253,21 @@ Injector fileOperations() {
 }
 
 TEST(FaultSweep, EveryFileOperationFailingOnce) { EXPECT_GT(sweep(fileOperations()), 20); }
+
+// The sealed path reads its key file and asks the random source, each of
+// which may fail too.
+TEST(FaultSweep, SealedKeyFileWithEveryFileOperationFailingOnce) {
+    EXPECT_GT(sweep(fileOperations(), false, kSealedKeyFile), 20);
+    EXPECT_GT(sweep(fileOperations(), true, kSealedKeyFile), 10);
+}
+
+TEST(FaultSweep, SealedKeyFileWithEveryRequestToTheRandomSourceFailingOnce) {
+    const Injector randomSource = {"requests to the random source",
+                                   [](long n) { platform::seams::failRandomSource(1, static_cast<int>(n - 1)); },
+                                   [] { return static_cast<long>(platform::seams::randomRequestsSeen()); },
+                                   [] { platform::seams::clear(); }, false};
+    EXPECT_EQ(sweep(randomSource, false, kSealedKeyFile), 1);
+}
 
 // The first session failing where a file loads or saves, the second must
 // still never send in clear or seal under another key.
@@ -273,6 +304,10 @@ Injector allocations() {
 TEST(FaultSweep, EveryAllocationFailingOnce) { EXPECT_GT(sweep(allocations()), 100); }
 
 TEST(FaultSweep, TwoSessionsWithEveryAllocationOfTheFirstFailingOnce) { EXPECT_GT(sweep(allocations(), true), 50); }
+
+TEST(FaultSweep, SealedKeyFileWithEveryAllocationFailingOnce) {
+    EXPECT_GT(sweep(allocations(), false, kSealedKeyFile), 100);
+}
 #endif
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Calls of pluginFun and nothing else around them, for instruction counts
 // under valgrind's callgrind (instruction_budgets.py, and by hand):
 //
-//   message_profile send|receive|receive_earlier BYTES CALLS [portable]
+//   message_profile send|receive|receive_earlier|send_keyfile|receive_keyfile|send_sealed|receive_sealed BYTES CALLS [portable]
 //       CALLS calls on one message of BYTES bytes; under
 //       `valgrind --tool=callgrind --toggle-collect=pluginFun` the count
 //       inside pluginFun, less that of a run with fewer calls, divides by the
@@ -32,13 +32,18 @@ bool pathOf(const std::string& name, Path& path) {
     if (name == "send") path = Path::Send;
     else if (name == "receive") path = Path::Receive;
     else if (name == "receive_earlier") path = Path::ReceiveEarlier;
+    else if (name == "send_keyfile") path = Path::SendKeyFile;
+    else if (name == "receive_keyfile") path = Path::ReceiveKeyFile;
+    else if (name == "send_sealed") path = Path::SendSealed;
+    else if (name == "receive_sealed") path = Path::ReceiveSealed;
     else return false;
     return true;
 }
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: message_profile send|receive|receive_earlier BYTES CALLS [portable]\n"
+                 "usage: message_profile send|receive|receive_earlier|send_keyfile|receive_keyfile|send_sealed|receive_sealed BYTES CALLS "
+                 "[portable]\n"
                  "       message_profile --each PATH:BYTES...\n");
     return 2;
 }
@@ -62,6 +67,7 @@ int main(int argc, char** argv) {
                 Path path;
                 if (colon == std::string::npos || !pathOf(spec.substr(0, colon), path)) return usage();
                 const auto records = plugin.recordsFor(std::strtoul(spec.c_str() + colon + 1, nullptr, 10));
+                plugin.choose(path);
                 callsOf(records.of(path), 1);
                 CALLGRIND_TOGGLE_COLLECT;
                 callsOf(records.of(path), kCollectedCalls);
@@ -74,6 +80,7 @@ int main(int argc, char** argv) {
         if (argc < 4 || !pathOf(argv[1], path)) return usage();
         ElAES::forcePortable(argc > 4 && std::string(argv[4]) == "portable");
         const auto records = plugin.recordsFor(std::strtoul(argv[2], nullptr, 10));
+        plugin.choose(path);
         callsOf(records.of(path), std::strtol(argv[3], nullptr, 10));
         return 0;
     } catch (const std::exception& e) {

@@ -57,6 +57,8 @@ const BuiltIn builtIns[] = {
      u"Первая строка файла с ключом не годится как ключ (причина ниже): зашифрованное ею сообщение мог бы прочесть посторонний или не смог бы прочесть собеседник. Отправка отменена."},
     {Text::ShortPassword, u"ShortPassword",
      u"Пароль короче 8 символов: такой ключ можно подобрать перебором. Введите пароль длиннее или нажмите ОК ещё раз, чтобы оставить этот (например, если его использует собеседник со старой версией плагина)."},
+    {Text::NoRandomNumbers, u"NoRandomNumbers",
+     u"Система не дала случайных чисел, без которых сообщение нельзя зашифровать (причина ниже). Отправка отменена. Попробуйте ещё раз; если ошибка повторится, проверьте систему."},
 };
 
 using Overrides = std::map<Text, std::u16string>;
@@ -93,6 +95,7 @@ const std::u16string english[] = {
     u"Not started. Not sent.",
     u"The key line is no key. Not sent.",
     u"The password is short.",
+    u"No random numbers. Not sent.",
 };
 
 Overrides allEnglish() {

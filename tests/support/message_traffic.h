@@ -29,22 +29,32 @@ enum class Path {
     Send,            // a message to send to the listed contact
     Receive,         // the envelope that sending it gave
     ReceiveEarlier,  // the envelope an earlier plug-in sealed of it: no zero bytes added
+    SendKeyFile,     // the message to send, with a key file of the same first line, not sealed
+    ReceiveKeyFile,  // the envelope that sending it so gave
+    SendSealed,      // the message to send, with a sealed key file
+    ReceiveSealed,   // the sealed envelope that sending it so gave
 };
 
 struct Records {
     std::string send;
     std::string receive;
     std::string receiveEarlier;
+    std::string receiveKeyFile;
+    std::string receiveSealed;
     const std::string& of(Path path) const;
 };
 
 // A plug-in initialised with encryption on, the password "secret" and kUin
-// listed, in a folder of its own, for as long as it lives.
+// listed, in a folder of its own, for as long as it lives. Its folder holds
+// a key file and a sealed key file of the same first line too, which the
+// paths that name them choose in the dialog.
 class Plugin {
 public:
     Plugin();  // raises std::runtime_error when the plug-in does not start cleanly
     // The records for one message, each checked to open to the message.
     Records recordsFor(std::size_t size, std::uint32_t seed = 1);
+    // The dialog's key source as the path wants it.
+    void choose(Path path);
 
 private:
     test_messenger::TempFolder folder_;

@@ -1,12 +1,15 @@
 #include "tools/cli/cli.h"
 
 #include <memory>
+#include <utility>
 
 #include "crypto/wipe.h"
+#include "envelope/base64url.h"
 #include "envelope/envelope.h"
 #include "envelope/key_block.h"
 #include "envelope/key_check.h"
 #include "envelope/receipt.h"
+#include "envelope/sealed.h"
 #include "platform/hex.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
@@ -44,35 +47,44 @@ std::string readMessageInput(Console& console, const char* what) {
     return readAll(console.input());
 }
 
-// The message a text stands for. The plug-in cannot open the envelope of an
-// empty message, so none is made.
-MessageBytes sealable(std::string_view text, unsigned codePage) {
-    MessageBytes message = messageFromText(text, codePage);
-    if (message.bytes.empty()) {
+// The plug-in cannot open the classic envelope of an empty message, so none
+// is made; a sealed one opens.
+void refuseEmpty(const MessageBytes& message, bool sealed) {
+    if (message.bytes.empty() && !sealed) {
         throw TextError("The message is empty, and the envelope of an empty message does not open: nothing is "
                         "sealed.");
     }
-    return message;
 }
 
-int seal(const Invocation& inv, Console& console) {
+// A sealed envelope under a nonce from the random source.
+std::string sealedEnvelope(const MessageBytes& message, const ElAES::Key& key, unsigned codePage,
+                           const RandomSource& random) {
+    envelope::sealed::Nonce nonce;
+    random(nonce.data(), nonce.size());
+    return envelope::sealed::sealWithNonce(message.bytes, key, codePage, nonce);
+}
+
+int seal(const Invocation& inv, Console& console, const RandomSource& random) {
     const bool fromInput = inv.readsStandardInput();
     // A text on the command line is looked at before a password is asked for.
     MessageBytes message;
-    if (!fromInput) message = sealable(*inv.operand, inv.codePage);
+    if (!fromInput) message = messageFromText(*inv.operand, inv.codePage);
     // The key before standard input: a password typed after a long message is
     // one more chance to stop.
     KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, console, &notes, true);
+    const envelope::MessageKeys keys = keysFor(inv, console, &notes, true);
     if (notes.units == 0) {
         throw Exception("The key is empty: it gives the all-zero key that anybody can try first, and the plug-in "
                         "sends nothing under it. Nothing is sealed.");
     }
     console.writeError(keyWarnings(notes, inv.codePage, true));
+    const bool sealed = keys.sealed.has_value();
+    if (!fromInput) refuseEmpty(message, sealed);
     if (fromInput) {
         const std::string input = readMessageInput(console, "the message");
         try {
-            message = sealable(withoutFinalLineBreak(input), inv.codePage);
+            message = messageFromText(withoutFinalLineBreak(input), inv.codePage);
+            refuseEmpty(message, sealed);
         } catch (const TextError& e) {
             // What came in is the problem, not how mistlock was called.
             throw Exception(std::string("Standard input: ") + e.what());
@@ -83,37 +95,58 @@ int seal(const Invocation& inv, Console& console) {
                            (message.unmappable == 1 ? " character is" : " characters are") + " not in code page " +
                            std::to_string(inv.codePage) + " and replaced, as the messenger would replace them.\n");
     }
-    console.writeOutput(envelope::seal(message.bytes, key, inv.codePage) + "\n");
+    console.writeOutput((sealed ? sealedEnvelope(message, *keys.sealed, inv.codePage, random)
+                                : envelope::seal(message.bytes, keys.block, inv.codePage)) +
+                        "\n");
     console.commitOutput();
     return Success;
 }
 
 // Where the envelope is in what was given: the whole text when it begins
-// with the marker, else the one envelope inside pasted text.
+// with a marker, else the one envelope inside pasted text, which ends at the
+// first character that its kind does not use.
 struct Located {
-    std::string_view digits;
+    std::string_view digits;  // or base64url characters, for a sealed envelope
     envelope::Extent extent;
+    bool sealed;
 };
 
 Located locateEnvelope(std::string_view text) {
-    if (envelope::hasMarker(text)) return {text.substr(envelope::marker.size()), envelope::Extent::Whole};
-    std::size_t count = 0, first = 0;
-    for (std::size_t at = text.find(envelope::marker); at != std::string_view::npos;
-         at = text.find(envelope::marker, at + 1)) {
-        if (count++ == 0) first = at;
+    namespace sealed = envelope::sealed;
+    if (sealed::hasMarker(text)) return {text.substr(sealed::marker.size()), envelope::Extent::Whole, true};
+    if (envelope::hasMarker(text)) return {text.substr(envelope::marker.size()), envelope::Extent::Whole, false};
+    std::size_t count = 0, first = std::string_view::npos;
+    bool firstSealed = false;
+    for (const std::string_view marker : {envelope::marker, sealed::marker}) {
+        for (std::size_t at = text.find(marker); at != std::string_view::npos; at = text.find(marker, at + 1)) {
+            ++count;
+            if (at < first) first = at, firstSealed = marker == sealed::marker;
+        }
     }
     if (count == 0) {
         throw Exception(std::string("This is not an envelope: it holds no \"") + std::string(envelope::marker) +
+                        "\" nor \"" + std::string(sealed::marker) +
                         "\". A chat history whose envelopes should be opened goes to 'mistlock open-log'.");
     }
     if (count > 1) {
         throw Exception("The text holds " + std::to_string(count) +
                         " envelopes: 'mistlock open-log' opens every one of them.");
     }
-    std::string_view digits = text.substr(first + envelope::marker.size());
+    std::string_view digits = text.substr(first + (firstSealed ? sealed::marker : envelope::marker).size());
     std::size_t end = 0;
-    while (end < digits.size() && platform::hexDigitValue(digits[end]) >= 0) ++end;
-    return {digits.substr(0, end), envelope::Extent::Prefix};
+    while (end < digits.size() && (firstSealed ? envelope::isBase64urlCharacter(digits[end])
+                                               : platform::hexDigitValue(digits[end]) >= 0)) {
+        ++end;
+    }
+    return {digits.substr(0, end), envelope::Extent::Prefix, firstSealed};
+}
+
+// A sealed envelope's text, in UTF-8 or (--hex) as the code page's bytes.
+std::string openSealed(std::string_view text, const envelope::MessageKeys& keys, const Invocation& inv) {
+    if (!keys.sealed) throw Exception(sealedNeedsSealedKey());
+    envelope::sealed::Received received(text);
+    return inv.hexOutput ? platform::toHex(envelope::sealed::open(std::move(received), *keys.sealed, inv.codePage))
+                         : envelope::sealed::openToUtf8(std::move(received), *keys.sealed);
 }
 
 // Where the opened envelope came from, when not from this side's code page
@@ -138,18 +171,25 @@ std::string codePageNote(const envelope::Received& opened, const Invocation& inv
 
 int open(const Invocation& inv, Console& console) {
     std::string input;
-    std::optional<ElAES::SecretKey> key;
+    std::optional<envelope::MessageKeys> keys;
     KeyNotes notes;
     if (inv.readsStandardInput()) {
-        key = keyFor(inv, console, &notes);
+        keys = keysFor(inv, console, &notes);
         input = readMessageInput(console, "or paste the envelope");
     } else {
         input = *inv.operand;
     }
     const Located found = locateEnvelope(trimBlanks(input));
-    if (!key) key = keyFor(inv, console, &notes);
+    if (!keys) keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
-    const envelope::Received opened = envelope::openReceived(found.digits, *key, inv.codePage, found.extent);
+    if (found.sealed) {
+        std::string out = openSealed(found.digits, *keys, inv);
+        if (console.outputIsTerminal()) out = escapedForTerminal(out);
+        console.writeOutput(out + "\n");
+        console.commitOutput();
+        return Success;
+    }
+    const envelope::Received opened = envelope::openReceived(found.digits, keys->block, inv.codePage, found.extent);
     std::string out = inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, opened.codePage);
     // Nothing decrypted may drive the terminal.
     if (console.outputIsTerminal()) out = escapedForTerminal(out);
@@ -169,7 +209,7 @@ int open(const Invocation& inv, Console& console) {
 
 int openLog(const Invocation& inv, Console& console) {
     KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, console, &notes);
+    const envelope::MessageKeys keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     // The whole history decides its encoding: a file is read twice, standard
     // input is held.
@@ -185,8 +225,9 @@ int openLog(const Invocation& inv, Console& console) {
         while (const std::size_t n = file->read(chunk.data(), chunk.size())) scan.feed(std::string_view(chunk.data(), n));
     }
 
-    LogOpener opener(key, inv.codePage, [&](std::string_view out) { console.writeOutput(out); }, scan.result(),
-                     console.outputIsTerminal());
+    LogOpener opener(keys.block, inv.codePage, [&](std::string_view out) { console.writeOutput(out); },
+                     scan.result(), console.outputIsTerminal());
+    if (keys.sealed) opener.openSealedWith(*keys.sealed);
     if (fromInput) {
         opener.feed(held);
     } else {
@@ -210,24 +251,33 @@ int keygen(const Invocation& inv, Console& console, const RandomSource& random) 
     // Drawn before anything is written: a random source that fails leaves no file.
     std::u16string keyText = newKeyText(random);
     const ElAES::WipeOnExit wipeKeyText(keyText);
-    std::string bytes = keyFileBytes(keyText);
+    std::string bytes = keyFileBytes(keyText, inv.sealed);
     const ElAES::WipeOnExit wipeBytes(bytes);
     console.writeOutput(bytes);
     console.commitOutput();
-    const std::string code = envelope::keyCheckCode(envelope::keyBlockFromText(keyText));
-    console.writeError("mistlock: a new key file" + (inv.output ? " \"" + *inv.output + "\"" : std::string()) +
+    const std::string code = envelope::keyCheckCode(inv.sealed ? envelope::sealed::keyFromText(keyText)
+                                                               : envelope::keyBlockFromText(keyText));
+    console.writeError(std::string("mistlock: a new ") + (inv.sealed ? "sealed " : "") + "key file" +
+                       (inv.output ? " \"" + *inv.output + "\"" : std::string()) +
                        " is written. Its key check code: " + code +
                        ".\nGive the file to your friend out of band, never through the messenger; both pick it "
-                       "as the key file in the plug-in's settings, then compare the code by phone.\n");
+                       "as the key file in the plug-in's settings, then compare the code by phone.\n" +
+                       (inv.sealed ? "Its messages are sealed envelopes, which only Mistlock opens: give it only to a "
+                                     "friend who runs Mistlock.\n"
+                                   : ""));
     return Success;
 }
 
 int keyId(const Invocation& inv, Console& console) {
     KeyNotes notes;
-    const ElAES::SecretKey key = keyFor(inv, console, &notes);
+    const envelope::MessageKeys keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     if (notes.units == 0) console.writeError("mistlock: warning: the key is empty: the plug-in sends nothing under it.\n");
-    console.writeOutput(envelope::keyCheckCode(key) + "\n");
+    if (keys.sealed) {
+        console.writeError("mistlock: the key file is sealed: the code is that of its sealed key, under which its "
+                           "messages are sealed, as the plug-in's about box shows it.\n");
+    }
+    console.writeOutput(envelope::keyCheckCode(keys.sealed ? *keys.sealed : keys.block) + "\n");
     return Success;
 }
 
@@ -286,7 +336,7 @@ int run(const std::vector<std::string>& args, Console& console, const RandomSour
         refuseInputsThatClash(inv, console);
         if (inv.output) console.sendOutputTo(*inv.output, inv.command == Command::Keygen);
         switch (inv.command) {
-            case Command::Seal: return seal(inv, console);
+            case Command::Seal: return seal(inv, console, random);
             case Command::Open: return open(inv, console);
             case Command::OpenLog: return openLog(inv, console);
             case Command::Keygen: return keygen(inv, console, random);

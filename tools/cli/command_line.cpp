@@ -78,17 +78,21 @@ const char* const sealHelp =
     "UTF-8 and is converted to the code page, as the messenger carries it; a\n"
     "character the code page lacks becomes '?', with a warning. One line break at\n"
     "the end of standard input is not part of the text. \"hex:DIGITS\" gives the\n"
-    "message's raw bytes. An empty message, whose envelope does not open, and an\n"
-    "empty key, under which the plug-in sends nothing, are refused; a warning\n"
-    "says when the key is short.\n"
+    "message's raw bytes. An empty key, under which the plug-in sends nothing, is\n"
+    "refused; a warning says when the key is short. With a sealed key file (see\n"
+    "keygen) the envelope is sealed (\"#MSTLK2:\") under a fresh random nonce;\n"
+    "otherwise it is classic, and an empty message, whose classic envelope does\n"
+    "not open, is refused.\n"
     "\n";
 
 const char* const openHelp =
     "Usage: mistlock open KEY [--codepage CP] [--hex] [-o FILE] [ENVELOPE | -]\n"
     "\n"
-    "Writes the plain text of ENVELOPE (\"#MSTLK:\" and hex digits), or of the\n"
-    "envelope on standard input, to standard output in UTF-8. The envelope may sit\n"
-    "inside pasted text (\"Bob (12:31): #MSTLK:...\"); for several, use open-log.\n"
+    "Writes the plain text of ENVELOPE (\"#MSTLK:\" and hex digits, or sealed:\n"
+    "\"#MSTLK2:\" and base64url), or of the envelope on standard input, to\n"
+    "standard output in UTF-8. The envelope may sit inside pasted text\n"
+    "(\"Bob (12:31): #MSTLK:...\"); for several, use open-log. A sealed envelope\n"
+    "opens only with a sealed key file, and only as it was sealed.\n"
     "An envelope sealed on another code page (1250-1257, 866) is found and opened,\n"
     "and standard error says which, or names the code pages that read it alike.\n"
     "An earlier plug-in's message of 16, 32, 48... bytes carries no check, so a\n"
@@ -101,8 +105,10 @@ const char* const openLogHelp =
     "\n"
     "Copies FILE (standard input without FILE, or for \"-\") to standard output\n"
     "in UTF-8, with every envelope in it replaced by its plain text. An envelope\n"
-    "is \"#MSTLK:\" and the hex digits that follow it, as far as its length says;\n"
-    "a line may hold several, and text around them. An envelope that cannot be\n"
+    "is \"#MSTLK:\" and the hex digits that follow it, as far as its length says,\n"
+    "or sealed: \"#MSTLK2:\" and the base64url characters that follow it (A-Z,\n"
+    "a-z, 0-9, - and _), which only a sealed key file opens. A line may hold\n"
+    "several, and text around them. An envelope that cannot be\n"
     "opened stays as it was; a summary on standard error counts the envelopes\n"
     "opened, those opened whose key is not verifiable, and those not opened, with\n"
     "their lines, and says why. The file may be UTF-8 or UTF-16 (with or without\n"
@@ -110,7 +116,7 @@ const char* const openLogHelp =
     "\n";
 
 const char* const keygenHelp =
-    "Usage: mistlock keygen [-o FILE]\n"
+    "Usage: mistlock keygen [--sealed] [-o FILE]\n"
     "\n"
     "Makes a new key file from the system's random generator: its key is the\n"
     "full 32 bytes the plug-in uses, and it reads the same on every code page.\n"
@@ -118,6 +124,10 @@ const char* const keygenHelp =
     "messenger; both pick it in the plug-in's settings as the key file. An\n"
     "existing FILE is never overwritten, and a failed run leaves no file. Without\n"
     "-o the file goes to standard output, which must not be a terminal.\n"
+    "With --sealed the file also holds the line \"Mistlock-Sealed: 2\": a sealed\n"
+    "key file, under which Mistlock sends sealed envelopes (\"#MSTLK2:\"), which\n"
+    "are authenticated and differ every time. Only Mistlock reads them: give a\n"
+    "sealed key file only to a friend who runs Mistlock.\n"
     "\n";
 
 const char* const keyIdHelp =
@@ -125,7 +135,8 @@ const char* const keyIdHelp =
     "\n"
     "Writes the key's check code: twelve digits that two friends read to each\n"
     "other by phone to make sure they hold the same key. The plug-in's about box\n"
-    "shows the same code. It tells nothing about the key itself.\n"
+    "shows the same code. It tells nothing about the key itself. For a sealed key\n"
+    "file it is the code of the sealed key, and standard error says so.\n"
     "\n";
 
 const char* const overview =
@@ -139,7 +150,8 @@ const char* const overview =
     "  seal     [TEXT]       envelope of TEXT (or of standard input)\n"
     "  open     [ENVELOPE]   plain text of ENVELOPE (or of standard input)\n"
     "  open-log [FILE]       FILE (or standard input) with every envelope opened\n"
-    "  keygen                a new key file with a full-strength key\n"
+    "  keygen                a new key file with a full-strength key (--sealed:\n"
+    "                        for sealed envelopes)\n"
     "  key-id                the key's check code, to compare by phone\n"
     "\"-\" as the operand is standard input.\n"
     "\n";
@@ -242,6 +254,10 @@ Invocation parseCommandLine(const std::vector<std::string>& args, unsigned syste
             inv.hexOutput = true;
             continue;
         }
+        if (name == "--sealed" && cmd == Command::Keygen && !value) {
+            inv.sealed = true;
+            continue;
+        }
         if (!takesValue(name)) throw UsageError("Unknown option \"" + arg + "\".", cmd);
         if (!value) {
             if (i + 1 >= args.size()) throw UsageError("The option " + name + " needs a value.", cmd);
@@ -294,7 +310,8 @@ std::string helpText(Command command, unsigned systemCodePage) {
         case Command::OpenLog: text = openLogHelp; break;
         case Command::KeyId: text = keyIdHelp; break;
         case Command::Keygen:
-            return std::string(keygenHelp) + "Options:\n" + outputHelp +
+            return std::string(keygenHelp) + "Options:\n" +
+                   "  --sealed            a sealed key file\n" + outputHelp +
                    "  -h, --help          this text\n\n" + exitHelp;
         case Command::None:
             return std::string(overview) + keyHelp + "\nOptions:\n" + codePageHelp + codePageHere(systemCodePage) +

@@ -22,6 +22,7 @@ struct Invocation {
     // page the plug-in cannot carry envelopes in.
     unsigned codePage = 0;
     bool hexOutput = false;  // open --hex
+    bool sealed = false;     // keygen --sealed
     std::optional<std::string> output;   // -o FILE; none: standard output
     // TEXT, ENVELOPE or FILE; none, or "-", is standard input.
     std::optional<std::string> operand;

@@ -8,6 +8,7 @@
 
 #include "crypto/ElAES.h"
 #include "crypto/wipe.h"
+#include "envelope/key_block.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/console.h"
 
@@ -23,9 +24,12 @@ struct KeyNotes {
     // A key file without byte-order mark, read in the code page, whose bytes
     // are also valid UTF-8 beyond ASCII: an editor may have meant UTF-8.
     bool utf8WithoutMark = false;
+    // A sealed key file: its whole first line makes the key.
+    bool sealed = false;
 };
 
-// The key block the invocation names. A password is UTF-8, taken as the
+// The keys the invocation names: the key block, and for a sealed key file
+// (envelope/key_block.h) its sealed key too. A password is UTF-8, taken as the
 // UTF-16 text the user would type into the plug-in's dialog; asked for on the
 // console's terminal, it is asked twice when `confirm` (sealing), and the two
 // must be the same. A key or password file is read once through the console,
@@ -33,8 +37,8 @@ struct KeyNotes {
 // file. Raises UsageError for a key that cannot be asked for or is not UTF-8,
 // and Exception (naming the file) for a file that is missing or cannot be
 // read, or passwords that differ.
-ElAES::SecretKey keyFor(const Invocation& invocation, Console& console, KeyNotes* notes = nullptr,
-                        bool confirm = false);
+envelope::MessageKeys keysFor(const Invocation& invocation, Console& console, KeyNotes* notes = nullptr,
+                              bool confirm = false);
 
 // The warnings and hints for standard error that the notes call for, when
 // sealing (`sealing`) or otherwise; empty when there are none.
@@ -55,8 +59,8 @@ std::u16string newKeyText(const std::function<void(unsigned char*, std::size_t)>
 
 // The key file of a key text: UTF-16LE with its byte-order mark, so that it
 // reads the same on every code page; the key on the first line, a note on
-// the second.
-std::string keyFileBytes(std::u16string_view keyText);
+// the second, and for a sealed key file the line that makes it one.
+std::string keyFileBytes(std::u16string_view keyText, bool sealed = false);
 
 // The password of a password file's leading bytes: its first line, after a
 // byte-order mark; without one it must be UTF-8.

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "envelope/envelope.h"
+#include "envelope/base64url.h"
 #include "envelope/receipt.h"
+#include "envelope/sealed.h"
 #include "platform/hex.h"
 #include "platform/utf8.h"
 #include "tools/cli/message_text.h"
@@ -180,44 +182,75 @@ void LogOpener::processLine(std::string_view line) {
 
     std::size_t pos = 0;
     for (;;) {
-        const std::size_t at = line.find(envelope::marker, pos);
+        const std::size_t classic = line.find(envelope::marker, pos);
+        const std::size_t sealed = line.find(envelope::sealed::marker, pos);
+        const std::size_t at = std::min(classic, sealed);
         if (at == std::string_view::npos) break;
         appendText(line.substr(pos, at - pos));
-        const std::size_t digits = at + envelope::marker.size();
-        std::size_t end = digits;
-        while (end < line.size() && hexDigit.digit[static_cast<unsigned char>(line[end])]) ++end;
-        try {
-            // As far as its length prefix says: text glued on is not its own.
-            const auto received =
-                envelope::openReceived(line.substr(digits, end - digits), key_, codePage_, envelope::Extent::Prefix);
-            std::size_t taken = digits + received.digits;
-            // One odd digit left carries nothing, as in the plug-in.
-            if (end - taken == 1) taken = end;
-            std::string text;
-            toUtf8(received.codePage).append(received.text, text);
-            out_ += escape_ ? escapedForTerminal(text) : text;
-            if (received.verified) {
-                ++opened_;
-            } else {
-                ++unverified_;
-                if (unverifiedLines_.size() <= keptFailures &&
-                    (unverifiedLines_.empty() || unverifiedLines_.back() != lineNumber_)) {
-                    unverifiedLines_.push_back(lineNumber_);
-                }
-            }
-            if (received.codePage != codePage_) ++fromOther_[received.codePage];
-            if (!received.alike.empty()) ++readAlike_;
-            end = taken;
-        } catch (const std::exception& e) {
-            // Left as it was: the marker and the digits are ASCII.
-            out_.append(line.substr(at, end - at));
-            ++failed_;
-            if (failures_.size() < keptFailures) failures_.push_back({lineNumber_, e.what()});
-        }
-        pos = end;
+        pos = at == sealed ? openSealed(line, at) : openClassic(line, at);
     }
     appendText(line.substr(pos));
 }
+
+std::size_t LogOpener::openClassic(std::string_view line, std::size_t at) {
+    const std::size_t digits = at + envelope::marker.size();
+    std::size_t end = digits;
+    while (end < line.size() && hexDigit.digit[static_cast<unsigned char>(line[end])]) ++end;
+    try {
+        // As far as its length prefix says: text glued on is not its own.
+        const auto received =
+            envelope::openReceived(line.substr(digits, end - digits), key_, codePage_, envelope::Extent::Prefix);
+        std::size_t taken = digits + received.digits;
+        // One odd digit left carries nothing, as in the plug-in.
+        if (end - taken == 1) taken = end;
+        std::string text;
+        toUtf8(received.codePage).append(received.text, text);
+        out_ += escape_ ? escapedForTerminal(text) : text;
+        if (received.verified) {
+            ++opened_;
+        } else {
+            ++unverified_;
+            if (unverifiedLines_.size() <= keptFailures &&
+                (unverifiedLines_.empty() || unverifiedLines_.back() != lineNumber_)) {
+                unverifiedLines_.push_back(lineNumber_);
+            }
+        }
+        if (received.codePage != codePage_) ++fromOther_[received.codePage];
+        if (!received.alike.empty()) ++readAlike_;
+        return taken;
+    } catch (const std::exception& e) {
+        notOpened(line.substr(at, end - at), e.what());
+        return end;
+    }
+}
+
+// A sealed envelope ends at the first character outside base64url; its text
+// is UTF-8 already.
+std::size_t LogOpener::openSealed(std::string_view line, std::size_t at) {
+    const std::size_t body = at + envelope::sealed::marker.size();
+    std::size_t end = body;
+    while (end < line.size() && envelope::isBase64urlCharacter(line[end])) ++end;
+    try {
+        if (!sealedKey_) throw Exception(sealedNeedsSealedKey());
+        const std::string text =
+            envelope::sealed::openToUtf8(envelope::sealed::Received(line.substr(body, end - body)), *sealedKey_);
+        out_ += escape_ ? escapedForTerminal(text) : text;
+        ++opened_;
+        ++openedSealed_;
+    } catch (const std::exception& e) {
+        notOpened(line.substr(at, end - at), e.what());
+    }
+    return end;
+}
+
+// Left as it was: the markers, digits and base64url are ASCII.
+void LogOpener::notOpened(std::string_view envelope, const char* why) {
+    out_.append(envelope);
+    ++failed_;
+    if (failures_.size() < keptFailures) failures_.push_back({lineNumber_, why});
+}
+
+void LogOpener::openSealedWith(const ElAES::Key& sealedKey) { sealedKey_ = sealedKey; }
 
 void LogOpener::appendText(std::string_view text) {
     if (lineIsUtf8_) {
@@ -233,11 +266,18 @@ std::string alikeRule() {
     return "this side's code page when it is one of them, else the first of them in the order " + order;
 }
 
+std::string sealedNeedsSealedKey() {
+    return "The envelope is sealed (\"" + std::string(envelope::sealed::marker) +
+           "\"): it opens only with a sealed key file, the one the sender's Mistlock seals with. A password or a "
+           "classic key file cannot open it.";
+}
+
 std::string summaryOf(const LogOpener& opener) {
     if (opener.opened() == 0 && opener.failed() == 0 && opener.unverified() == 0) {
         return "mistlock: no envelopes found.\n";
     }
     std::string text = "mistlock: " + counted(opener.opened(), "envelope", "envelopes") + " opened";
+    if (opener.openedSealed() > 0) text += " (" + std::to_string(opener.openedSealed()) + " of them sealed)";
     if (opener.unverified() > 0) text += ", " + std::to_string(opener.unverified()) + " opened, key not verifiable";
     if (opener.failed() == 0) {
         text += ".\n";

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,16 +61,21 @@ public:
     LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink, HistoryEncoding encoding = HistoryEncoding::Utf8,
               bool escape = false);
 
+    // Sealed envelopes are opened with this key (a sealed key file's); without
+    // it they stay as they are, each counted as not opened.
+    void openSealedWith(const ElAES::Key& sealedKey);
+
     // The next bytes of the history.
     void feed(std::string_view bytes);
     // The end of the history: the last line, if it has no line break, is
     // written now, and everything is handed to the sink.
     void finish();
 
-    // Envelopes opened and verified by their zero fill; opened with no fill
-    // to verify the key by (an earlier plug-in's 16, 32, 48... bytes); not
-    // opened.
+    // Envelopes opened and verified by their zero fill or their tag (the
+    // sealed ones, also counted apart); opened with no fill to verify the key
+    // by (an earlier plug-in's 16, 32, 48... bytes); not opened.
     std::uint64_t opened() const { return opened_; }
+    std::uint64_t openedSealed() const { return openedSealed_; }
     std::uint64_t unverified() const { return unverified_; }
     std::uint64_t failed() const { return failed_; }
     // Of those opened, how many came from each other code page.
@@ -86,11 +92,16 @@ public:
 private:
     void feedLines(std::string_view bytes);
     void processLine(std::string_view line);
+    // Opens the envelope whose marker is at `at`; returns where it ends.
+    std::size_t openClassic(std::string_view line, std::size_t at);
+    std::size_t openSealed(std::string_view line, std::size_t at);
+    void notOpened(std::string_view envelope, const char* why);
     void appendText(std::string_view text);
     void flushIfLarge();
     const CodePageToUtf8& toUtf8(unsigned codePage);
 
     ElAES::SecretKey key_;
+    std::optional<ElAES::SecretKey> sealedKey_;
     unsigned codePage_;
     std::map<unsigned, std::unique_ptr<CodePageToUtf8>> toUtf8_;
     Sink sink_;
@@ -103,6 +114,7 @@ private:
     std::string out_;
     std::uint64_t lineNumber_ = 0;
     std::uint64_t opened_ = 0;
+    std::uint64_t openedSealed_ = 0;
     std::uint64_t unverified_ = 0;
     std::uint64_t failed_ = 0;
     std::map<unsigned, std::uint64_t> fromOther_;
@@ -117,5 +129,8 @@ std::string summaryOf(const LogOpener& opener);
 // Which of several code pages that read an envelope alike its message is
 // taken in, in words.
 std::string alikeRule();
+
+// Why a sealed envelope stays closed under a key that is no sealed key file.
+std::string sealedNeedsSealedKey();
 
 }  // namespace cli
