@@ -103,7 +103,6 @@ TEST(SealedEnvelopes, ThroughPluginFunWithEveryKeySource) {
         test_messenger::TestMessenger plugin;
         ASSERT_NE(plugin.initialise(folder.hostPath()), nullptr);
         const std::string error = errorLine(plugin);
-        size_t boxes = 0;  // one for each envelope held back for want of the key file
         for (const SealedVector& v : sealedVectors()) {
             if (v.keyText() != std::u16string(kKeyText.begin(), kKeyText.end())) continue;
             const bool opens = v.opens && std::string(source.opens) == "all";
@@ -114,15 +113,18 @@ TEST(SealedEnvelopes, ThroughPluginFunWithEveryKeySource) {
                                                   "cut by a whole block", "16-byte plain text, authentic", "version byte changed",
                                                   "version 3, authentic"};
             const bool box = std::string(source.opens) == "null" && !byForm.count(v.name);
-            boxes += box;
+            // A box says why when the key file is wanted and missing. (Counted as
+            // "one or more": under Windows a box that loses and regains the focus
+            // to another test's window on the shared display is seen twice.)
+            const std::size_t boxesBefore = plugin.boxes.boxes().size();
             EXPECT_EQ(hex(shown(plugin, v.envelope)), box ? hex("null") : opens ? hex(v.onPage) : hex(error + v.envelope))
                 << v.name;
+            EXPECT_EQ(plugin.boxes.boxes().size() > boxesBefore, box) << v.name;
             if (!opens || !v.whole()) continue;
             platform::seams::replayRandomBytes(v.nonce);
             const void* sent = plugin.call(messageToSend(12345, v.onPage));
             EXPECT_EQ(sent ? replyString(sent, 0) : "null", v.envelope) << v.name;
         }
-        EXPECT_EQ(plugin.boxes.boxes().size(), boxes);
         if (std::string(source.opens) != "all") continue;
         // A fresh nonce every time: one message twice gives two envelopes, both of which open.
         const void* first = plugin.call(messageToSend(12345, "Meet at 8"));
