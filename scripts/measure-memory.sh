@@ -58,8 +58,13 @@ for kind in classic sealed; do
     key=$work/$kind.key
     measure "$kind seal" "$work/message.txt" \
         sh -c '"$1" seal --key-file "$2" -o "$3" - < "$4"' sh "$mistlock" "$key" "$work/$kind.env" "$work/message.txt"
+    # Through a pipe the size is not known beforehand: the input grows as it comes.
+    measure "$kind seal, a pipe" "$work/message.txt" \
+        sh -c 'cat "$4" | "$1" seal --key-file "$2" -o "$3" -' sh "$mistlock" "$key" "$work/$kind.env" "$work/message.txt"
     measure "$kind open" "$work/$kind.env" \
         sh -c '"$1" open --key-file "$2" -o "$3" - < "$4"' sh "$mistlock" "$key" "$work/$kind.out" "$work/$kind.env"
+    measure "$kind open, a pipe" "$work/$kind.env" \
+        sh -c 'cat "$4" | "$1" open --key-file "$2" -o "$3" -' sh "$mistlock" "$key" "$work/$kind.out" "$work/$kind.env"
     # open ends its text with a line break.
     { cat "$work/message.txt"; echo; } | cmp -s - "$work/$kind.out" || {
         echo "measure-memory: $kind open does not give the message back" >&2
