@@ -1,5 +1,6 @@
 #include "envelope/envelope.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "crypto/view_streams.h"
@@ -29,30 +30,68 @@ std::uint32_t checkedLength(std::uint32_t n) {
     return n + k;
 }
 
-std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage) {
+namespace {
+
+// Seals the message `piece` bytes at a time (a multiple of 16, or all of it):
+// after each piece `out` holds the envelope's text so far, which `took` may
+// take away. Each payload byte's digits stand alone where the code page has
+// byte tables (the caller cuts pieces only there), and ECB enciphers each
+// block alone.
+template <typename Took>
+void sealInPieces(std::string_view message, const ElAES::Key& key, unsigned codePage, std::size_t piece,
+                  std::string& out, Took&& took) {
     if (message.size() > 0xFFFFFFF0u) throw EEnvelopeError("The message is too long for an envelope.");
     const std::uint32_t length = checkedLength(static_cast<std::uint32_t>(message.size()));
     std::string payload;
-    payload.reserve(4 + cipherSizeFor(length));
+    // A piece's blocks, and the block of added zeros.
+    payload.reserve(4 + cipherSizeFor(std::min(message.size(), piece)) + 16);
     appendLengthPrefix(payload, length);
-    // The cipher reads the message where it is and appends to the payload.
-    // The added zeros never fit in the message's last block: they make one
-    // more block, all zeros, under the same schedule.
     ElAES::Schedule schedule;
     const ElAES::WipeOnExit wipeSchedule(schedule);
     ElAES::buildEncryptionSchedule(key, schedule);
-    ElAES::ViewStream source(message);
-    ElAES::AppendStream destination(payload);
-    ElAES::encryptStreamWithSchedule(source, 0, schedule, destination);
-    if (cipherSizeFor(length) > cipherSizeFor(message.size())) {
-        static constexpr char zeros[16] = {};
-        ElAES::ViewStream zeroBlock(std::string_view(zeros, sizeof zeros));
-        ElAES::encryptStreamWithSchedule(zeroBlock, 0, schedule, destination);
+    out += marker;
+    for (std::size_t at = 0;; at += piece) {
+        // The cipher reads the message where it is and appends to the payload.
+        // The added zeros never fit in the message's last block: they make one
+        // more block, all zeros, under the same schedule.
+        ElAES::ViewStream source(message.substr(at, piece));
+        ElAES::AppendStream destination(payload);
+        ElAES::encryptStreamWithSchedule(source, 0, schedule, destination);
+        const bool last = message.size() - at <= piece;
+        if (last && cipherSizeFor(length) > cipherSizeFor(message.size())) {
+            static constexpr char zeros[16] = {};
+            ElAES::ViewStream zeroBlock(std::string_view(zeros, sizeof zeros));
+            ElAES::encryptStreamWithSchedule(zeroBlock, 0, schedule, destination);
+        }
+        appendSealedDigits(out, payload, codePage);
+        payload.clear();
+        took(out);
+        if (last) return;
     }
+}
 
-    std::string out(marker);
-    appendSealedDigits(out, payload, codePage);
+}  // namespace
+
+std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage) {
+    std::string out;
+    sealInPieces(message, key, codePage, std::max<std::size_t>(message.size(), 1), out, [](const std::string&) {});
     return out;
+}
+
+void seal(std::string_view message, const ElAES::Key& key, unsigned codePage, const TextSink& sink) {
+    constexpr std::size_t piece = 48 << 10;
+    std::string out;
+    if (!convertsByteWise(codePage)) {
+        // Payload bytes that the code page reads in pairs: all at once.
+        sealInPieces(message, key, codePage, std::max<std::size_t>(message.size(), 1), out, [](const std::string&) {});
+        sink(out);
+        return;
+    }
+    out.reserve(marker.size() + 6 * piece + 8 * 16);
+    sealInPieces(message, key, codePage, piece, out, [&](std::string& text) {
+        sink(text);
+        text.clear();
+    });
 }
 
 std::string payloadOf(std::string_view hexText, unsigned codePage) {

@@ -22,6 +22,7 @@
 // key_block.h. The plug-in (host/) and the companion command line (tools/cli/)
 // both open envelopes, so this folder includes neither.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,13 @@ constexpr std::uint64_t cipherSizeFor(std::uint64_t L) { return (L + 15) / 16 * 
 
 // The envelope of a message's bytes, with the zero bytes of checkedLength.
 std::string seal(std::string_view message, const ElAES::Key& key, unsigned codePage);
+
+// Takes an envelope's text in pieces, in order.
+using TextSink = std::function<void(std::string_view)>;
+
+// The same envelope handed to `sink` in pieces of a few hundred kilobytes, so
+// that a long message is held once and its envelope never whole.
+void seal(std::string_view message, const ElAES::Key& key, unsigned codePage, const TextSink& sink);
 
 // What a received text opens to.
 struct Opened {

@@ -215,7 +215,17 @@ Received openOnly(const Reading& r, const ElAES::Key& key, unsigned own) {
 
 ReceivedDigits::ReceivedDigits(std::string_view hexText, unsigned ownCodePage, Extent extent)
     : ownCodePage_(ownCodePage) {
-    const SpelledBytes spelled(hexText);
+    read(SpelledBytes(hexText), hexText.size(), extent);
+}
+
+ReceivedDigits::ReceivedDigits(std::string&& text, std::size_t from, std::size_t count, unsigned ownCodePage,
+                               Extent extent)
+    : ownCodePage_(ownCodePage) {
+    read(SpelledBytes(std::move(text), from, count), count, extent);
+}
+
+void ReceivedDigits::read(const SpelledBytes& spelled, std::size_t hexSize, Extent extent) {
+    const unsigned ownCodePage = ownCodePage_;
     const std::string_view utf8Bytes = spelled.bytes();
     // Why the receiver's own code page gives no reading, unless the envelope
     // is too short for any.
@@ -233,7 +243,7 @@ ReceivedDigits::ReceivedDigits(std::string_view hexText, unsigned ownCodePage, E
         if (same != readings_.end()) {
             same->codePages.push_back(cp);
         } else {
-            readings_.push_back({std::move(payload), {cp}, extent == Extent::Whole ? hexText.size() : 2 * taken});
+            readings_.push_back({std::move(payload), {cp}, extent == Extent::Whole ? hexSize : 2 * taken});
             payload.clear();
         }
     }

@@ -37,6 +37,7 @@
 
 #include "crypto/ElAES.h"
 #include "envelope/envelope.h"
+#include "envelope/text_steps.h"
 
 namespace envelope {
 
@@ -75,10 +76,15 @@ struct Reading {
 class ReceivedDigits {
 public:
     ReceivedDigits(std::string_view hexText, unsigned ownCodePage, Extent extent);
+    // The same for the `count` digits from `from` in `text`, which it takes
+    // and decodes in place, freeing it before the readings are opened.
+    ReceivedDigits(std::string&& text, std::size_t from, std::size_t count, unsigned ownCodePage, Extent extent);
     const std::vector<Reading>& readings() const { return readings_; }
     unsigned ownCodePage() const { return ownCodePage_; }
 
 private:
+    void read(const SpelledBytes& spelled, std::size_t hexSize, Extent extent);
+
     unsigned ownCodePage_;
     std::vector<Reading> readings_;
 };

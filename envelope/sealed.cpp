@@ -70,14 +70,20 @@ std::string seal(std::string_view message, const ElAES::Key& key, unsigned codeP
     return sealWithNonce(message, key, codePage, nonce);
 }
 
-std::string sealWithNonce(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce) {
+namespace {
+
+// The bytes the envelope's text carries: version, nonce, ciphertext and tag.
+std::string sealedBytes(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce) {
     // Each byte of the message gives at most three of UTF-8.
     if (message.size() > longestPlainText / 3) throw EEnvelopeError("The message is too long for an envelope.");
     std::string bytes;
     bytes.reserve(headerSize + 3 * message.size() + paddingBlock + kGcmTagSize + 8);
     bytes += static_cast<char>(version);
     bytes.append(reinterpret_cast<const char*>(nonce.data()), nonce.size());
-    appendUtf8(bytes, message, codePage);
+    // A piece at a time: each piece's room for three bytes a byte is made
+    // ready and given back before the next, not all of it at once.
+    constexpr std::size_t piece = 1 << 20;
+    for (std::size_t at = 0; at < message.size(); at += piece) appendUtf8(bytes, message.substr(at, piece), codePage);
     bytes += static_cast<char>(0x80);
     const std::size_t plainSize = (bytes.size() - headerSize + paddingBlock - 1) / paddingBlock * paddingBlock;
     bytes.resize(headerSize + plainSize + kGcmTagSize, '\0');
@@ -85,11 +91,33 @@ std::string sealWithNonce(std::string_view message, const ElAES::Key& key, unsig
     const ElAES::GcmKey gcmKey(key);
     gcmKey.seal(std::string_view(reinterpret_cast<const char*>(nonce.data()), nonce.size()), associatedData(),
                 bytesAt(bytes, headerSize), plainSize, bytesAt(bytes, headerSize), bytesAt(bytes, headerSize + plainSize));
+    return bytes;
+}
+
+}  // namespace
+
+std::string sealWithNonce(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce) {
+    const std::string bytes = sealedBytes(message, key, codePage, nonce);
     std::string out;
     out.reserve(marker.size() + (bytes.size() + 2) / 3 * 4);
     out += marker;
     appendBase64url(out, bytes);
     return out;
+}
+
+void sealWithNonce(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce,
+                   const TextSink& sink) {
+    const std::string bytes = sealedBytes(message, key, codePage, nonce);
+    // Whole groups of three bytes a piece: their characters are those of the
+    // whole.
+    constexpr std::size_t piece = 3 << 16;
+    std::string text(marker);
+    text.reserve(piece / 3 * 4);
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        appendBase64url(text, std::string_view(bytes).substr(at, piece));
+        sink(text);
+        text.clear();
+    }
 }
 
 bool hasMarker(std::string_view text) { return text.substr(0, marker.size()) == marker; }
@@ -129,11 +157,13 @@ std::string_view Received::decrypt(const ElAES::Key& key) {
     return std::string_view(reinterpret_cast<const char*>(text), end - 1);
 }
 
-std::string openToUtf8(Received&& received, const ElAES::Key& key) {
+std::string_view openInPlace(Received& received, const ElAES::Key& key) {
     const std::string_view text = received.decrypt(key);
     if (!utf8::isValid(text)) refuse("its text is not valid UTF-8.");
-    return std::string(text);
+    return text;
 }
+
+std::string openToUtf8(Received&& received, const ElAES::Key& key) { return std::string(openInPlace(received, key)); }
 
 std::string open(Received&& received, const ElAES::Key& key, unsigned codePage) {
     const std::string_view utf8Text = received.decrypt(key);

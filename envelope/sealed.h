@@ -53,6 +53,11 @@ std::string seal(std::string_view message, const ElAES::Key& key, unsigned codeP
 // draw the nonce themselves.
 std::string sealWithNonce(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce);
 
+// The same envelope handed to `sink` in pieces, so that its text is never
+// whole.
+void sealWithNonce(std::string_view message, const ElAES::Key& key, unsigned codePage, const Nonce& nonce,
+                   const TextSink& sink);
+
 // True when a received text begins with the marker at its first character.
 bool hasMarker(std::string_view text);
 
@@ -78,6 +83,10 @@ private:
 // The message's UTF-8 form, checked strictly. Raises as decrypt() does, and
 // when the text is not UTF-8.
 std::string openToUtf8(Received&& received, const ElAES::Key& key);
+
+// The same where it lies in `received`, not copied: valid until `received`
+// goes.
+std::string_view openInPlace(Received& received, const ElAES::Key& key);
 
 // The message in the code page, a character the code page lacks narrowed to
 // its default character, without best fit. Raises as openToUtf8 does.

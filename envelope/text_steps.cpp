@@ -64,28 +64,56 @@ std::string narrowUtf8InSteps(std::string_view utf8Bytes, unsigned codePage) {
 // nothing.
 constexpr std::size_t kPadding = SpelledBytes::kPadding;
 
-std::string paddedBytesOfDigits(std::string_view hexText) {
-    std::string bytes(hexText.size() / 2 + kPadding, '\0');
-    const std::size_t pairs = hexText.size() / 2;
-    const auto* in = reinterpret_cast<const unsigned char*>(hexText.data());
-    auto* out = reinterpret_cast<unsigned char*>(&bytes[0]);
-    // One lookup a pair and no branch: what is not a digit is noted, and
-    // sought afterwards for the error's position.
-    unsigned notDigits = 0;
-    // The path's vectors while every digit is one, then a pair at a time.
+// The bytes of `pairs` pairs of digits at in, written to out: the same
+// storage as in, or apart. The path's vectors while every digit is one
+// (they write nothing of a round that holds another character), then one
+// pair at a time. Apart, one lookup a pair and no branch:
+// what is not a digit is noted in the result (0x100 and up), and sought
+// afterwards for the error's position. In place (`stopAtNonDigit`) the pairs
+// stop at the first that is not two digits, whose index is returned (pairs
+// when none): byte i overwrites only digits that were read before it, and
+// what is not a digit must still be there to be named.
+template <bool stopAtNonDigit>
+std::size_t bytesOfDigits(const unsigned char* in, std::size_t pairs, unsigned char* out, unsigned& notDigits) {
     std::size_t i = detail::textPath().bytesOfDigits(in, out, pairs);
     for (; i < pairs; ++i) {
         const unsigned value = kHexPairs.of[in[2 * i] | in[2 * i + 1] << 8];
+        if (stopAtNonDigit && value > 0xFF) return i;
         notDigits |= value;
         out[i] = static_cast<unsigned char>(value);
     }
-    if (hexText.size() % 2 != 0) notDigits |= kHexPairs.of[in[hexText.size() - 1] | '0' << 8];
-    if (notDigits & 0x100) {
-        for (std::size_t i = 0; i < hexText.size(); ++i) {
-            if (platform::hexDigitValue(hexText[i]) < 0) raiseNotADigit(i);
-        }
+    return pairs;
+}
+
+// Raises for the first character from `from` on that is not a digit.
+void raiseAtFirstNotADigit(std::string_view hexText, std::size_t from = 0) {
+    for (std::size_t i = from; i < hexText.size(); ++i) {
+        if (platform::hexDigitValue(hexText[i]) < 0) raiseNotADigit(i);
     }
+}
+
+std::string paddedBytesOfDigits(std::string_view hexText) {
+    std::string bytes(hexText.size() / 2 + kPadding, '\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(hexText.data());
+    unsigned notDigits = 0;
+    bytesOfDigits<false>(in, hexText.size() / 2, reinterpret_cast<unsigned char*>(&bytes[0]), notDigits);
+    if (hexText.size() % 2 != 0) notDigits |= kHexPairs.of[in[hexText.size() - 1] | '0' << 8];
+    if (notDigits & 0x100) raiseAtFirstNotADigit(hexText);
     return bytes;
+}
+
+// The same in the digits' own storage, from its start.
+void decodeDigitsInPlace(std::string& storage, std::size_t from, std::size_t count) {
+    const std::string_view hexText = std::string_view(storage).substr(from, count);
+    auto* at = reinterpret_cast<unsigned char*>(&storage[0]);
+    const std::size_t pairs = count / 2;
+    unsigned notDigits = 0;
+    const std::size_t done = bytesOfDigits<true>(at + from, pairs, at, notDigits);
+    // The digits before the pair that stopped are overwritten, but were digits.
+    if (done < pairs) raiseAtFirstNotADigit(hexText, 2 * done);
+    if (count % 2 != 0 && platform::hexDigitValue(hexText.back()) < 0) raiseNotADigit(count - 1);
+    storage.resize(pairs);
+    storage.append(kPadding, '\0');
 }
 
 // utf8Bytes as paddedBytesOfDigits leaves them, zeros after the end.
@@ -99,6 +127,8 @@ std::string narrowUtf8(std::string_view utf8Bytes, unsigned codePage) {
 
 }  // namespace
 
+bool convertsByteWise(unsigned codePage) { return byteTablesFor(codePage) != nullptr; }
+
 std::string hexEncode(std::string_view text, unsigned codePage) {
     const ByteTables* tables = byteTablesFor(codePage);
     if (!tables) return hexEncodeInSteps(text, codePage);
@@ -108,6 +138,10 @@ std::string hexEncode(std::string_view text, unsigned codePage) {
 }
 
 SpelledBytes::SpelledBytes(std::string_view hexText) : storage_(paddedBytesOfDigits(hexText)) {}
+
+SpelledBytes::SpelledBytes(std::string&& storage, std::size_t from, std::size_t count) : storage_(std::move(storage)) {
+    decodeDigitsInPlace(storage_, from, count);
+}
 
 bool readStrictly(std::string_view utf8Bytes, unsigned codePage, std::string& out) {
     if (const ByteTables* tables = byteTablesFor(codePage)) return detail::narrowUtf8ByTable(utf8Bytes, *tables, out);

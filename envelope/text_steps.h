@@ -12,6 +12,10 @@
 
 namespace envelope {
 
+// Whether the code page converts each byte alone (every single-byte code
+// page does): text in it converts alike whole or cut anywhere into pieces.
+bool convertsByteWise(unsigned codePage);
+
 // 8-bit text to hex digits of its UTF-8 form: widened through the code page,
 // UTF-8 encoded, two uppercase digits a byte.
 std::string hexEncode(std::string_view text, unsigned codePage);
@@ -30,6 +34,9 @@ class SpelledBytes {
 public:
     static constexpr std::size_t kPadding = 4;
     explicit SpelledBytes(std::string_view hexText);
+    // The same for the `count` digits from `from` in `storage`, which it takes
+    // and decodes in place: a long envelope is not held twice.
+    SpelledBytes(std::string&& storage, std::size_t from, std::size_t count);
     std::string_view bytes() const { return {storage_.data(), storage_.size() - kPadding}; }
 
 private:

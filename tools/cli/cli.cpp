@@ -1,6 +1,8 @@
 #include "tools/cli/cli.h"
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "crypto/wipe.h"
@@ -10,6 +12,7 @@
 #include "envelope/key_check.h"
 #include "envelope/receipt.h"
 #include "envelope/sealed.h"
+#include "envelope/text_steps.h"
 #include "platform/hex.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/key_source.h"
@@ -22,11 +25,20 @@ namespace {
 
 constexpr std::size_t chunkSize = 1 << 20;
 
+// Read into the string that keeps it: where the size is known beforehand, in
+// room made once, and otherwise grown as it comes.
 std::string readAll(ByteSource& source) {
     std::string all;
-    std::string chunk(chunkSize, '\0');
-    while (const std::size_t n = source.read(chunk.data(), chunk.size())) all.append(chunk.data(), n);
-    return all;
+    const std::uint64_t hint = source.sizeHint();
+    if (hint < all.max_size()) all.reserve(static_cast<std::size_t>(hint) + 1);
+    for (;;) {
+        const std::size_t at = all.size();
+        const std::size_t room = all.capacity() - at;
+        all.resize(at + (room > 0 ? std::min(room, chunkSize) : chunkSize));
+        const std::size_t n = source.read(all.data() + at, all.size() - at);
+        all.resize(at + n);
+        if (n == 0) return all;
+    }
 }
 
 int wrongUsage(Console& console, const std::string& message, Command command) {
@@ -57,11 +69,46 @@ void refuseEmpty(const MessageBytes& message, bool sealed) {
 }
 
 // A sealed envelope under a nonce from the random source.
-std::string sealedEnvelope(const MessageBytes& message, const ElAES::Key& key, unsigned codePage,
-                           const RandomSource& random) {
+void sealedEnvelope(const MessageBytes& message, const ElAES::Key& key, unsigned codePage, const RandomSource& random,
+                    const envelope::TextSink& sink) {
     envelope::sealed::Nonce nonce;
     random(nonce.data(), nonce.size());
-    return envelope::sealed::sealWithNonce(message.bytes, key, codePage, nonce);
+    envelope::sealed::sealWithNonce(message.bytes, key, codePage, nonce, sink);
+}
+
+// An opened message on standard output, in UTF-8 (or --hex, as the code
+// page's bytes), a piece at a time: a long message is not held twice.
+void writeOpened(Console& console, std::string_view bytes, unsigned codePage, bool hex) {
+    // Nothing decrypted may drive the terminal.
+    const bool escape = console.outputIsTerminal();
+    // A code page whose characters may take two bytes converts whole.
+    std::string whole;
+    const bool byteWise = hex || envelope::convertsByteWise(codePage);
+    if (!byteWise) whole = textFromMessage(bytes, codePage);
+    const std::optional<CodePageToUtf8> toUtf8 =
+        byteWise && !hex ? std::optional<CodePageToUtf8>(codePage) : std::nullopt;
+    std::string text;
+    eachPiece(byteWise ? bytes : whole, !byteWise, [&](std::string_view piece) {
+        if (hex) {
+            text = platform::toHex(piece);
+        } else if (toUtf8) {
+            text.clear();
+            toUtf8->append(piece, text);
+        } else {
+            text.assign(piece);
+        }
+        console.writeOutput(escape ? escapedForTerminal(text) : text);
+    });
+    console.writeOutput("\n");
+}
+
+// A sealed envelope's text, UTF-8 already, where it was decrypted.
+void writeOpenedUtf8(Console& console, std::string_view text) {
+    const bool escape = console.outputIsTerminal();
+    eachPiece(text, true, [&](std::string_view piece) {
+        console.writeOutput(escape ? escapedForTerminal(piece) : std::string(piece));
+    });
+    console.writeOutput("\n");
 }
 
 int seal(const Invocation& inv, Console& console, const RandomSource& random) {
@@ -81,9 +128,10 @@ int seal(const Invocation& inv, Console& console, const RandomSource& random) {
     const bool sealed = keys.sealed.has_value();
     if (!fromInput) refuseEmpty(message, sealed);
     if (fromInput) {
-        const std::string input = readMessageInput(console, "the message");
+        std::string input = readMessageInput(console, "the message");
+        input.resize(withoutFinalLineBreak(input).size());
         try {
-            message = messageFromText(withoutFinalLineBreak(input), inv.codePage);
+            message = messageFromText(std::move(input), inv.codePage);
             refuseEmpty(message, sealed);
         } catch (const TextError& e) {
             // What came in is the problem, not how mistlock was called.
@@ -95,9 +143,13 @@ int seal(const Invocation& inv, Console& console, const RandomSource& random) {
                            (message.unmappable == 1 ? " character is" : " characters are") + " not in code page " +
                            std::to_string(inv.codePage) + " and replaced, as the messenger would replace them.\n");
     }
-    console.writeOutput((sealed ? sealedEnvelope(message, *keys.sealed, inv.codePage, random)
-                                : envelope::seal(message.bytes, keys.block, inv.codePage)) +
-                        "\n");
+    const auto write = [&](std::string_view text) { console.writeOutput(text); };
+    if (sealed) {
+        sealedEnvelope(message, *keys.sealed, inv.codePage, random, write);
+    } else {
+        envelope::seal(message.bytes, keys.block, inv.codePage, write);
+    }
+    console.writeOutput("\n");
     console.commitOutput();
     return Success;
 }
@@ -141,14 +193,6 @@ Located locateEnvelope(std::string_view text) {
     return {digits.substr(0, end), envelope::Extent::Prefix, firstSealed};
 }
 
-// A sealed envelope's text, in UTF-8 or (--hex) as the code page's bytes.
-std::string openSealed(std::string_view text, const envelope::MessageKeys& keys, const Invocation& inv) {
-    if (!keys.sealed) throw Exception(sealedNeedsSealedKey());
-    envelope::sealed::Received received(text);
-    return inv.hexOutput ? platform::toHex(envelope::sealed::open(std::move(received), *keys.sealed, inv.codePage))
-                         : envelope::sealed::openToUtf8(std::move(received), *keys.sealed);
-}
-
 // Where the opened envelope came from, when not from this side's code page
 // alone.
 std::string codePageNote(const envelope::Received& opened, const Invocation& inv) {
@@ -183,17 +227,24 @@ int open(const Invocation& inv, Console& console) {
     if (!keys) keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     if (found.sealed) {
-        std::string out = openSealed(found.digits, *keys, inv);
-        if (console.outputIsTerminal()) out = escapedForTerminal(out);
-        console.writeOutput(out + "\n");
+        if (!keys->sealed) throw Exception(sealedNeedsSealedKey());
+        envelope::sealed::Received received(found.digits);
+        std::string().swap(input);
+        if (inv.hexOutput) {
+            writeOpened(console, envelope::sealed::open(std::move(received), *keys->sealed, inv.codePage),
+                        inv.codePage, true);
+        } else {
+            writeOpenedUtf8(console, envelope::sealed::openInPlace(received, *keys->sealed));
+        }
         console.commitOutput();
         return Success;
     }
-    const envelope::Received opened = envelope::openReceived(found.digits, keys->block, inv.codePage, found.extent);
-    std::string out = inv.hexOutput ? platform::toHex(opened.text) : textFromMessage(opened.text, opened.codePage);
-    // Nothing decrypted may drive the terminal.
-    if (console.outputIsTerminal()) out = escapedForTerminal(out);
-    console.writeOutput(out + "\n");
+    // The digits are decoded where they were read.
+    const std::size_t from = static_cast<std::size_t>(found.digits.data() - input.data());
+    const envelope::Received opened = envelope::openReceived(
+        envelope::ReceivedDigits(std::move(input), from, found.digits.size(), inv.codePage, found.extent),
+        keys->block);
+    writeOpened(console, opened.text, opened.codePage, inv.hexOutput);
     console.commitOutput();
     console.writeError(codePageNote(opened, inv));
     if (!opened.verified) {
@@ -229,13 +280,16 @@ int openLog(const Invocation& inv, Console& console) {
                      scan.result(), console.outputIsTerminal());
     if (keys.sealed) opener.openSealedWith(*keys.sealed);
     if (fromInput) {
-        opener.feed(held);
+        // Each line where it is held.
+        opener.finish(held);
     } else {
+        // A line that comes in pieces is put together once, in room for the longest.
+        opener.expectLinesUpTo(scan.longestLine());
         const auto file = console.openFile(*inv.operand, "file");
         std::string chunk(chunkSize, '\0');
         while (const std::size_t n = file->read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
+        opener.finish();
     }
-    opener.finish();
     // Envelopes that stay closed are in the output as they were: it is whole.
     console.commitOutput();
     console.writeError(summaryOf(opener));

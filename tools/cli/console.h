@@ -3,6 +3,7 @@
 // input and output, files to read, and a terminal to ask for a password on.
 // console_posix.cpp and console_win32.cpp provide it; tests may stand in.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ public:
     // Up to size bytes; 0 at the end. Raises Exception naming the source on
     // a read error.
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
+    // How many bytes are left to read, when the system can tell (a regular
+    // file), else 0: only a hint, for making room once; reading still goes on
+    // to the end.
+    virtual std::uint64_t sizeHint() { return 0; }
 };
 
 class Console {

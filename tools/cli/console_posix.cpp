@@ -31,6 +31,12 @@ public:
             if (errno != EINTR) throw EFileError(describe("Cannot read " + name_, errno));
         }
     }
+    std::uint64_t sizeHint() override {
+        struct stat status;
+        if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        return at >= 0 && at < status.st_size ? static_cast<std::uint64_t>(status.st_size - at) : 0;
+    }
 
 private:
     int fd_;

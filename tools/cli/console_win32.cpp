@@ -59,6 +59,14 @@ public:
         }
         return n;
     }
+    std::uint64_t sizeHint() override {
+        if (console_ || handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return 0;
+        if (GetFileType(handle_) != FILE_TYPE_DISK) return 0;
+        LARGE_INTEGER size, at, zero;
+        zero.QuadPart = 0;
+        if (!GetFileSizeEx(handle_, &size) || !SetFilePointerEx(handle_, zero, &at, FILE_CURRENT)) return 0;
+        return at.QuadPart < size.QuadPart ? static_cast<std::uint64_t>(size.QuadPart - at.QuadPart) : 0;
+    }
 
 private:
     // Typed text, as UTF-8. Ctrl+Z at the start of a line ends it, as in any

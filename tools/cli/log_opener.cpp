@@ -73,15 +73,52 @@ void eachLine(std::string& pending, std::string_view bytes, OnLine&& onLine) {
 
 void HistoryScan::feed(std::string_view bytes) {
     if (head_.size() < 4096) head_.append(bytes.substr(0, 4096 - head_.size()));
-    eachLine(pending_, bytes, [this](std::string_view line) { scanLine(line); });
+    while (!bytes.empty()) {
+        const auto lineEnd = bytes.find('\n');
+        scanPiece(bytes.substr(0, lineEnd));
+        if (lineEnd == std::string_view::npos) return;
+        endLine();
+        bytes.remove_prefix(lineEnd + 1);
+    }
 }
 
-void HistoryScan::scanLine(std::string_view line) {
-    if (isAscii(line)) return;
-    std::uint64_t high = 0;
-    for (const char c : line) high += static_cast<unsigned char>(c) >= 0x80;
-    (utf8::isValid(line) ? validHigh_ : invalidHigh_) += high;
+// Strict UTF-8 is valid as a whole when it is valid cut into runs before lead
+// bytes (bytes that are no continuation byte): each form lies whole in one run.
+void HistoryScan::scanPiece(std::string_view piece) {
+    lineBytes_ += piece.size();
+    const bool ascii = isAscii(piece);
+    if (!ascii) {
+        for (const char c : piece) lineHigh_ += static_cast<unsigned char>(c) >= 0x80;
+    }
+    if (!lineValid_) return;
+    const auto continues = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    // The bytes that end the form begun before, at most three of them.
+    std::size_t first = 0;
+    while (first < piece.size() && first < 4 && continues(piece[first])) ++first;
+    lastForm_.append(piece.substr(0, first));
+    if (first == piece.size()) {
+        // No form of more than four bytes is valid.
+        if (lastForm_.size() > 4) lineValid_ = false;
+        return;
+    }
+    // The last form may go on in the next piece.
+    std::size_t last = piece.size() - 1;
+    while (last > first && continues(piece[last])) --last;
+    lineValid_ = utf8::isValid(lastForm_) && (ascii || utf8::isValid(piece.substr(first, last - first)));
+    lastForm_.assign(piece.substr(last));
+    if (lastForm_.size() > 4) lineValid_ = false;
 }
+
+void HistoryScan::endLine() {
+    if (lineValid_ && !utf8::isValid(lastForm_)) lineValid_ = false;
+    (lineValid_ ? validHigh_ : invalidHigh_) += lineHigh_;
+    longest_ = std::max(longest_, lineBytes_);
+    lineBytes_ = lineHigh_ = 0;
+    lineValid_ = true;
+    lastForm_.clear();
+}
+
+std::uint64_t HistoryScan::longestLine() const { return std::max(longest_, lineBytes_); }
 
 HistoryEncoding HistoryScan::result() const {
     if (startsWith(head_, "\xFF\xFE")) return HistoryEncoding::Utf16LE;
@@ -97,7 +134,7 @@ HistoryEncoding HistoryScan::result() const {
         }
     }
     HistoryScan last = *this;
-    if (!last.pending_.empty()) last.scanLine(last.pending_);
+    last.endLine();
     return last.invalidHigh_ > last.validHigh_ ? HistoryEncoding::CodePage : HistoryEncoding::Utf8;
 }
 
@@ -148,6 +185,23 @@ void LogOpener::feedLines(std::string_view bytes) {
     });
 }
 
+void LogOpener::expectLinesUpTo(std::uint64_t bytes) {
+    if (bytes > pending_.capacity()) pending_.reserve(static_cast<std::size_t>(bytes));
+}
+
+void LogOpener::finish(std::string_view last) {
+    const bool utf16 = encoding_ == HistoryEncoding::Utf16LE || encoding_ == HistoryEncoding::Utf16BE;
+    if (utf16 || !pending_.empty()) {
+        feed(last);
+        finish();
+        return;
+    }
+    const std::size_t lastLine = last.rfind('\n') + 1;  // 0 without a line break
+    feedLines(last.substr(0, lastLine));
+    if (lastLine < last.size()) processLine(last.substr(lastLine));
+    finish();
+}
+
 void LogOpener::finish() {
     if (!utf16Carry_.empty()) {
         // An unpaired high surrogate, or an odd last byte: as the decoder shows it.
@@ -196,51 +250,72 @@ std::size_t LogOpener::openClassic(std::string_view line, std::size_t at) {
     const std::size_t digits = at + envelope::marker.size();
     std::size_t end = digits;
     while (end < line.size() && hexDigit.digit[static_cast<unsigned char>(line[end])]) ++end;
+    std::optional<envelope::Received> opened;
+    const CodePageToUtf8* converter = nullptr;
     try {
         // As far as its length prefix says: text glued on is not its own.
-        const auto received =
-            envelope::openReceived(line.substr(digits, end - digits), key_, codePage_, envelope::Extent::Prefix);
-        std::size_t taken = digits + received.digits;
-        // One odd digit left carries nothing, as in the plug-in.
-        if (end - taken == 1) taken = end;
-        std::string text;
-        toUtf8(received.codePage).append(received.text, text);
-        out_ += escape_ ? escapedForTerminal(text) : text;
-        if (received.verified) {
-            ++opened_;
-        } else {
-            ++unverified_;
-            if (unverifiedLines_.size() <= keptFailures &&
-                (unverifiedLines_.empty() || unverifiedLines_.back() != lineNumber_)) {
-                unverifiedLines_.push_back(lineNumber_);
-            }
-        }
-        if (received.codePage != codePage_) ++fromOther_[received.codePage];
-        if (!received.alike.empty()) ++readAlike_;
-        return taken;
+        opened = envelope::openReceived(line.substr(digits, end - digits), key_, codePage_, envelope::Extent::Prefix);
+        converter = &toUtf8(opened->codePage);
     } catch (const std::exception& e) {
         notOpened(line.substr(at, end - at), e.what());
         return end;
     }
+    const envelope::Received& received = *opened;
+    std::size_t taken = digits + received.digits;
+    // One odd digit left carries nothing, as in the plug-in.
+    if (end - taken == 1) taken = end;
+    appendOpened(received.text, converter);
+    if (received.verified) {
+        ++opened_;
+    } else {
+        ++unverified_;
+        if (unverifiedLines_.size() <= keptFailures &&
+            (unverifiedLines_.empty() || unverifiedLines_.back() != lineNumber_)) {
+            unverifiedLines_.push_back(lineNumber_);
+        }
+    }
+    if (received.codePage != codePage_) ++fromOther_[received.codePage];
+    if (!received.alike.empty()) ++readAlike_;
+    return taken;
 }
 
 // A sealed envelope ends at the first character outside base64url; its text
-// is UTF-8 already.
+// is UTF-8 already, and is written from where it was decrypted.
 std::size_t LogOpener::openSealed(std::string_view line, std::size_t at) {
     const std::size_t body = at + envelope::sealed::marker.size();
     std::size_t end = body;
     while (end < line.size() && envelope::isBase64urlCharacter(line[end])) ++end;
+    std::optional<envelope::sealed::Received> received;
+    std::string_view text;
     try {
         if (!sealedKey_) throw Exception(sealedNeedsSealedKey());
-        const std::string text =
-            envelope::sealed::openToUtf8(envelope::sealed::Received(line.substr(body, end - body)), *sealedKey_);
-        out_ += escape_ ? escapedForTerminal(text) : text;
-        ++opened_;
-        ++openedSealed_;
+        received.emplace(line.substr(body, end - body));
+        text = envelope::sealed::openInPlace(*received, *sealedKey_);
     } catch (const std::exception& e) {
         notOpened(line.substr(at, end - at), e.what());
+        return end;
     }
+    appendOpened(text, nullptr);
+    ++opened_;
+    ++openedSealed_;
     return end;
+}
+
+void LogOpener::appendOpened(std::string_view text, const CodePageToUtf8* toUtf8) {
+    eachPiece(text, toUtf8 == nullptr, [&](std::string_view piece) {
+        if (!escape_ && toUtf8) {
+            toUtf8->append(piece, out_);
+        } else if (!escape_) {
+            out_.append(piece);
+        } else if (toUtf8) {
+            std::string utf8Text;
+            toUtf8->append(piece, utf8Text);
+            out_ += escapedForTerminal(utf8Text);
+        } else {
+            out_ += escapedForTerminal(piece);
+        }
+        flushIfLarge();
+    });
 }
 
 // Left as it was: the markers, digits and base64url are ASCII.

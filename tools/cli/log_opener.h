@@ -29,17 +29,29 @@ enum class HistoryEncoding { Utf8, CodePage, Utf16LE, Utf16BE };
 // is valid UTF-8), and the more so the shorter it is. So the history is
 // UTF-8 when its valid lines hold more bytes beyond ASCII than its invalid
 // ones; the invalid lines of a UTF-8 history are still read in the code page.
+//
+// A line is looked at as it streams past, never held: what decides it is its
+// bytes beyond ASCII and whether it is valid UTF-8, and validity is decided a
+// run of whole forms at a time.
 class HistoryScan {
 public:
     void feed(std::string_view bytes);
     HistoryEncoding result() const;
+    // The bytes of the longest line, its line break not counted.
+    std::uint64_t longestLine() const;
 
 private:
-    void scanLine(std::string_view line);
+    void scanPiece(std::string_view piece);  // of the line under way
+    void endLine();
 
     std::string head_;  // the first bytes, for the mark and the NULs
-    std::string pending_;
+    // The line under way: its bytes and those beyond ASCII, whether it is
+    // valid UTF-8 so far, and its last form, which may go on in what follows.
+    std::uint64_t lineBytes_ = 0, lineHigh_ = 0;
+    bool lineValid_ = true;
+    std::string lastForm_;
     std::uint64_t validHigh_ = 0, invalidHigh_ = 0;  // bytes beyond ASCII in each kind of line
+    std::uint64_t longest_ = 0;
 };
 
 class LogOpener {
@@ -60,6 +72,14 @@ public:
     // characters escaped (escapedForTerminal).
     LogOpener(const ElAES::Key& key, unsigned codePage, Sink sink, HistoryEncoding encoding = HistoryEncoding::Utf8,
               bool escape = false);
+
+    // Room for a line of this many bytes, made ready before a long line
+    // arrives in pieces (HistoryScan::longestLine): it grows no further.
+    void expectLinesUpTo(std::uint64_t bytes);
+
+    // The last bytes of the history: feed() and finish() in one, the last line
+    // opened where it lies.
+    void finish(std::string_view last);
 
     // Sealed envelopes are opened with this key (a sealed key file's); without
     // it they stay as they are, each counted as not opened.
@@ -97,6 +117,9 @@ private:
     std::size_t openSealed(std::string_view line, std::size_t at);
     void notOpened(std::string_view envelope, const char* why);
     void appendText(std::string_view text);
+    // An opened message's text, UTF-8 already or in a code page, a piece at a
+    // time.
+    void appendOpened(std::string_view text, const CodePageToUtf8* toUtf8);
     void flushIfLarge();
     const CodePageToUtf8& toUtf8(unsigned codePage);
 

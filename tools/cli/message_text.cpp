@@ -13,12 +13,15 @@ namespace {
 
 constexpr std::string_view hexPrefix = "hex:";
 
-std::string rawBytes(std::string_view digits) {
+// The digits after "hex:" at the start of text become its bytes, where they lie.
+void rawBytesInPlace(std::string& text) {
+    const std::string_view digits = std::string_view(text).substr(hexPrefix.size());
     if (digits.size() % 2 != 0) {
         throw TextError("After \"hex:\" come pairs of hex digits, two for each byte; " + std::to_string(digits.size()) +
                         " digits cannot be whole bytes.");
     }
-    std::string bytes(digits.size() / 2, '\0');
+    // Byte i/2 lies before digit i: each digit is read before its place is written.
+    char* const bytes = text.data();
     for (std::size_t i = 0; i < digits.size(); ++i) {
         const int v = platform::hexDigitValue(digits[i]);
         if (v < 0) {
@@ -27,30 +30,73 @@ std::string rawBytes(std::string_view digits) {
         }
         bytes[i / 2] = static_cast<char>(i % 2 == 0 ? v << 4 : (static_cast<unsigned char>(bytes[i / 2]) | v));
     }
-    return bytes;
+    text.resize(digits.size() / 2);
 }
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Where a piece of about `size` bytes of the text may end: never between a CR
+// and its LF, nor (utf8) inside a character's form. A piece of UTF-8 text is
+// whole characters, and strict decoding of the pieces fails where that of the
+// whole does.
+std::size_t pieceEnd(std::string_view text, std::size_t size, bool utf8) {
+    if (text.size() <= size) return text.size();
+    std::size_t cut = size;
+    while (cut > 1 && ((text[cut - 1] == '\r' && text[cut] == '\n') || (utf8 && isContinuationByte(text[cut])))) --cut;
+    return cut;
+}
+
+constexpr std::size_t pieceSize = 1 << 20;
 
 }  // namespace
 
 MessageBytes messageFromText(std::string_view text, unsigned codePage) {
-    if (text.substr(0, hexPrefix.size()) == hexPrefix) return {rawBytes(text.substr(hexPrefix.size())), 0};
-    const auto wide = utf8::decode(text);
-    if (!wide) {
-        throw TextError("The text is not valid UTF-8. Give the message's bytes as \"hex:\" and hex digits instead.");
-    }
+    return messageFromText(std::string(text), codePage);
+}
+
+MessageBytes messageFromText(std::string&& text, unsigned codePage) {
     MessageBytes out;
-    out.bytes = platform::narrowCodePage(codePage, *wide);
+    if (text.substr(0, hexPrefix.size()) == hexPrefix) {
+        rawBytesInPlace(text);
+        out.bytes = std::move(text);
+        return out;
+    }
     // A character the code page holds is one of the 256 its bytes widen to;
     // any other is replaced on the way, as the messenger would replace it.
     std::string everyByte(256, '\0');
     for (int b = 0; b < 256; ++b) everyByte[b] = static_cast<char>(b);
     std::vector<bool> held(0x10000, false);
     for (const char16_t c : platform::widenCodePage(codePage, everyByte)) held[c] = true;
-    for (std::size_t j = 0; j < wide->size(); ++j) {
-        const char16_t c = (*wide)[j];
-        if (c >= 0xD800 && c <= 0xDBFF && j + 1 < wide->size()) ++j;  // a pair is one character
-        if (!held[c]) ++out.unmappable;
+    // A piece at a time, written back where the text was: a character of
+    // UTF-8 never gives more bytes in a code page (and should one, the rest of
+    // the text moves up to make room).
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::string_view rest = std::string_view(text).substr(at);
+        const std::string_view piece = rest.substr(0, pieceEnd(rest, pieceSize, true));
+        const auto wide = utf8::decode(piece);
+        if (!wide) {
+            throw TextError(
+                "The text is not valid UTF-8. Give the message's bytes as \"hex:\" and hex digits instead.");
+        }
+        for (std::size_t j = 0; j < wide->size(); ++j) {
+            const char16_t c = (*wide)[j];
+            if (c >= 0xD800 && c <= 0xDBFF && j + 1 < wide->size()) ++j;  // a pair is one character
+            if (!held[c]) ++out.unmappable;
+        }
+        const std::string narrowed = platform::narrowCodePage(codePage, *wide);
+        const std::size_t end = at + piece.size();
+        if (narrowed.size() <= end - written) {
+            narrowed.copy(text.data() + written, narrowed.size());
+            at = end;
+        } else {
+            text.replace(written, end - written, narrowed);
+            at = written + narrowed.size();
+        }
+        written += narrowed.size();
     }
+    text.resize(written);
+    out.bytes = std::move(text);
     return out;
 }
 
@@ -105,6 +151,14 @@ std::string escapedForTerminal(std::string_view text) {
         }
     }
     return out;
+}
+
+void eachPiece(std::string_view text, bool utf8, const std::function<void(std::string_view)>& take) {
+    while (!text.empty()) {
+        const std::size_t end = pieceEnd(text, pieceSize, utf8);
+        take(text.substr(0, end));
+        text.remove_prefix(end);
+    }
 }
 
 std::string_view withoutFinalLineBreak(std::string_view input) {

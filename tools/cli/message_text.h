@@ -2,6 +2,7 @@
 // Between the terminal's UTF-8 and the message bytes the messenger carries in
 // the peers' code page.
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct MessageBytes {
 // give raw bytes; anything else must be UTF-8 and is narrowed to the code
 // page. Raises TextError.
 MessageBytes messageFromText(std::string_view text, unsigned codePage);
+// The same for a text that it takes and converts where it lies, a piece at a
+// time: a long message is held once.
+MessageBytes messageFromText(std::string&& text, unsigned codePage);
 
 // Message bytes in the code page, as UTF-8 for the terminal.
 std::string textFromMessage(std::string_view bytes, unsigned codePage);
@@ -46,6 +50,12 @@ private:
 // that no text can retitle the terminal, move its cursor or forge lines.
 // A backslash stays as it is.
 std::string escapedForTerminal(std::string_view text);
+
+// Hands the text to `take` in pieces of about a mebibyte, cut where
+// escapedForTerminal and the conversions give for the pieces what they give for
+// the whole: never between a CR and its LF, nor (utf8) inside a character's
+// form.
+void eachPiece(std::string_view text, bool utf8, const std::function<void(std::string_view)>& take);
 
 // Standard input without one line break (LF or CR LF) at its end.
 std::string_view withoutFinalLineBreak(std::string_view input);
