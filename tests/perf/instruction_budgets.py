@@ -43,10 +43,10 @@ def read_budgets():
     return rows
 
 
-def measure(valgrind, program, specs):
+def measure(valgrind, program, labels):
     with tempfile.TemporaryDirectory() as out:
         run = subprocess.run([valgrind, "--tool=callgrind", "--collect-atstart=no",
-                              f"--callgrind-out-file={out}/callgrind.out", program, "--each", *specs],
+                              f"--callgrind-out-file={out}/callgrind.out", program, "--each", *labels],
                              capture_output=True, text=True)
         if run.returncode != 0:
             sys.exit(f"{program} under callgrind failed ({run.returncode}):\n{run.stderr}")
@@ -58,7 +58,7 @@ def measure(valgrind, program, specs):
             summary = re.search(r"^summary: (\d+)$", text, re.M)
             if trigger and summary:
                 counts[trigger.group(1)] = int(summary.group(1)) // CALLS
-    missing = [s for s in specs if s not in counts]
+    missing = [s for s in labels if s not in counts]
     if missing:
         sys.exit("no count for " + ", ".join(missing))
     return counts
@@ -72,25 +72,25 @@ def main():
     args = parser.parse_args()
 
     rows = read_budgets()
-    specs = [f"{path}:{size}" for path, size, _, _ in rows]
-    counts = measure(args.valgrind, args.program, specs)
+    labels = [f"{path}:{size}" for path, size, _, _ in rows]
+    counts = measure(args.valgrind, args.program, labels)
 
     if args.update:
         with open(BUDGETS, "w", encoding="utf-8") as f:
             f.write(HEADER.format(margin=MARGIN))
-            for (path, size, _, _), spec in zip(rows, specs):
-                f.write(f"{path}\t{size}\t{counts[spec]}\t{round(counts[spec] * MARGIN)}\n")
+            for (path, size, _, _), label in zip(rows, labels):
+                f.write(f"{path}\t{size}\t{counts[label]}\t{round(counts[label] * MARGIN)}\n")
         print(f"wrote {BUDGETS}")
         return 0
 
     print(f"{'path':<16} {'bytes':>6} {'now':>10} {'when set':>10} {'now/set':>8} {'budget':>10}")
     over = []
-    for (path, size, measured, budget), spec in zip(rows, specs):
-        now = counts[spec]
+    for (path, size, measured, budget), label in zip(rows, labels):
+        now = counts[label]
         print(f"{path:<16} {size:>6} {now:>10} {measured:>10} {now / measured:>8.2f} {budget:>10}"
               + ("  OVER BUDGET" if now > budget else ""))
         if now > budget:
-            over.append(spec)
+            over.append(label)
     if over:
         print(f"\nOver budget: {', '.join(over)}. If the cost is meant, tests/perf/instruction_budgets.py --update "
               "sets new budgets; say why in the commit.")

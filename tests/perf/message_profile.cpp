@@ -62,17 +62,17 @@ int main(int argc, char** argv) {
         message_traffic::Plugin plugin;
         if (argc > 2 && std::string(argv[1]) == "--each") {
             for (int i = 2; i < argc; ++i) {
-                const std::string spec = argv[i];
-                const std::size_t colon = spec.find(':');
+                const std::string label = argv[i];
+                const std::size_t colon = label.find(':');
                 Path path;
-                if (colon == std::string::npos || !pathOf(spec.substr(0, colon), path)) return usage();
-                const auto records = plugin.recordsFor(std::strtoul(spec.c_str() + colon + 1, nullptr, 10));
+                if (colon == std::string::npos || !pathOf(label.substr(0, colon), path)) return usage();
+                const auto records = plugin.recordsFor(std::strtoul(label.c_str() + colon + 1, nullptr, 10));
                 plugin.choose(path);
                 callsOf(records.of(path), 1);
                 CALLGRIND_TOGGLE_COLLECT;
                 callsOf(records.of(path), kCollectedCalls);
                 CALLGRIND_TOGGLE_COLLECT;
-                CALLGRIND_DUMP_STATS_AT(spec.c_str());
+                CALLGRIND_DUMP_STATS_AT(label.c_str());
             }
             return 0;
         }
