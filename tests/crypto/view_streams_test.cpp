@@ -4,16 +4,21 @@
 // (appendix C.3).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "crypto/ElAES.h"
 #include "crypto/view_streams.h"
-#include "tests/support/records.h"
-
-using testing_records::hex;
-using testing_records::unhex;
+#include "tests/crypto/test_support.h"
 
 namespace {
+
+std::string unhex(const std::string& digits) { return testsupport::bytesToString(testsupport::fromHex(digits)); }
+std::string hex(const std::string& bytes) {
+    std::string digits = testsupport::toHex(testsupport::stringToBytes(bytes));
+    for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return digits;
+}
 
 TEST(ViewStream, ReadsTheBytesInPlaceUpToTheirEnd) {
     const std::string bytes = "0123456789";
