@@ -48,12 +48,12 @@ measure() {
     }
     peak=$(($(tail -n 1 "$work/peak") / 1000))
     in=$(size_mb "$input")
-    printf '| %-26s | %6s MB | %6s MB | %5s |\n' "$label" "$in" "$peak" \
+    printf '| %-30s | %6s MB | %6s MB | %5s |\n' "$label" "$in" "$peak" \
         "$(python3 -c "print(f'{$peak / max($in, 1):.2f}')")"
 }
 
-echo "| command                    |    input |     peak | ratio |"
-echo "|----------------------------|----------|----------|-------|"
+echo "| command                        |    input |     peak | ratio |"
+echo "|--------------------------------|----------|----------|-------|"
 for kind in classic sealed; do
     key=$work/$kind.key
     measure "$kind seal" "$work/message.txt" \
@@ -78,4 +78,16 @@ for kind in classic sealed; do
     }
     measure "$kind open-log < FILE" "$work/$kind.env" \
         sh -c '"$1" open-log --key-file "$2" -o "$3" - < "$4"' sh "$mistlock" "$key" "$work/$kind.log" "$work/$kind.env"
+    # A history of as many bytes in lines of a few kilobytes, each an envelope
+    # of the message's first 1,000 characters: open-log holds about a line of it.
+    python3 -c 'import sys; sys.stdout.write(open(sys.argv[1], encoding="utf-8").read(1000))' \
+        "$work/message.txt" > "$work/line.txt"
+    envelope=$("$mistlock" seal --key-file "$key" - < "$work/line.txt")
+    python3 -c 'import sys
+line = ("Bob (12:31): " + sys.argv[3] + "\n").encode()
+open(sys.argv[1], "wb").write(line * (int(sys.argv[2]) * 10**6 // len(line) + 1))' "$work/$kind.history" "$megabytes" "$envelope"
+    measure "$kind open-log, lines, pipe" "$work/$kind.history" \
+        sh -c 'cat "$3" | "$1" open-log --key-file "$2" - > /dev/null' sh "$mistlock" "$key" "$work/$kind.history"
+    measure "$kind open-log, lines, FILE" "$work/$kind.history" \
+        "$mistlock" open-log --key-file "$key" "$work/$kind.history"
 done

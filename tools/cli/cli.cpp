@@ -18,6 +18,7 @@
 #include "tools/cli/key_source.h"
 #include "tools/cli/log_opener.h"
 #include "tools/cli/message_text.h"
+#include "tools/cli/spool.h"
 
 namespace cli {
 
@@ -263,31 +264,45 @@ int openLog(const Invocation& inv, Console& console) {
     const envelope::MessageKeys keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     // The whole history decides its encoding: a file is read twice, standard
-    // input is held.
+    // input is kept in a temporary file to be read again, or held where it is
+    // typed.
     const bool fromInput = inv.readsStandardInput();
-    std::string held;
+    const bool held = fromInput && console.inputIsTerminal();
+    std::string typed;
+    std::optional<Spool> spool;
+    if (fromInput && !held) spool.emplace();
     HistoryScan scan;
-    if (fromInput) {
-        held = readMessageInput(console, "or paste the history");
-        scan.feed(held);
+    if (held) {
+        typed = readMessageInput(console, "or paste the history");
+        scan.feed(typed);
     } else {
-        const auto file = console.openFile(*inv.operand, "file");
+        std::unique_ptr<ByteSource> file;
+        ByteSource& source = fromInput ? console.input() : *(file = console.openFile(*inv.operand, "file"));
         std::string chunk(chunkSize, '\0');
-        while (const std::size_t n = file->read(chunk.data(), chunk.size())) scan.feed(std::string_view(chunk.data(), n));
+        while (const std::size_t n = source.read(chunk.data(), chunk.size())) {
+            scan.feed(std::string_view(chunk.data(), n));
+            if (spool) spool->write(std::string_view(chunk.data(), n));
+        }
     }
 
     LogOpener opener(keys.block, inv.codePage, [&](std::string_view out) { console.writeOutput(out); },
                      scan.result(), console.outputIsTerminal());
     if (keys.sealed) opener.openSealedWith(*keys.sealed);
-    if (fromInput) {
+    if (held) {
         // Each line where it is held.
-        opener.finish(held);
+        opener.finish(typed);
     } else {
         // A line that comes in pieces is put together once, in room for the longest.
         opener.expectLinesUpTo(scan.longestLine());
-        const auto file = console.openFile(*inv.operand, "file");
+        std::unique_ptr<ByteSource> file;
+        if (spool) {
+            spool->rewind();
+        } else {
+            file = console.openFile(*inv.operand, "file");
+        }
+        ByteSource& source = spool ? static_cast<ByteSource&>(*spool) : *file;
         std::string chunk(chunkSize, '\0');
-        while (const std::size_t n = file->read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
+        while (const std::size_t n = source.read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
         opener.finish();
     }
     // Envelopes that stay closed are in the output as they were: it is whole.
