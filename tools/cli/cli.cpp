@@ -48,15 +48,19 @@ int wrongUsage(Console& console, const std::string& message, Command command) {
 }
 
 // Standard input, with a word to whoever is typing it.
-std::string readMessageInput(Console& console, const char* what) {
-    if (console.inputIsTerminal()) {
+// At a terminal, how to end what is typed.
+void promptForInput(Console& console, const char* what) {
+    if (!console.inputIsTerminal()) return;
 #ifdef _WIN32
-        const char* end = "Ctrl+Z and Enter";
+    const char* end = "Ctrl+Z and Enter";
 #else
-        const char* end = "Ctrl+D";
+    const char* end = "Ctrl+D";
 #endif
-        console.writeError(std::string("mistlock: type ") + what + ", then " + end + " on a line of its own.\n");
-    }
+    console.writeError(std::string("mistlock: type ") + what + ", then " + end + " on a line of its own.\n");
+}
+
+std::string readMessageInput(Console& console, const char* what) {
+    promptForInput(console, what);
     return readAll(console.input());
 }
 
@@ -264,21 +268,19 @@ int openLog(const Invocation& inv, Console& console) {
     const envelope::MessageKeys keys = keysFor(inv, console, &notes);
     console.writeError(keyWarnings(notes, inv.codePage, false));
     // The whole history decides its encoding: a file is read twice, standard
-    // input is kept in a temporary file to be read again, or held where it is
-    // typed.
-    const bool fromInput = inv.readsStandardInput();
-    const bool held = fromInput && console.inputIsTerminal();
-    std::string typed;
+    // input is kept in a temporary file to be read again.
     std::optional<Spool> spool;
-    if (fromInput && !held) spool.emplace();
     HistoryScan scan;
-    if (held) {
-        typed = readMessageInput(console, "or paste the history");
-        scan.feed(typed);
-    } else {
+    std::string chunk(chunkSize, '\0');
+    {
         std::unique_ptr<ByteSource> file;
-        ByteSource& source = fromInput ? console.input() : *(file = console.openFile(*inv.operand, "file"));
-        std::string chunk(chunkSize, '\0');
+        if (inv.readsStandardInput()) {
+            promptForInput(console, "or paste the history");
+            spool.emplace();
+        } else {
+            file = console.openFile(*inv.operand, "file");
+        }
+        ByteSource& source = spool ? console.input() : *file;
         while (const std::size_t n = source.read(chunk.data(), chunk.size())) {
             scan.feed(std::string_view(chunk.data(), n));
             if (spool) spool->write(std::string_view(chunk.data(), n));
@@ -288,23 +290,17 @@ int openLog(const Invocation& inv, Console& console) {
     LogOpener opener(keys.block, inv.codePage, [&](std::string_view out) { console.writeOutput(out); },
                      scan.result(), console.outputIsTerminal());
     if (keys.sealed) opener.openSealedWith(*keys.sealed);
-    if (held) {
-        // Each line where it is held.
-        opener.finish(typed);
+    // A line that comes in pieces is put together once, in room for the longest.
+    opener.expectLinesUpTo(scan.longestLine());
+    std::unique_ptr<ByteSource> file;
+    if (spool) {
+        spool->rewind();
     } else {
-        // A line that comes in pieces is put together once, in room for the longest.
-        opener.expectLinesUpTo(scan.longestLine());
-        std::unique_ptr<ByteSource> file;
-        if (spool) {
-            spool->rewind();
-        } else {
-            file = console.openFile(*inv.operand, "file");
-        }
-        ByteSource& source = spool ? static_cast<ByteSource&>(*spool) : *file;
-        std::string chunk(chunkSize, '\0');
-        while (const std::size_t n = source.read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
-        opener.finish();
+        file = console.openFile(*inv.operand, "file");
     }
+    ByteSource& source = spool ? static_cast<ByteSource&>(*spool) : *file;
+    while (const std::size_t n = source.read(chunk.data(), chunk.size())) opener.feed(std::string_view(chunk.data(), n));
+    opener.finish();
     // Envelopes that stay closed are in the output as they were: it is whole.
     console.commitOutput();
     console.writeError(summaryOf(opener));

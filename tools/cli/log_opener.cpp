@@ -189,19 +189,6 @@ void LogOpener::expectLinesUpTo(std::uint64_t bytes) {
     if (bytes > pending_.capacity()) pending_.reserve(static_cast<std::size_t>(bytes));
 }
 
-void LogOpener::finish(std::string_view last) {
-    const bool utf16 = encoding_ == HistoryEncoding::Utf16LE || encoding_ == HistoryEncoding::Utf16BE;
-    if (utf16 || !pending_.empty()) {
-        feed(last);
-        finish();
-        return;
-    }
-    const std::size_t lastLine = last.rfind('\n') + 1;  // 0 without a line break
-    feedLines(last.substr(0, lastLine));
-    if (lastLine < last.size()) processLine(last.substr(lastLine));
-    finish();
-}
-
 void LogOpener::finish() {
     if (!utf16Carry_.empty()) {
         // An unpaired high surrogate, or an odd last byte: as the decoder shows it.

@@ -77,10 +77,6 @@ public:
     // arrives in pieces (HistoryScan::longestLine): it grows no further.
     void expectLinesUpTo(std::uint64_t bytes);
 
-    // The last bytes of the history: feed() and finish() in one, the last line
-    // opened where it lies.
-    void finish(std::string_view last);
-
     // Sealed envelopes are opened with this key (a sealed key file's); without
     // it they stay as they are, each counted as not opened.
     void openSealedWith(const ElAES::Key& sealedKey);
